@@ -1,0 +1,170 @@
+#include "kpi/KPI.h"
+
+#include "platform/DynamicLibrary.h"
+#include "platform/FileSystem.h"
+#include "platform/LittleEndian.h"
+
+#include <algorithm>
+#include <cctype>
+
+int CompareTextIgnoringCase(const std::string& a, const std::string& b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
+        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+TZoKpi::TZoKpi(const std::string& fileName) : FFileName(fileName) { Load(); }
+
+TZoKpi::~TZoKpi()
+{
+    if (!FNotLoaded && FModule.Deinit != nullptr)
+        FModule.Deinit();
+    FLibraryHandle.reset();
+}
+
+void TZoKpi::Load()
+{
+    if (!FNotLoaded)
+        return;
+    if (FFileName.empty())
+        throw EZoError("szFileName == nil");
+
+    // Owned from the first moment: any failure below unloads it again before escaping.
+    std::unique_ptr<platform::DynamicLibrary> library = platform::DynamicLibrary::Load(FFileName);
+    if (!library)
+        throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad);
+
+    FFileTime = platform::FileDosDateTime(FFileName);
+
+    const auto getModule = reinterpret_cast<KpiGetModuleProc>(library->Symbol(KPI_ENTRY_NAME));
+    if (getModule == nullptr)
+        throw EKpiLoadFailed(EKpiLoadFailed::kNoEntry);
+    const KpiModule* module = getModule();
+    if (module == nullptr)
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilModule);
+    FModule = *module;
+    if (FModule.InterfaceVersion != KPI_INTERFACE_VERSION)
+        throw EKpiLoadFailed(EKpiLoadFailed::kBadVersion);
+    if (FModule.SupportedExtensions == nullptr)
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilExtensions);
+    // The host calls these without further checks once a plug-in is in use.
+    if (FModule.Open == nullptr || FModule.Close == nullptr || FModule.Render == nullptr ||
+        FModule.SetPosition == nullptr)
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilRequiredEntry);
+
+    FExtensions.clear();
+    for (const char* const* entry = FModule.SupportedExtensions; *entry != nullptr; ++entry)
+        if ((*entry)[0] == '.')
+            FExtensions.emplace_back(*entry + 1);
+    std::stable_sort(FExtensions.begin(), FExtensions.end(),
+                     [](const std::string& a, const std::string& b) {
+                         return CompareTextIgnoringCase(a, b) < 0;
+                     });
+
+    FLibraryHandle = std::move(library);
+    FOpenCount.store(0);
+    FNotLoaded = false;
+    if (FModule.Init != nullptr)
+        FModule.Init();
+}
+
+bool TZoKpi::HasExtension(const std::string& ext) const
+{
+    const auto it = std::lower_bound(FExtensions.begin(), FExtensions.end(), ext,
+                                     [](const std::string& item, const std::string& key) {
+                                         return CompareTextIgnoringCase(item, key) < 0;
+                                     });
+    return it != FExtensions.end() && CompareTextIgnoringCase(*it, ext) == 0;
+}
+
+KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
+{
+    if (FNotLoaded)
+        Load();
+    if (FOpenCount.load() > 0 && FModule.Reentrant == 0)
+        return 0;
+    if (format == nullptr)
+        return 0;
+    const KPI_HANDLE handle = FModule.Open(fileName.c_str(), format);
+    if (handle == 0)
+        return 0;
+    if (format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0) {
+        FModule.Close(handle);
+        return 0;
+    }
+    FModule.SetPosition(handle, 0);
+    ++FOpenCount;
+    return handle;
+}
+
+void TZoKpi::CloseSong(KPI_HANDLE handle)
+{
+    if (handle == 0)
+        return;
+    FModule.Close(handle);
+    --FOpenCount;
+}
+
+uint32_t TZoKpi::Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
+{
+    if (handle == 0)
+        return 0;
+    const uint32_t written = FModule.Render(handle, buffer, size);
+    // A plug-in that claims more than it was given space for cannot have written it there.
+    return std::min(written, size);
+}
+
+uint32_t TZoKpi::SetPosition(KPI_HANDLE handle, uint32_t positionMs)
+{
+    if (handle == 0)
+        return 0;
+    return FModule.SetPosition(handle, positionMs);
+}
+
+std::string TZoKpi::ExtensionText() const
+{
+    // A lone empty item must still be visible in the text; among others it stays empty.
+    if (FExtensions.size() == 1 && FExtensions[0].empty())
+        return "\"\"";
+    std::string text;
+    for (size_t i = 0; i < FExtensions.size(); ++i) {
+        if (i > 0)
+            text += '/';
+        const std::string& item = FExtensions[i];
+        const bool quote = std::any_of(item.begin(), item.end(), [](char c) {
+            return static_cast<unsigned char>(c) <= 32 || c == '"' || c == '/';
+        });
+        if (!quote) {
+            text += item;
+            continue;
+        }
+        text += '"';
+        for (char c : item) {
+            if (c == '"')
+                text += '"';
+            text += c;
+        }
+        text += '"';
+    }
+    return text;
+}
+
+void TZoKpi::WriteCacheRecord(std::string& stream) const
+{
+    const auto appendShortText = [&stream](const std::string& text) {
+        const size_t n = std::min<size_t>(text.size(), 255);
+        le::Append8(stream, static_cast<uint8_t>(n));
+        stream.append(text, 0, n);
+    };
+    le::Append32(stream, static_cast<uint32_t>(FFileTime));
+    le::Append32(stream, FModule.PluginVersion);
+    le::Append8(stream, Enabled ? 1 : 0);
+    appendShortText(FFileName);
+    appendShortText(ExtensionText());
+}

@@ -1,0 +1,233 @@
+#include "platform/FileSystem.h"
+
+#include "platform/Paths.h"
+
+#include <cctype>
+#include <ctime>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+// Case-insensitive wildcard match of name against pattern ("*", "?").
+bool WildcardMatch(const char* pattern, const char* name)
+{
+    const char* starPattern = nullptr;
+    const char* starName = nullptr;
+    while (*name != '\0') {
+        const unsigned char p = static_cast<unsigned char>(*pattern);
+        const unsigned char n = static_cast<unsigned char>(*name);
+        if (p == '*') {
+            starPattern = pattern++;
+            starName = name;
+        } else if (p == '?' || (p != '\0' && std::tolower(p) == std::tolower(n))) {
+            ++pattern;
+            ++name;
+        } else if (starPattern != nullptr) {
+            pattern = starPattern + 1;
+            name = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*')
+        ++pattern;
+    return *pattern == '\0';
+}
+
+}  // namespace
+
+int32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    if (year < 1980 || year > 2107)
+        return -1;
+    const uint32_t packed = (uint32_t(year - 1980) << 25) | (uint32_t(month) << 21) |
+                            (uint32_t(day) << 16) | (uint32_t(hour) << 11) |
+                            (uint32_t(minute) << 5) | (uint32_t(second) / 2);
+    return static_cast<int32_t>(packed);
+}
+
+#ifdef _WIN32
+
+int32_t FileDosDateTime(const std::string& path)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(path.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return -1;
+    FindClose(find);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return -1;
+    FILETIME local;
+    WORD date = 0, time = 0;
+    if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+        !FileTimeToDosDateTime(&local, &date, &time))
+        return -1;
+    return static_cast<int32_t>((uint32_t(date) << 16) | time);
+}
+
+std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string& pattern,
+                                    uint32_t mask)
+{
+    std::vector<FolderEntry> entries;
+    const std::string search = IncludeTrailingDelimiter(folder) + pattern;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(search.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return entries;
+    // Hidden, system, volume and directory bits that the mask does not allow exclude an entry.
+    const uint32_t excluded = ~mask & (kAttrHidden | kAttrSystem | kAttrVolumeLabel | kAttrDirectory);
+    do {
+        if ((data.dwFileAttributes & excluded) == 0)
+            entries.push_back({data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return entries;
+}
+
+std::optional<FileIdentity> GetFileIdentity(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!ok)
+        return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+bool FileExists(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool DeleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool SetCurrentFolder(const std::string& folder) { return SetCurrentDirectoryA(folder.c_str()) != 0; }
+
+std::string CurrentFolder()
+{
+    char buffer[MAX_PATH + 1];
+    const DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+}
+
+std::string ExecutablePath()
+{
+    char buffer[MAX_PATH + 1];
+    const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+}
+
+#else
+
+int32_t FileDosDateTime(const std::string& path)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+        return -1;
+    struct tm local;
+    const time_t seconds = info.st_mtime;
+    if (::localtime_r(&seconds, &local) == nullptr)
+        return -1;
+    return PackDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                           local.tm_min, local.tm_sec);
+}
+
+std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string& pattern,
+                                    uint32_t mask)
+{
+    std::vector<FolderEntry> entries;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr)
+        return entries;
+    const bool anyName = pattern == "*.*" || pattern == "*";
+    const std::string prefix = IncludeTrailingDelimiter(folder);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        // POSIX has no hidden attribute; a leading dot is the convention. No listing the
+        // program makes asks for hidden entries.
+        if (name.empty() || name[0] == '.')
+            continue;
+        if (!anyName && !WildcardMatch(pattern.c_str(), name.c_str()))
+            continue;
+        struct stat info;
+        if (::stat((prefix + name).c_str(), &info) != 0)
+            continue;  // a dangling link or an entry that vanished
+        const bool isDirectory = S_ISDIR(info.st_mode);
+        if (isDirectory && (mask & kAttrDirectory) == 0)
+            continue;
+        entries.push_back({name, isDirectory});
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+std::optional<FileIdentity> GetFileIdentity(const std::string& path)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool FolderExists(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool SetCurrentFolder(const std::string& folder) { return ::chdir(folder.c_str()) == 0; }
+
+std::string CurrentFolder()
+{
+    std::string buffer(PATH_MAX, '\0');
+    if (::getcwd(buffer.data(), buffer.size()) == nullptr)
+        return std::string();
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
+}
+
+std::string ExecutablePath()
+{
+    std::string buffer(PATH_MAX, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size())
+        return std::string();
+    buffer.resize(static_cast<size_t>(n));
+    return buffer;
+}
+
+#endif
+
+std::string ExecutableFolder() { return ExtractFilePath(ExecutablePath()); }
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+// File-system services of the platform: file times, folder listings, the current folder, the
+// program's own path and file identities.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Last-write time of the file at path in local time, packed as an MS-DOS date-time (bits 25-31
+// year - 1980, 21-24 month, 16-20 day, 11-15 hour, 5-10 minute, 0-4 seconds / 2); -1 when
+// there is none: no such file, a folder, or a time outside the format's range.
+int32_t FileDosDateTime(const std::string& path);
+
+// Packs a broken-down local time; -1 when the year lies outside 1980..2107.
+int32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int second);
+
+// Attribute bits of a listing's mask: entries that carry an attribute outside the mask are
+// left out (read-only and archive entries always pass).
+enum FolderAttribute : uint32_t {
+    kAttrReadOnly = 0x01,
+    kAttrHidden = 0x02,
+    kAttrSystem = 0x04,
+    kAttrVolumeLabel = 0x08,
+    kAttrDirectory = 0x10,
+    kAttrArchive = 0x20,
+};
+// The two listings the plug-in scan makes: its files, and its sub-folders.
+inline constexpr uint32_t kPluginFileMask = kAttrReadOnly | kAttrArchive;
+inline constexpr uint32_t kSubFolderMask = kAttrReadOnly | kAttrDirectory | kAttrArchive;
+
+struct FolderEntry {
+    std::string Name;
+    bool IsDirectory = false;
+};
+
+// The entries of folder whose names match pattern ("*" and "?" wildcards, letter case
+// ignored, "*.*" matching every name) and whose attributes fit mask, in the order the file
+// system returns them. On POSIX a name beginning with "." counts as hidden; a symbolic link
+// counts as what it points to. A folder that cannot be listed gives no entries.
+std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string& pattern,
+                                    uint32_t mask);
+
+// Identity of a file or folder (device and inode, or volume and file index), following links.
+struct FileIdentity {
+    uint64_t Device = 0;
+    uint64_t Index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> GetFileIdentity(const std::string& path);
+
+bool FileExists(const std::string& path);    // a file that is not a folder
+bool FolderExists(const std::string& path);
+bool DeleteFile(const std::string& path);
+
+bool SetCurrentFolder(const std::string& folder);
+std::string CurrentFolder();
+
+// Full path of the running executable, and its folder with a trailing delimiter.
+std::string ExecutablePath();
+std::string ExecutableFolder();
+
+}  // namespace platform

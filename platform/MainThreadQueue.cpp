@@ -1,0 +1,134 @@
+#include "platform/MainThreadQueue.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+struct PendingCall {
+    const std::function<void()>* call;
+    bool done = false;
+    std::exception_ptr error;
+};
+
+struct QueueState {
+    std::mutex mutex;
+    std::condition_variable mainWakeUp;   // a call was queued, or a ServeUntil condition changed
+    std::condition_variable callDone;     // a queued call has run
+    std::deque<PendingCall*> calls;
+    std::function<void()> wakeUpHook;
+    std::thread::id mainThread = std::this_thread::get_id();
+    unsigned notifications = 0;
+};
+
+QueueState& State()
+{
+    // Constructed during static initialisation, on the thread that starts the program.
+    static QueueState state;
+    return state;
+}
+
+const bool kStateMadeAtStart = (State(), true);
+
+}  // namespace
+
+void MainThreadQueue::SetCurrentThreadAsMain()
+{
+    std::lock_guard lock(State().mutex);
+    State().mainThread = std::this_thread::get_id();
+}
+
+bool MainThreadQueue::IsMainThread()
+{
+    std::lock_guard lock(State().mutex);
+    return State().mainThread == std::this_thread::get_id();
+}
+
+void MainThreadQueue::SetWakeUpHook(std::function<void()> hook)
+{
+    std::lock_guard lock(State().mutex);
+    State().wakeUpHook = std::move(hook);
+}
+
+void MainThreadQueue::Run(const std::function<void()>& call)
+{
+    if (IsMainThread()) {
+        call();
+        return;
+    }
+    QueueState& state = State();
+    PendingCall pending{&call, false, nullptr};
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(state.mutex);
+        state.calls.push_back(&pending);
+        hook = state.wakeUpHook;
+    }
+    state.mainWakeUp.notify_all();
+    if (hook)
+        hook();
+    std::unique_lock lock(state.mutex);
+    state.callDone.wait(lock, [&] { return pending.done; });
+    if (pending.error)
+        std::rethrow_exception(pending.error);
+}
+
+bool MainThreadQueue::Serve()
+{
+    QueueState& state = State();
+    bool ran = false;
+    for (;;) {
+        PendingCall* pending;
+        {
+            std::lock_guard lock(state.mutex);
+            if (state.calls.empty())
+                return ran;
+            pending = state.calls.front();
+            state.calls.pop_front();
+        }
+        std::exception_ptr error;
+        try {
+            (*pending->call)();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(state.mutex);
+            pending->error = error;
+            pending->done = true;
+        }
+        state.callDone.notify_all();
+        ran = true;
+    }
+}
+
+void MainThreadQueue::ServeUntil(const std::function<bool()>& done)
+{
+    QueueState& state = State();
+    for (;;) {
+        Serve();
+        std::unique_lock lock(state.mutex);
+        const unsigned seen = state.notifications;
+        lock.unlock();
+        if (done())
+            return;
+        lock.lock();
+        state.mainWakeUp.wait(lock, [&] { return !state.calls.empty() || state.notifications != seen; });
+    }
+}
+
+void MainThreadQueue::Notify()
+{
+    {
+        std::lock_guard lock(State().mutex);
+        ++State().notifications;
+    }
+    State().mainWakeUp.notify_all();
+}
+
+}  // namespace platform

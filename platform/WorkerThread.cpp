@@ -1,0 +1,74 @@
+#include "platform/WorkerThread.h"
+
+#include "platform/MainThreadQueue.h"
+
+namespace platform {
+
+WorkerThread::~WorkerThread() { EnsureRunEnded(); }
+
+void WorkerThread::Start()
+{
+    if (FStarted)
+        return;
+    FStarted = true;
+    FThread = std::thread([this] { Run(); });
+}
+
+void WorkerThread::Run()
+{
+    try {
+        if (!Terminated())
+            Execute();
+    } catch (...) {
+        FFatalException = std::current_exception();
+    }
+    if (OnTerminate) {
+        try {
+            Synchronize(OnTerminate);
+        } catch (...) {
+            // An end handler's failure has nobody left to report to.
+        }
+    }
+    if (FreeOnTerminate) {
+        // Nobody waits for a self-freeing thread; it releases its own thread object.
+        FThread.detach();
+        delete this;
+        return;
+    }
+    FFinished.store(true, std::memory_order_release);
+    MainThreadQueue::Notify();
+}
+
+void WorkerThread::WaitFor()
+{
+    if (!FStarted || !FThread.joinable())
+        return;
+    if (MainThreadQueue::IsMainThread())
+        MainThreadQueue::ServeUntil([this] { return Finished(); });
+    FThread.join();
+}
+
+void WorkerThread::EnsureRunEnded()
+{
+    if (FThread.joinable()) {
+        Terminate();
+        WaitFor();
+    }
+}
+
+void WorkerThread::Synchronize(const std::function<void()>& call) { MainThreadQueue::Run(call); }
+
+std::string WorkerThread::FatalMessage() const
+{
+    if (!FFatalException)
+        return std::string();
+    try {
+        std::rethrow_exception(FFatalException);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+}  // namespace platform

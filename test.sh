@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds PellanDecoder and runs its whole test suite through CTest: the normal build, then the
+# core again under ThreadSanitizer. Installs missing Debian packages first.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+# The threads, the plug-in host and the decoding engine once more under ThreadSanitizer.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLAN_SANITIZER=thread \
+  -DPELLAN_BUILD_GUI=OFF -DPELLAN_BUILD_PLUGINS=OFF -DPELLAN_BUILD_BENCHMARKS=OFF
+cmake --build build-tsan -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1" ctest --test-dir build-tsan --output-on-failure -j "$jobs"

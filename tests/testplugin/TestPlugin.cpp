@@ -1,0 +1,321 @@
+// A scriptable KPI plug-in for the tests.
+//
+// Module behaviour comes from "<plug-in path>.conf" beside the library, read each time the
+// host asks for the module (key=value lines):
+//   version=N  interface=N  reentrant=0|1  module=nil  init=0  deinit=0
+//   extensions=.tst,.MP3,.  (comma-separated entries as the plug-in lists them; "nil": none)
+//   nil_entry=Open|Close|Render|SetPosition
+// Song behaviour comes from the opened file itself (key=value lines):
+//   rate=N channels=N bits=N   (absent: the requested value, or 44100 / 2 / 16)
+//   length=N|none  songs=N (multi-song, LengthMs = N * 1000)  endless=0|1  unit=N
+//   frames=N|inf   (frames rendered before the short render; default one second)
+//   pattern=ramp|const  value=N  delay_ms=N (sleep per Render)  overrender=0|1
+//   open=ok|refuse|zero|fail_keep
+// A file that cannot be read is refused (Open returns 0 and leaves the format untouched).
+#include "kpi/KpiInterface.h"
+#include "tests/testplugin/TestPluginApi.h"
+#include "tests/testplugin/TestSongPcm.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Settings = std::map<std::string, std::string>;
+
+Settings ReadSettings(const std::string& path, bool& ok)
+{
+    Settings settings;
+    std::ifstream in(path);
+    ok = static_cast<bool>(in);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            settings[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return settings;
+}
+
+uint32_t Number(const Settings& s, const char* key, uint32_t fallback)
+{
+    const auto it = s.find(key);
+    if (it == s.end() || it->second.empty())
+        return fallback;
+    return static_cast<uint32_t>(std::strtoul(it->second.c_str(), nullptr, 10));
+}
+
+std::string Text(const Settings& s, const char* key, const std::string& fallback = "")
+{
+    const auto it = s.find(key);
+    return it == s.end() ? fallback : it->second;
+}
+
+struct Song {
+    SoundFormat format{};
+    uint64_t totalBytes = 0;  // UINT64_MAX: endless stream
+    uint64_t position = 0;    // bytes rendered since the last SetPosition
+    uint32_t song = 0;
+    testkpi::Pattern pattern = testkpi::Pattern::Ramp;
+    int64_t constValue = 0;
+    uint32_t delayMs = 0;
+    bool overRender = false;
+    uint64_t frames = 0;
+    bool endlessStream = false;
+};
+
+std::mutex gMutex;
+std::map<KPI_HANDLE, std::unique_ptr<Song>> gSongs;
+KPI_HANDLE gNextHandle = 1;
+TestKpiCounts gCounts{};
+std::vector<TestKpiSetPositionCall> gSetPositionCalls;
+SoundFormat gLastRequest{};
+std::string gLastOpenName;
+
+KpiModule gModule{};
+std::vector<std::string> gExtensionTexts;
+std::vector<const char*> gExtensionList;
+
+void KPI_CALL Init()
+{
+    std::lock_guard lock(gMutex);
+    ++gCounts.Init;
+}
+
+void KPI_CALL Deinit()
+{
+    std::lock_guard lock(gMutex);
+    ++gCounts.Deinit;
+}
+
+KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
+{
+    {
+        std::lock_guard lock(gMutex);
+        ++gCounts.Open;
+        gLastRequest = *format;
+        gLastOpenName = fileName;
+    }
+    bool readable = false;
+    const Settings s = ReadSettings(fileName, readable);
+    if (!readable)
+        return 0;
+    const std::string mode = Text(s, "open", "ok");
+    if (mode == "refuse")
+        return 0;
+
+    auto song = std::make_unique<Song>();
+    SoundFormat& f = song->format;
+    f.SampleRate = Number(s, "rate", format->SampleRate ? format->SampleRate : 44100);
+    f.Channels = Number(s, "channels", format->Channels ? format->Channels : 2);
+    f.BitsPerSample = Number(s, "bits", format->BitsPerSample ? format->BitsPerSample : 16);
+    const uint32_t songs = Number(s, "songs", 0);
+    f.MultiSong = songs > 0 ? 1 : 0;
+    const std::string length = Text(s, "length");
+    if (length == "none")
+        f.LengthMs = KPI_NO_LENGTH;
+    else if (!length.empty())
+        f.LengthMs = static_cast<uint32_t>(std::strtoul(length.c_str(), nullptr, 10));
+    else
+        f.LengthMs = songs > 0 ? songs * 1000 : KPI_NO_LENGTH;
+    f.UnitRenderSize = Number(s, "unit", 0);
+    f.Endless = Number(s, "endless", 0);
+    f.Spare5 = 0;
+
+    const std::string frames = Text(s, "frames");
+    song->endlessStream = frames == "inf";
+    song->frames = frames.empty() || frames == "inf" ? f.SampleRate
+                                                     : std::strtoull(frames.c_str(), nullptr, 10);
+    song->pattern = Text(s, "pattern") == "const" ? testkpi::Pattern::Const : testkpi::Pattern::Ramp;
+    song->constValue = std::strtoll(Text(s, "value", "0").c_str(), nullptr, 10);
+    song->delayMs = Number(s, "delay_ms", 0);
+    song->overRender = Number(s, "overrender", 0) != 0;
+    const uint64_t frameSize = uint64_t(f.BitsPerSample / 8) * f.Channels;
+    song->totalBytes = song->endlessStream ? UINT64_MAX : song->frames * frameSize;
+
+    if (mode == "zero") {
+        *format = SoundFormat{};
+    } else if (mode == "fail_keep") {
+        *format = f;
+        return 0;
+    } else {
+        *format = f;
+    }
+    std::lock_guard lock(gMutex);
+    const KPI_HANDLE handle = gNextHandle++;
+    gSongs[handle] = std::move(song);
+    ++gCounts.OpenNow;
+    gCounts.MaxOpenNow = std::max(gCounts.MaxOpenNow, gCounts.OpenNow);
+    return handle;
+}
+
+void KPI_CALL Close(KPI_HANDLE handle)
+{
+    std::lock_guard lock(gMutex);
+    ++gCounts.Close;
+    if (gSongs.erase(handle) > 0)
+        --gCounts.OpenNow;
+}
+
+Song* Find(KPI_HANDLE handle)
+{
+    const auto it = gSongs.find(handle);
+    return it == gSongs.end() ? nullptr : it->second.get();
+}
+
+uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
+{
+    Song* song;
+    {
+        std::lock_guard lock(gMutex);
+        ++gCounts.Render;
+        song = Find(handle);
+    }
+    if (song == nullptr)
+        return 0;
+    if (song->delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(song->delayMs));
+    const uint64_t left = song->totalBytes - song->position;
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(size, left));
+    testkpi::Generate(buffer, song->position, n, song->format.Channels, song->format.BitsPerSample,
+                      song->song, song->pattern, song->constValue);
+    song->position += n;
+    return song->overRender ? n + 100 : n;
+}
+
+uint32_t KPI_CALL SetPosition(KPI_HANDLE handle, uint32_t positionMs)
+{
+    std::lock_guard lock(gMutex);
+    ++gCounts.SetPosition;
+    gSetPositionCalls.push_back({handle, positionMs});
+    Song* song = Find(handle);
+    if (song == nullptr)
+        return 0;
+    if (song->format.MultiSong != 0) {
+        song->song = positionMs / 1000;
+        song->position = 0;
+    } else {
+        const uint64_t frameSize = uint64_t(song->format.BitsPerSample / 8) * song->format.Channels;
+        song->position = uint64_t(positionMs) * song->format.SampleRate / 1000 * frameSize;
+        if (song->position > song->totalBytes)
+            song->position = song->totalBytes;
+    }
+    return positionMs;
+}
+
+std::string OwnPath()
+{
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&Init), &info) == 0 || info.dli_fname == nullptr)
+        return std::string();
+    return info.dli_fname;
+}
+
+}  // namespace
+
+extern "C" {
+
+#ifdef TESTKPI_NO_EXPORT
+// A library with everything but the entry the host looks for.
+KPI_EXPORT const KpiModule* KPI_CALL kmp_GetSomethingElse(void)
+#else
+KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
+#endif
+{
+    bool readable = false;
+    const Settings s = ReadSettings(OwnPath() + ".conf", readable);
+    if (Text(s, "module") == "nil")
+        return nullptr;
+
+    gModule = KpiModule{};
+    gModule.InterfaceVersion = Number(s, "interface", KPI_INTERFACE_VERSION);
+    gModule.PluginVersion = Number(s, "version", 1);
+    gModule.InfoText1 = "Pellan test plug-in";
+    gModule.InfoText2 = "scriptable";
+    gModule.Reentrant = Number(s, "reentrant", 1);
+    gModule.Init = Number(s, "init", 1) ? &Init : nullptr;
+    gModule.Deinit = Number(s, "deinit", 1) ? &Deinit : nullptr;
+    gModule.Open = &Open;
+    gModule.Close = &Close;
+    gModule.Render = &Render;
+    gModule.SetPosition = &SetPosition;
+
+    const std::string nilEntry = Text(s, "nil_entry");
+    if (nilEntry == "Open")
+        gModule.Open = nullptr;
+    else if (nilEntry == "Close")
+        gModule.Close = nullptr;
+    else if (nilEntry == "Render")
+        gModule.Render = nullptr;
+    else if (nilEntry == "SetPosition")
+        gModule.SetPosition = nullptr;
+
+    const std::string extensions = Text(s, "extensions", ".tst");
+    gExtensionTexts.clear();
+    gExtensionList.clear();
+    if (extensions != "nil") {
+        std::stringstream list(extensions);
+        std::string item;
+        while (std::getline(list, item, ','))
+            gExtensionTexts.push_back(item);
+        for (const auto& text : gExtensionTexts)
+            gExtensionList.push_back(text.c_str());
+        gExtensionList.push_back(nullptr);
+        gModule.SupportedExtensions = gExtensionList.data();
+    }
+    return &gModule;
+}
+
+KPI_EXPORT void testkpi_GetCounts(TestKpiCounts* out)
+{
+    std::lock_guard lock(gMutex);
+    *out = gCounts;
+}
+
+KPI_EXPORT uint32_t testkpi_GetSetPositionCalls(TestKpiSetPositionCall* out, uint32_t max)
+{
+    std::lock_guard lock(gMutex);
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(max, gSetPositionCalls.size()));
+    std::copy_n(gSetPositionCalls.begin(), n, out);
+    return static_cast<uint32_t>(gSetPositionCalls.size());
+}
+
+KPI_EXPORT void testkpi_GetLastRequest(SoundFormat* out)
+{
+    std::lock_guard lock(gMutex);
+    *out = gLastRequest;
+}
+
+KPI_EXPORT void testkpi_GetLastOpenName(char* out, uint32_t size)
+{
+    std::lock_guard lock(gMutex);
+    if (size == 0)
+        return;
+    const size_t n = std::min<size_t>(size - 1, gLastOpenName.size());
+    std::memcpy(out, gLastOpenName.data(), n);
+    out[n] = '\0';
+}
+
+KPI_EXPORT void testkpi_Reset(void)
+{
+    std::lock_guard lock(gMutex);
+    gCounts = TestKpiCounts{};
+    gSetPositionCalls.clear();
+    gSongs.clear();
+}
+
+}  // extern "C"

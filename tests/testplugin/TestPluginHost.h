@@ -1,0 +1,64 @@
+// Test-side handle on one copy of the test plug-in: writes its configuration, keeps the library
+// instance alive so that its call counts survive the host's unloading, and writes song files.
+#pragma once
+
+#include "kpi/KpiInterface.h"
+#include "tests/testplugin/TestPluginApi.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testkpi {
+
+// Where the build put the plug-in variants.
+std::string BuiltPluginPath(const std::string& fileName = "testplugin.kpi");
+
+class TestPlugin {
+public:
+    // Copies the built plug-in (variant file name) to path and writes "<path>.conf" from conf.
+    // Each copy is a separate library instance with its own counts.
+    explicit TestPlugin(const std::string& path, const std::map<std::string, std::string>& conf = {},
+                        const std::string& variant = "testplugin.kpi");
+    ~TestPlugin();
+    TestPlugin(const TestPlugin&) = delete;
+    TestPlugin& operator=(const TestPlugin&) = delete;
+
+    const std::string& Path() const { return FPath; }
+    TestKpiCounts Counts() const;
+    std::vector<TestKpiSetPositionCall> SetPositionCalls() const;
+    SoundFormat LastRequest() const;
+    std::string LastOpenName() const;
+
+private:
+    void* Entry(const char* name) const;
+
+    std::string FPath;
+    void* FHandle = nullptr;
+};
+
+// A song file that the test plug-in reads at Open.
+struct TestSong {
+    uint32_t Rate = 44100;  // 0: leave to the request
+    uint32_t Channels = 2;
+    uint32_t Bits = 16;
+    std::string Length;     // "none", a number, or "" for the plug-in's default
+    std::string Frames;     // a number, "inf", or "" for one second
+    uint32_t Songs = 0;
+    bool Endless = false;
+    uint32_t Unit = 0;
+    std::string Pattern = "ramp";
+    int64_t Value = 0;
+    uint32_t DelayMs = 0;
+    bool OverRender = false;
+    std::string OpenMode = "ok";
+
+    void WriteTo(const std::string& path) const;
+};
+
+// The bytes the plug-in renders for song: byte offset, count, format.
+std::vector<uint8_t> ExpectedPcm(const TestSong& song, uint32_t songNumber, uint64_t offset,
+                                 uint64_t size);
+
+}  // namespace testkpi
