@@ -19,7 +19,10 @@ int CompareTextIgnoringCase(const std::string& a, const std::string& b)
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-TZoKpi::TZoKpi(const std::string& fileName) : FFileName(fileName) { Load(); }
+TZoKpi::TZoKpi(const std::string& fileName) : FFileName(fileName)
+{
+    Load();
+}
 
 TZoKpi::~TZoKpi()
 {

@@ -20,12 +20,12 @@ class DynamicLibrary;
 class EKpiLoadFailed : public EZoError {
 public:
     enum : uint8_t {
-        kCannotLoad = 0,         // the library cannot be loaded
-        kNoEntry = 1,            // no export kmp_GetTestModule
-        kNilModule = 2,          // kmp_GetTestModule returned nil
-        kBadVersion = 3,         // InterfaceVersion is not 100
-        kNilExtensions = 4,      // SupportedExtensions is nil
-        kNilRequiredEntry = 5,   // Open, Close, Render or SetPosition is nil
+        kCannotLoad = 0,       // the library cannot be loaded
+        kNoEntry = 1,          // no export kmp_GetTestModule
+        kNilModule = 2,        // kmp_GetTestModule returned nil
+        kBadVersion = 3,       // InterfaceVersion is not 100
+        kNilExtensions = 4,    // SupportedExtensions is nil
+        kNilRequiredEntry = 5, // Open, Close, Render or SetPosition is nil
     };
     explicit EKpiLoadFailed(uint8_t code) : EZoError(""), Code(code) {}
     uint8_t Code;

@@ -57,7 +57,7 @@ typedef uint32_t KPI_HANDLE;
  * zero, or holds SampleRate, Channels and BitsPerSample (0: no preference) with every other
  * field zero; the plug-in overwrites it with what it will render. */
 typedef struct SoundFormat {
-    uint32_t SampleRate;     /* Hz */
+    uint32_t SampleRate; /* Hz */
     uint32_t Channels;
     uint32_t BitsPerSample;
     uint32_t LengthMs;       /* KPI_NO_LENGTH: none; MultiSong: number of songs * 1000 */
@@ -67,38 +67,38 @@ typedef struct SoundFormat {
     uint32_t MultiSong;      /* nonzero: the file holds several songs */
 } SoundFormat;
 
-typedef void(KPI_CALL *KpiInitProc)(void);
-typedef void(KPI_CALL *KpiDeinitProc)(void);
-typedef KPI_HANDLE(KPI_CALL *KpiOpenProc)(const char *fileName, SoundFormat *format);
-typedef void(KPI_CALL *KpiEntry10Proc)(void);
-typedef void(KPI_CALL *KpiCloseProc)(KPI_HANDLE handle);
-typedef uint32_t(KPI_CALL *KpiRenderProc)(KPI_HANDLE handle, uint8_t *buffer, uint32_t size);
-typedef uint32_t(KPI_CALL *KpiSetPositionProc)(KPI_HANDLE handle, uint32_t positionMs);
+typedef void(KPI_CALL* KpiInitProc)(void);
+typedef void(KPI_CALL* KpiDeinitProc)(void);
+typedef KPI_HANDLE(KPI_CALL* KpiOpenProc)(const char* fileName, SoundFormat* format);
+typedef void(KPI_CALL* KpiEntry10Proc)(void);
+typedef void(KPI_CALL* KpiCloseProc)(KPI_HANDLE handle);
+typedef uint32_t(KPI_CALL* KpiRenderProc)(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);
+typedef uint32_t(KPI_CALL* KpiSetPositionProc)(KPI_HANDLE handle, uint32_t positionMs);
 
 /* The record kmp_GetTestModule points to. The host copies it right after the call. */
 typedef struct KpiModule {
     uint32_t InterfaceVersion; /* must be KPI_INTERFACE_VERSION */
     uint32_t PluginVersion;    /* higher is preferred */
-    const char *InfoText1;     /* not used by the host */
-    const char *InfoText2;     /* not used by the host */
+    const char* InfoText1;     /* not used by the host */
+    const char* InfoText2;     /* not used by the host */
     /* NULL-terminated array of texts; an entry beginning with "." names one extension (the
      * text after the dot, which may be empty); other entries are ignored. Must not be NULL. */
-    const char *const *SupportedExtensions;
-    uint32_t Reentrant; /* nonzero: several songs may be open at once */
-    KpiInitProc Init;   /* may be NULL */
-    KpiDeinitProc Deinit; /* may be NULL */
-    KpiOpenProc Open;     /* required */
-    KpiEntry10Proc Entry10; /* never called */
-    KpiCloseProc Close;     /* required */
-    KpiRenderProc Render;   /* required */
+    const char* const* SupportedExtensions;
+    uint32_t Reentrant;             /* nonzero: several songs may be open at once */
+    KpiInitProc Init;               /* may be NULL */
+    KpiDeinitProc Deinit;           /* may be NULL */
+    KpiOpenProc Open;               /* required */
+    KpiEntry10Proc Entry10;         /* never called */
+    KpiCloseProc Close;             /* required */
+    KpiRenderProc Render;           /* required */
     KpiSetPositionProc SetPosition; /* required; its result is not used */
 } KpiModule;
 
-typedef const KpiModule *(KPI_CALL *KpiGetModuleProc)(void);
+typedef const KpiModule*(KPI_CALL* KpiGetModuleProc)(void);
 
 /* The one export of a plug-in. */
 #define KPI_ENTRY_NAME "kmp_GetTestModule"
-KPI_EXPORT const KpiModule *KPI_CALL kmp_GetTestModule(void);
+KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void);
 
 /* Both records are part of the binary interface: on a 32-bit target they must keep the layout
  * that existing plug-ins were compiled with. */

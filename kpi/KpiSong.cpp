@@ -2,7 +2,10 @@
 
 #include "kpi/KPI.h"
 
-TZoSong::TZoSong(const std::string& fileName, TZoKpi& plugin) : Plugin(plugin) { Open(fileName); }
+TZoSong::TZoSong(const std::string& fileName, TZoKpi& plugin) : Plugin(plugin)
+{
+    Open(fileName);
+}
 
 TZoSong::TZoSong(const std::string& fileName, TZoKpi& plugin, const SoundFormat& requested)
     : Plugin(plugin), Format(requested)
@@ -53,7 +56,8 @@ uint32_t TZoSong::BytesToMilliseconds(uint32_t bytes) const
         return 0;
     // The division comes first, in extended precision; the result is therefore sometimes one
     // below the exact quotient (192 bytes at 192000 bytes per second give 0).
-    const long double ms = static_cast<long double>(bytes) / static_cast<long double>(perSecond) * 1000.0L;
+    const long double ms =
+        static_cast<long double>(bytes) / static_cast<long double>(perSecond) * 1000.0L;
     if (ms >= 4294967295.0L)
         return 0xFFFFFFFEu;
     return static_cast<uint32_t>(ms);
@@ -66,4 +70,7 @@ void TZoSong::Seek(uint32_t n)
     BytesRendered = 0;
 }
 
-const std::string& TZoSong::PluginFileName() const { return Plugin.FileName(); }
+const std::string& TZoSong::PluginFileName() const
+{
+    return Plugin.FileName();
+}

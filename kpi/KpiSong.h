@@ -41,8 +41,8 @@ public:
     std::string FileName;
     // The requested format before Open; the format the plug-in answered after it.
     SoundFormat Format{};
-    uint32_t BytesRendered = 0;  // wraps modulo 2^32
-    KPI_HANDLE Handle = 0;       // 0 when the open failed or after Close
+    uint32_t BytesRendered = 0; // wraps modulo 2^32
+    KPI_HANDLE Handle = 0;      // 0 when the open failed or after Close
     bool Ended = false;
     // Called each time a render comes back short.
     std::function<void(TZoSong&)> OnEnded;

@@ -169,7 +169,7 @@ void OpenDependenciesFromFolder(const std::string& path, const std::string& fold
     }
 }
 
-}  // namespace
+} // namespace
 
 std::vector<std::string> ReadNeededLibraries(const std::string& path)
 {
@@ -191,7 +191,7 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path)
     OpenDependenciesFromFolder(path, ExtractFilePath(path), visited, library->FDependencies);
     library->FHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library->FHandle == nullptr)
-        return nullptr;  // the destructor releases the dependencies opened for it
+        return nullptr; // the destructor releases the dependencies opened for it
     return library;
 }
 
@@ -203,8 +203,11 @@ DynamicLibrary::~DynamicLibrary()
         ::dlclose(*it);
 }
 
-void* DynamicLibrary::Symbol(const char* name) const { return ::dlsym(FHandle, name); }
+void* DynamicLibrary::Symbol(const char* name) const
+{
+    return ::dlsym(FHandle, name);
+}
 
 #endif
 
-}  // namespace platform
+} // namespace platform

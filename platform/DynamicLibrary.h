@@ -37,4 +37,4 @@ std::vector<std::string> ReadNeededLibraries(const std::string& path);
 bool HasRunPath(const std::string& path);
 #endif
 
-}  // namespace platform
+} // namespace platform

@@ -44,7 +44,7 @@ bool WildcardMatch(const char* pattern, const char* name)
     return *pattern == '\0';
 }
 
-}  // namespace
+} // namespace
 
 int32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int second)
 {
@@ -85,10 +85,12 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
     if (find == INVALID_HANDLE_VALUE)
         return entries;
     // Hidden, system, volume and directory bits that the mask does not allow exclude an entry.
-    const uint32_t excluded = ~mask & (kAttrHidden | kAttrSystem | kAttrVolumeLabel | kAttrDirectory);
+    const uint32_t excluded =
+        ~mask & (kAttrHidden | kAttrSystem | kAttrVolumeLabel | kAttrDirectory);
     do {
         if ((data.dwFileAttributes & excluded) == 0)
-            entries.push_back({data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+            entries.push_back(
+                {data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
     } while (FindNextFileA(find, &data));
     FindClose(find);
     return entries;
@@ -96,8 +98,9 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
 
 std::optional<FileIdentity> GetFileIdentity(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return std::nullopt;
     BY_HANDLE_FILE_INFORMATION info;
@@ -115,15 +118,28 @@ bool FileExists(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool IsRegularFile(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 bool FolderExists(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool DeleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool DeleteFile(const std::string& path)
+{
+    return DeleteFileA(path.c_str()) != 0;
+}
 
-bool SetCurrentFolder(const std::string& folder) { return SetCurrentDirectoryA(folder.c_str()) != 0; }
+bool SetCurrentFolder(const std::string& folder)
+{
+    return SetCurrentDirectoryA(folder.c_str()) != 0;
+}
 
 std::string CurrentFolder()
 {
@@ -173,7 +189,7 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
             continue;
         struct stat info;
         if (::stat((prefix + name).c_str(), &info) != 0)
-            continue;  // a dangling link or an entry that vanished
+            continue; // a dangling link or an entry that vanished
         const bool isDirectory = S_ISDIR(info.st_mode);
         if (isDirectory && (mask & kAttrDirectory) == 0)
             continue;
@@ -197,15 +213,27 @@ bool FileExists(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool IsRegularFile(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool FolderExists(const std::string& path)
 {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
 
-bool SetCurrentFolder(const std::string& folder) { return ::chdir(folder.c_str()) == 0; }
+bool SetCurrentFolder(const std::string& folder)
+{
+    return ::chdir(folder.c_str()) == 0;
+}
 
 std::string CurrentFolder()
 {
@@ -228,6 +256,9 @@ std::string ExecutablePath()
 
 #endif
 
-std::string ExecutableFolder() { return ExtractFilePath(ExecutablePath()); }
+std::string ExecutableFolder()
+{
+    return ExtractFilePath(ExecutablePath());
+}
 
-}  // namespace platform
+} // namespace platform

@@ -52,6 +52,7 @@ struct FileIdentity {
 std::optional<FileIdentity> GetFileIdentity(const std::string& path);
 
 bool FileExists(const std::string& path);    // a file that is not a folder
+bool IsRegularFile(const std::string& path); // a plain file: not a folder, device or pipe
 bool FolderExists(const std::string& path);
 bool DeleteFile(const std::string& path);
 
@@ -62,4 +63,4 @@ std::string CurrentFolder();
 std::string ExecutablePath();
 std::string ExecutableFolder();
 
-}  // namespace platform
+} // namespace platform

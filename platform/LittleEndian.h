@@ -22,7 +22,10 @@ inline void Put32(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline void Append8(std::string& out, uint8_t v) { out.push_back(static_cast<char>(v)); }
+inline void Append8(std::string& out, uint8_t v)
+{
+    out.push_back(static_cast<char>(v));
+}
 
 inline void Append16(std::string& out, uint16_t v)
 {
@@ -38,6 +41,9 @@ inline void Append32(std::string& out, uint32_t v)
     out.append(reinterpret_cast<const char*>(b), 4);
 }
 
-inline void AppendFourCC(std::string& out, const char (&id)[5]) { out.append(id, 4); }
+inline void AppendFourCC(std::string& out, const char (&id)[5])
+{
+    out.append(id, 4);
+}
 
-}  // namespace le
+} // namespace le

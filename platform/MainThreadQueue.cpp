@@ -18,8 +18,8 @@ struct PendingCall {
 
 struct QueueState {
     std::mutex mutex;
-    std::condition_variable mainWakeUp;   // a call was queued, or a ServeUntil condition changed
-    std::condition_variable callDone;     // a queued call has run
+    std::condition_variable mainWakeUp; // a call was queued, or a ServeUntil condition changed
+    std::condition_variable callDone;   // a queued call has run
     std::deque<PendingCall*> calls;
     std::function<void()> wakeUpHook;
     std::thread::id mainThread = std::this_thread::get_id();
@@ -28,14 +28,15 @@ struct QueueState {
 
 QueueState& State()
 {
-    // Constructed during static initialisation, on the thread that starts the program.
-    static QueueState state;
-    return state;
+    // Made during static initialisation, on the thread that starts the program, and never
+    // destroyed: a self-freeing worker may still be leaving while the program exits.
+    static QueueState* state = new QueueState;
+    return *state;
 }
 
 const bool kStateMadeAtStart = (State(), true);
 
-}  // namespace
+} // namespace
 
 void MainThreadQueue::SetCurrentThreadAsMain()
 {
@@ -99,7 +100,8 @@ bool MainThreadQueue::Serve()
         }
         {
             std::lock_guard lock(state.mutex);
-            pending->error = error;
+            // Handed over whole: the worker alone holds the error from here on.
+            pending->error = std::move(error);
             pending->done = true;
         }
         state.callDone.notify_all();
@@ -118,7 +120,8 @@ void MainThreadQueue::ServeUntil(const std::function<bool()>& done)
         if (done())
             return;
         lock.lock();
-        state.mainWakeUp.wait(lock, [&] { return !state.calls.empty() || state.notifications != seen; });
+        state.mainWakeUp.wait(lock,
+                              [&] { return !state.calls.empty() || state.notifications != seen; });
     }
 }
 
@@ -131,4 +134,4 @@ void MainThreadQueue::Notify()
     State().mainWakeUp.notify_all();
 }
 
-}  // namespace platform
+} // namespace platform

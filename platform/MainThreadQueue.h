@@ -33,4 +33,4 @@ public:
     static void Notify();
 };
 
-}  // namespace platform
+} // namespace platform

@@ -6,7 +6,10 @@ namespace platform {
 
 namespace {
 
-bool IsNameDelimiter(char c) { return c != '\0' && std::strchr(kNameDelimiters, c) != nullptr; }
+bool IsNameDelimiter(char c)
+{
+    return c != '\0' && std::strchr(kNameDelimiters, c) != nullptr;
+}
 
 // Index just past the folder part.
 size_t NameStart(const std::string& path)
@@ -29,11 +32,17 @@ size_t ExtensionDot(const std::string& path)
     return std::string::npos;
 }
 
-}  // namespace
+} // namespace
 
-std::string ExtractFilePath(const std::string& path) { return path.substr(0, NameStart(path)); }
+std::string ExtractFilePath(const std::string& path)
+{
+    return path.substr(0, NameStart(path));
+}
 
-std::string ExtractFileName(const std::string& path) { return path.substr(NameStart(path)); }
+std::string ExtractFileName(const std::string& path)
+{
+    return path.substr(NameStart(path));
+}
 
 std::string ExtractFileExt(const std::string& path)
 {
@@ -71,4 +80,4 @@ bool IsAbsolutePath(const std::string& path)
 #endif
 }
 
-}  // namespace platform
+} // namespace platform

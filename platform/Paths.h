@@ -29,4 +29,4 @@ std::string IncludeTrailingDelimiter(const std::string& folder);
 std::string ExcludeTrailingDelimiter(const std::string& folder);
 bool IsAbsolutePath(const std::string& path);
 
-}  // namespace platform
+} // namespace platform

@@ -4,7 +4,10 @@
 
 namespace platform {
 
-WorkerThread::~WorkerThread() { EnsureRunEnded(); }
+WorkerThread::~WorkerThread()
+{
+    EnsureRunEnded();
+}
 
 void WorkerThread::Start()
 {
@@ -33,6 +36,7 @@ void WorkerThread::Run()
         // Nobody waits for a self-freeing thread; it releases its own thread object.
         FThread.detach();
         delete this;
+        MainThreadQueue::Notify();
         return;
     }
     FFinished.store(true, std::memory_order_release);
@@ -56,7 +60,10 @@ void WorkerThread::EnsureRunEnded()
     }
 }
 
-void WorkerThread::Synchronize(const std::function<void()>& call) { MainThreadQueue::Run(call); }
+void WorkerThread::Synchronize(const std::function<void()>& call)
+{
+    MainThreadQueue::Run(call);
+}
 
 std::string WorkerThread::FatalMessage() const
 {
@@ -71,4 +78,4 @@ std::string WorkerThread::FatalMessage() const
     }
 }
 
-}  // namespace platform
+} // namespace platform

@@ -37,7 +37,7 @@ public:
     // Its message text ("" when the run did not end by an error).
     std::string FatalMessage() const;
 
-    std::function<void()> OnTerminate;  // runs on the main thread after the run
+    std::function<void()> OnTerminate; // runs on the main thread after the run
     bool FreeOnTerminate = false;
 
 protected:
@@ -50,7 +50,7 @@ protected:
     void EnsureRunEnded();
 
 private:
-    void Run();  // worker thread
+    void Run(); // worker thread
 
     std::thread FThread;
     bool FStarted = false;
@@ -59,4 +59,4 @@ private:
     std::exception_ptr FFatalException;
 };
 
-}  // namespace platform
+} // namespace platform

@@ -1,6 +1,6 @@
 // The song: position arithmetic, end detection, seeking and a failed open.
-#include "kpi/KPI.h"
 #include "kpi/KpiSong.h"
+#include "kpi/KPI.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
 
@@ -26,12 +26,12 @@ struct SongFixture : ::testing::Test {
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(SongFixture, RequestedFormatGoesInAndTheAnswerComesOut)
 {
     TestSong description;
-    description.Rate = 0;  // the plug-in follows the request
+    description.Rate = 0; // the plug-in follows the request
     description.Bits = 24;
     SoundFormat requested{};
     requested.SampleRate = 48000;
@@ -72,23 +72,23 @@ TEST_F(SongFixture, MillisecondsDivideFirstInExtendedPrecision)
     TestSong d;
     d.Rate = 48000;
     d.Bits = 16;
-    d.Channels = 2;  // 192000 bytes per second
+    d.Channels = 2; // 192000 bytes per second
     TZoSong song(Song(d), kpi);
-    EXPECT_EQ(song.BytesToMilliseconds(192), 0u);  // not 1
+    EXPECT_EQ(song.BytesToMilliseconds(192), 0u); // not 1
     EXPECT_EQ(song.BytesToMilliseconds(192000), 1000u);
 
-    d.Bits = 12;  // one byte per sample
+    d.Bits = 12; // one byte per sample
     TZoSong twelve(Song(d, "t.tst"), kpi);
     EXPECT_EQ(twelve.BytesPerSecond(), 96000u);
 
-    d.Bits = 4;  // no whole byte per sample: no division
+    d.Bits = 4; // no whole byte per sample: no division
     TZoSong four(Song(d, "f.tst"), kpi);
     EXPECT_EQ(four.BytesPerSecond(), 0u);
     EXPECT_EQ(four.BytesToMilliseconds(1000), 0u);
 
     d.Rate = 1;
     d.Bits = 8;
-    d.Channels = 1;  // one byte per second: milliseconds overflow 32 bits
+    d.Channels = 1; // one byte per second: milliseconds overflow 32 bits
     TZoSong slow(Song(d, "o.tst"), kpi);
     EXPECT_EQ(slow.BytesToMilliseconds(4294968), 0xFFFFFFFEu);
     EXPECT_EQ(slow.BytesToMilliseconds(4294967), 4294967000u);
@@ -97,7 +97,7 @@ TEST_F(SongFixture, MillisecondsDivideFirstInExtendedPrecision)
 TEST_F(SongFixture, ShortRenderEndsTheSongEveryTime)
 {
     TestSong d;
-    d.Frames = "10";  // 40 bytes
+    d.Frames = "10"; // 40 bytes
     TZoSong song(Song(d), kpi);
     int endedCalls = 0;
     song.OnEnded = [&](TZoSong& s) {

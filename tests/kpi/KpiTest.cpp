@@ -55,7 +55,7 @@ bool IsLoaded(const std::string& path)
     return handle != nullptr;
 }
 
-}  // namespace
+} // namespace
 
 TEST(KpiLoad, EmptyFileNameFailsBeforeAnyLibraryCall)
 {
@@ -88,10 +88,22 @@ TEST(KpiLoad, EachBrokenLibraryGivesItsCodeAndIsUnloadedWithoutInit)
         {"v99.kpi", {{"interface", "99"}}, "testplugin.kpi", EKpiLoadFailed::kBadVersion},
         {"v101.kpi", {{"interface", "101"}}, "testplugin.kpi", EKpiLoadFailed::kBadVersion},
         {"noext.kpi", {{"extensions", "nil"}}, "testplugin.kpi", EKpiLoadFailed::kNilExtensions},
-        {"noopen.kpi", {{"nil_entry", "Open"}}, "testplugin.kpi", EKpiLoadFailed::kNilRequiredEntry},
-        {"noclose.kpi", {{"nil_entry", "Close"}}, "testplugin.kpi", EKpiLoadFailed::kNilRequiredEntry},
-        {"norender.kpi", {{"nil_entry", "Render"}}, "testplugin.kpi", EKpiLoadFailed::kNilRequiredEntry},
-        {"nosetpos.kpi", {{"nil_entry", "SetPosition"}}, "testplugin.kpi", EKpiLoadFailed::kNilRequiredEntry},
+        {"noopen.kpi",
+         {{"nil_entry", "Open"}},
+         "testplugin.kpi",
+         EKpiLoadFailed::kNilRequiredEntry},
+        {"noclose.kpi",
+         {{"nil_entry", "Close"}},
+         "testplugin.kpi",
+         EKpiLoadFailed::kNilRequiredEntry},
+        {"norender.kpi",
+         {{"nil_entry", "Render"}},
+         "testplugin.kpi",
+         EKpiLoadFailed::kNilRequiredEntry},
+        {"nosetpos.kpi",
+         {{"nil_entry", "SetPosition"}},
+         "testplugin.kpi",
+         EKpiLoadFailed::kNilRequiredEntry},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,14 +129,16 @@ TEST(KpiLoad, InitOnLoadAndDeinitOnDestructionExactlyOnce)
         EXPECT_FALSE(kpi.NotLoaded());
         EXPECT_EQ(kpi.PluginVersion(), 7u);
         EXPECT_FALSE(kpi.Enabled);
-        kpi.Load();  // loaded already: nothing happens
+        kpi.Load(); // loaded already: nothing happens
         EXPECT_EQ(plugin.Counts().Init, 1);
         EXPECT_EQ(plugin.Counts().Deinit, 0);
     }
     EXPECT_EQ(plugin.Counts().Deinit, 1);
 
     TestPlugin bare(dir / "bare.kpi", {{"init", "0"}, {"deinit", "0"}});
-    { TZoKpi kpi(bare.Path()); }  // nil Init and Deinit are simply not called
+    {
+        TZoKpi kpi(bare.Path());
+    } // nil Init and Deinit are simply not called
     EXPECT_EQ(bare.Counts().Init, 0);
 }
 
@@ -196,7 +210,7 @@ TEST(KpiCacheRecord, FieldsLittleEndianNamesCutAt255Bytes)
     farKpi.WriteCacheRecord(farRecord);
     ASSERT_EQ(static_cast<uint8_t>(farRecord[9]), 255);
     EXPECT_EQ(farRecord.substr(10, 255), longPath.substr(0, 255));
-    EXPECT_EQ(farRecord[8], '\0');  // not enabled
+    EXPECT_EQ(farRecord[8], '\0'); // not enabled
     EXPECT_EQ(static_cast<uint8_t>(farRecord[10 + 255]), 3u);
     EXPECT_EQ(farRecord.substr(10 + 256), "tst");
 }

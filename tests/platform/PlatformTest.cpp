@@ -45,21 +45,25 @@ TEST(PluginDependencies, HelperBesideThePluginIsFoundWithoutAnySearchPath)
     fs::copy_file(built, dir / "helperuser.kpi");
     fs::copy_file(helper, dir / "libkpihelper.so");
     TZoKpi kpi(dir / "helperuser.kpi");
-    EXPECT_EQ(kpi.PluginVersion(), 77u);  // answered by the helper
+    EXPECT_EQ(kpi.PluginVersion(), 77u); // answered by the helper
 }
 
 TEST(PluginDependencies, ReadingAnythingThatIsNotAnElfFileGivesNoNames)
 {
     TempFolder dir;
-    testsupport::WriteFileBytes(dir / "junk", std::string("\x7f" "ELF\x02\x01\x01", 7));
+    testsupport::WriteFileBytes(dir / "junk", std::string("\x7f"
+                                                          "ELF\x02\x01\x01",
+                                                          7));
     EXPECT_TRUE(platform::ReadNeededLibraries(dir / "junk").empty());
     std::string garbage(4096, '\0');
     std::srand(5);
     for (auto& c : garbage)
         c = static_cast<char>(std::rand());
-    garbage.replace(0, 4, "\x7f" "ELF");
+    garbage.replace(0, 4,
+                    "\x7f"
+                    "ELF");
     testsupport::WriteFileBytes(dir / "garbage", garbage);
-    platform::ReadNeededLibraries(dir / "garbage");  // must not crash or read past the end
+    platform::ReadNeededLibraries(dir / "garbage"); // must not crash or read past the end
     EXPECT_TRUE(platform::ReadNeededLibraries(dir / "missing").empty());
     EXPECT_EQ(platform::DynamicLibrary::Load(dir / "junk"), nullptr);
 }
@@ -69,23 +73,28 @@ TEST(FileTime, LocalTimePackedAsDosDateTime)
     TempFolder dir;
     const std::string file = dir / "f.kpi";
     testsupport::WriteFileBytes(file, "x");
-    struct tm local{};
+    struct tm local {};
     local.tm_year = 2024 - 1900;
-    local.tm_mon = 2;  // March
+    local.tm_mon = 2; // March
     local.tm_mday = 17;
     local.tm_hour = 13;
     local.tm_min = 45;
     local.tm_sec = 31;
     local.tm_isdst = -1;
     const time_t when = std::mktime(&local);
-    const struct utimbuf times{when, when};
+    const struct utimbuf times {
+        when, when
+    };
     ASSERT_EQ(::utime(file.c_str(), &times), 0);
-    const uint32_t expected = (44u << 25) | (3u << 21) | (17u << 16) | (13u << 11) | (45u << 5) | 15u;
+    const uint32_t expected =
+        (44u << 25) | (3u << 21) | (17u << 16) | (13u << 11) | (45u << 5) | 15u;
     EXPECT_EQ(static_cast<uint32_t>(platform::FileDosDateTime(file)), expected);
 
-    local.tm_year = 1979 - 1900;  // before the format's range
+    local.tm_year = 1979 - 1900; // before the format's range
     const time_t early = std::mktime(&local);
-    const struct utimbuf earlyTimes{early, early};
+    const struct utimbuf earlyTimes {
+        early, early
+    };
     ASSERT_EQ(::utime(file.c_str(), &earlyTimes), 0);
     EXPECT_EQ(platform::FileDosDateTime(file), -1);
 

@@ -50,4 +50,4 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -18,14 +18,25 @@ ReadBackWav ReadWavWithSndfile(const std::string& path)
     result.Frames = info.frames;
     switch (info.format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_S8: result.Bits = 8; break;
-    case SF_FORMAT_PCM_16: result.Bits = 16; break;
-    case SF_FORMAT_PCM_24: result.Bits = 24; break;
-    case SF_FORMAT_PCM_32: result.Bits = 32; break;
-    default: result.Bits = 0; break;
+    case SF_FORMAT_PCM_S8:
+        result.Bits = 8;
+        break;
+    case SF_FORMAT_PCM_16:
+        result.Bits = 16;
+        break;
+    case SF_FORMAT_PCM_24:
+        result.Bits = 24;
+        break;
+    case SF_FORMAT_PCM_32:
+        result.Bits = 32;
+        break;
+    default:
+        result.Bits = 0;
+        break;
     }
     result.Samples.resize(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-    const sf_count_t read = sf_read_int(file, result.Samples.data(), static_cast<sf_count_t>(result.Samples.size()));
+    const sf_count_t read =
+        sf_read_int(file, result.Samples.data(), static_cast<sf_count_t>(result.Samples.size()));
     result.Samples.resize(static_cast<size_t>(read));
     if (const char* title = sf_get_string(file, SF_STR_TITLE))
         result.Title = title;
@@ -45,11 +56,11 @@ std::vector<int32_t> SamplesFromPcm(const std::string& pcm, int bits)
         for (size_t b = 0; b < width; ++b)
             raw |= uint32_t(static_cast<uint8_t>(pcm[at + b])) << (8 * b);
         if (bits == 8)
-            samples.push_back(static_cast<int32_t>((raw ^ 0x80u) << 24));  // unsigned to signed
+            samples.push_back(static_cast<int32_t>((raw ^ 0x80u) << 24)); // unsigned to signed
         else
             samples.push_back(static_cast<int32_t>(raw << (32 - bits)));
     }
     return samples;
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -14,9 +14,9 @@ struct ReadBackWav {
     int Rate = 0;
     int Channels = 0;
     int64_t Frames = 0;
-    int Bits = 0;                    // from the format's sub-type: 8, 16, 24 or 32
-    std::vector<int32_t> Samples;    // every sample, scaled to the full 32-bit range
-    std::string Title;               // the INFO tags
+    int Bits = 0;                 // from the format's sub-type: 8, 16, 24 or 32
+    std::vector<int32_t> Samples; // every sample, scaled to the full 32-bit range
+    std::string Title;            // the INFO tags
     std::string Artist;
 };
 
@@ -26,4 +26,4 @@ ReadBackWav ReadWavWithSndfile(const std::string& path);
 // returns them (8-bit is unsigned, the rest signed), for comparing the two.
 std::vector<int32_t> SamplesFromPcm(const std::string& pcm, int bits);
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -5,16 +5,19 @@
 
 uint32_t kpihelper_Version(void);
 
-static const char *const kExtensions[] = {".hlp", NULL};
+static const char* const kExtensions[] = {".hlp", NULL};
 
-static KPI_HANDLE KPI_CALL Open(const char *fileName, SoundFormat *format)
+static KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
 {
     (void)fileName;
     (void)format;
     return 0;
 }
-static void KPI_CALL Close(KPI_HANDLE h) { (void)h; }
-static uint32_t KPI_CALL Render(KPI_HANDLE h, uint8_t *buffer, uint32_t size)
+static void KPI_CALL Close(KPI_HANDLE h)
+{
+    (void)h;
+}
+static uint32_t KPI_CALL Render(KPI_HANDLE h, uint8_t* buffer, uint32_t size)
 {
     (void)h;
     (void)buffer;
@@ -29,7 +32,7 @@ static uint32_t KPI_CALL SetPosition(KPI_HANDLE h, uint32_t ms)
 
 static KpiModule gModule;
 
-KPI_EXPORT const KpiModule *KPI_CALL kmp_GetTestModule(void)
+KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
 {
     gModule.InterfaceVersion = KPI_INTERFACE_VERSION;
     gModule.PluginVersion = kpihelper_Version(); /* the call that needs the helper */

@@ -9,7 +9,7 @@
 //   rate=N channels=N bits=N   (absent: the requested value, or 44100 / 2 / 16)
 //   length=N|none  songs=N (multi-song, LengthMs = N * 1000)  endless=0|1  unit=N
 //   frames=N|inf   (frames rendered before the short render; default one second)
-//   pattern=ramp|const  value=N  delay_ms=N (sleep per Render)  overrender=0|1
+//   pattern=ramp|const|silence  value=N  delay_ms=N (sleep per Render)  overrender=0|1
 //   open=ok|refuse|zero|fail_keep
 // A file that cannot be read is refused (Open returns 0 and leaves the format untouched).
 #include "kpi/KpiInterface.h"
@@ -67,10 +67,11 @@ std::string Text(const Settings& s, const char* key, const std::string& fallback
 
 struct Song {
     SoundFormat format{};
-    uint64_t totalBytes = 0;  // UINT64_MAX: endless stream
-    uint64_t position = 0;    // bytes rendered since the last SetPosition
+    uint64_t totalBytes = 0; // UINT64_MAX: endless stream
+    uint64_t position = 0;   // bytes rendered since the last SetPosition
     uint32_t song = 0;
     testkpi::Pattern pattern = testkpi::Pattern::Ramp;
+    bool silence = false; // zero bytes at memory speed, for benchmarks
     int64_t constValue = 0;
     uint32_t delayMs = 0;
     bool overRender = false;
@@ -140,7 +141,9 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     song->endlessStream = frames == "inf";
     song->frames = frames.empty() || frames == "inf" ? f.SampleRate
                                                      : std::strtoull(frames.c_str(), nullptr, 10);
-    song->pattern = Text(s, "pattern") == "const" ? testkpi::Pattern::Const : testkpi::Pattern::Ramp;
+    song->pattern =
+        Text(s, "pattern") == "const" ? testkpi::Pattern::Const : testkpi::Pattern::Ramp;
+    song->silence = Text(s, "pattern") == "silence";
     song->constValue = std::strtoll(Text(s, "value", "0").c_str(), nullptr, 10);
     song->delayMs = Number(s, "delay_ms", 0);
     song->overRender = Number(s, "overrender", 0) != 0;
@@ -191,10 +194,14 @@ uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
         std::this_thread::sleep_for(std::chrono::milliseconds(song->delayMs));
     const uint64_t left = song->totalBytes - song->position;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(size, left));
-    testkpi::Generate(buffer, song->position, n, song->format.Channels, song->format.BitsPerSample,
-                      song->song, song->pattern, song->constValue);
+    if (song->silence)
+        std::memset(buffer, 0, n);
+    else
+        testkpi::Generate(buffer, song->position, n, song->format.Channels,
+                          song->format.BitsPerSample, song->song, song->pattern, song->constValue);
     song->position += n;
-    return song->overRender ? n + 100 : n;
+    // A plug-in that claims more than it was given room for, on every full block.
+    return song->overRender && n == size ? n + 100 : n;
 }
 
 uint32_t KPI_CALL SetPosition(KPI_HANDLE handle, uint32_t positionMs)
@@ -225,7 +232,7 @@ std::string OwnPath()
     return info.dli_fname;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -318,4 +325,4 @@ KPI_EXPORT void testkpi_Reset(void)
     gSongs.clear();
 }
 
-}  // extern "C"
+} // extern "C"

@@ -14,8 +14,8 @@ typedef struct TestKpiCounts {
     int32_t Close;
     int32_t Render;
     int32_t SetPosition;
-    int32_t OpenNow;     /* handles open at this moment */
-    int32_t MaxOpenNow;  /* most handles open at once */
+    int32_t OpenNow;    /* handles open at this moment */
+    int32_t MaxOpenNow; /* most handles open at once */
 } TestKpiCounts;
 
 typedef struct TestKpiSetPositionCall {
@@ -23,13 +23,13 @@ typedef struct TestKpiSetPositionCall {
     uint32_t PositionMs;
 } TestKpiSetPositionCall;
 
-typedef void (*TestKpiGetCountsProc)(TestKpiCounts *out);
+typedef void (*TestKpiGetCountsProc)(TestKpiCounts* out);
 /* Copies up to max calls; returns how many there were. */
-typedef uint32_t (*TestKpiGetSetPositionCallsProc)(TestKpiSetPositionCall *out, uint32_t max);
+typedef uint32_t (*TestKpiGetSetPositionCallsProc)(TestKpiSetPositionCall* out, uint32_t max);
 /* The format the last Open received, before the plug-in overwrote it. */
-typedef void (*TestKpiGetLastRequestProc)(SoundFormat *out);
+typedef void (*TestKpiGetLastRequestProc)(SoundFormat* out);
 /* Copies the file name the last Open received into out (at most size bytes, NUL-ended). */
-typedef void (*TestKpiGetLastOpenNameProc)(char *out, uint32_t size);
+typedef void (*TestKpiGetLastOpenNameProc)(char* out, uint32_t size);
 typedef void (*TestKpiResetProc)(void);
 
 #ifdef __cplusplus

@@ -53,8 +53,8 @@ TestKpiCounts TestPlugin::Counts() const
 
 std::vector<TestKpiSetPositionCall> TestPlugin::SetPositionCalls() const
 {
-    const auto get = reinterpret_cast<TestKpiGetSetPositionCallsProc>(
-        Entry("testkpi_GetSetPositionCalls"));
+    const auto get =
+        reinterpret_cast<TestKpiGetSetPositionCallsProc>(Entry("testkpi_GetSetPositionCalls"));
     std::vector<TestKpiSetPositionCall> calls(get(nullptr, 0));
     get(calls.data(), static_cast<uint32_t>(calls.size()));
     return calls;
@@ -71,7 +71,7 @@ std::string TestPlugin::LastOpenName() const
 {
     char name[4096];
     reinterpret_cast<TestKpiGetLastOpenNameProc>(Entry("testkpi_GetLastOpenName"))(name,
-                                                                                  sizeof name);
+                                                                                   sizeof name);
     return name;
 }
 
@@ -108,4 +108,4 @@ std::vector<uint8_t> ExpectedPcm(const TestSong& song, uint32_t songNumber, uint
     return bytes;
 }
 
-}  // namespace testkpi
+} // namespace testkpi

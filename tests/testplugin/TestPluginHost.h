@@ -19,7 +19,8 @@ class TestPlugin {
 public:
     // Copies the built plug-in (variant file name) to path and writes "<path>.conf" from conf.
     // Each copy is a separate library instance with its own counts.
-    explicit TestPlugin(const std::string& path, const std::map<std::string, std::string>& conf = {},
+    explicit TestPlugin(const std::string& path,
+                        const std::map<std::string, std::string>& conf = {},
                         const std::string& variant = "testplugin.kpi");
     ~TestPlugin();
     TestPlugin(const TestPlugin&) = delete;
@@ -40,11 +41,11 @@ private:
 
 // A song file that the test plug-in reads at Open.
 struct TestSong {
-    uint32_t Rate = 44100;  // 0: leave to the request
+    uint32_t Rate = 44100; // 0: leave to the request
     uint32_t Channels = 2;
     uint32_t Bits = 16;
-    std::string Length;     // "none", a number, or "" for the plug-in's default
-    std::string Frames;     // a number, "inf", or "" for one second
+    std::string Length; // "none", a number, or "" for the plug-in's default
+    std::string Frames; // a number, "inf", or "" for one second
     uint32_t Songs = 0;
     bool Endless = false;
     uint32_t Unit = 0;
@@ -61,4 +62,4 @@ struct TestSong {
 std::vector<uint8_t> ExpectedPcm(const TestSong& song, uint32_t songNumber, uint64_t offset,
                                  uint64_t size);
 
-}  // namespace testkpi
+} // namespace testkpi

@@ -8,8 +8,8 @@
 namespace testkpi {
 
 enum class Pattern : uint32_t {
-    Ramp = 0,   // a value that changes with frame, channel and song
-    Const = 1,  // every sample holds ConstValue
+    Ramp = 0,  // a value that changes with frame, channel and song
+    Const = 1, // every sample holds ConstValue
 };
 
 // One sample of the stream, already cut to the sample's width (little-endian two's
@@ -23,8 +23,8 @@ inline int64_t SampleValue(Pattern pattern, int64_t constValue, uint64_t frame, 
 }
 
 // Writes size bytes of the stream starting at byte offset of the whole song.
-inline void Generate(uint8_t* out, uint64_t offset, uint32_t size, uint32_t channels,
-                     uint32_t bits, uint32_t song, Pattern pattern, int64_t constValue)
+inline void Generate(uint8_t* out, uint64_t offset, uint32_t size, uint32_t channels, uint32_t bits,
+                     uint32_t song, Pattern pattern, int64_t constValue)
 {
     const uint32_t bytesPerSample = bits / 8;
     if (bytesPerSample == 0 || channels == 0) {
@@ -56,4 +56,4 @@ inline void Generate(uint8_t* out, uint64_t offset, uint32_t size, uint32_t chan
     }
 }
 
-}  // namespace testkpi
+} // namespace testkpi

@@ -1,0 +1,131 @@
+#include "decoder/kpiFileDecoderThread.h"
+
+#include "kpi/KpiSong.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr uint32_t kDefaultBlockSize = 8192;
+// A plug-in that names a huge render size is asked for this much at a time instead; the
+// effectors take block lengths as signed 32-bit numbers.
+constexpr uint32_t kLargestBlockSize = 16u << 20;
+
+// Only a file the decoder made is removed: an output path may name a device such as /dev/null.
+void DeleteOutputFile(const std::string& path)
+{
+    if (platform::IsRegularFile(path))
+        platform::DeleteFile(path);
+}
+
+std::string Replace(std::string text, const std::string& what, const std::string& with)
+{
+    const size_t at = text.find(what);
+    return at == std::string::npos ? text : text.replace(at, what.size(), with);
+}
+
+} // namespace
+
+TZoKpiFileDecoderThread::TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song,
+                                                 const std::string& fileName)
+    : FSong(std::move(song)), FFileName(fileName)
+{
+    const SoundFormat& f = FSong->Format;
+    const WavFormatRecord format =
+        WavFormatRecord::FromPcm(f.SampleRate, f.Channels, f.BitsPerSample);
+    if (!FWav.Create(FFileName, format)) {
+        const bool created = FWav.IsOpen();
+        FWav.Close();
+        if (created)
+            DeleteOutputFile(FFileName);
+        throw EZoError(Replace("エラー: Wav ファイル %s を作成できませんでした", "%s", FFileName));
+    }
+}
+
+TZoKpiFileDecoderThread::~TZoKpiFileDecoderThread()
+{
+    EnsureRunEnded();
+    if (FWav.IsOpen()) {
+        FWav.Close();
+        if (FAborted)
+            DeleteOutputFile(FFileName);
+    }
+    // The song (and with it the plug-in's handle) and the effectors go with the members.
+}
+
+void TZoKpiFileDecoderThread::WriteBlock(const uint8_t* bytes, size_t length, uint64_t tailSize)
+{
+    if (length == 0)
+        return;
+    if (WavFileWriter::kDataOffset + FWav.DataSize() + length + tailSize > FileSizeLimit)
+        throw EZoError(
+            Replace("Wav ファイル %s が RIFF の上限 4 GiB に達しました", "%s", FFileName));
+    if (!FWav.AppendData(bytes, length))
+        throw EZoError(Replace("Wav ファイル %s に書き込めませんでした", "%s", FFileName));
+}
+
+void TZoKpiFileDecoderThread::Execute()
+{
+    TZoSong& song = *FSong;
+    const uint32_t blockSize =
+        std::min(song.Format.UnitRenderSize != 0 ? song.Format.UnitRenderSize : kDefaultBlockSize,
+                 kLargestBlockSize);
+    const uint32_t frameSize = (song.Format.BitsPerSample / 8) * song.Format.Channels;
+    // The pad byte and the LIST chunk still have to fit when the data chunk is closed.
+    const uint64_t tailSize = WavFileWriter::TailSize(1, TagInfo.Title, TagInfo.Artist);
+
+    try {
+        // Room for one block plus the part of a frame left over from the block before: the
+        // effectors see whole frames only, even when the block size is not a multiple of the
+        // frame size, and the plug-in is still asked for exactly one block each time.
+        std::vector<uint8_t> buffer(size_t(blockSize) + frameSize);
+        uint32_t lastReported = song.Position();
+        uint32_t carried = 0;
+        bool shortened = false;
+        do {
+            const uint32_t rendered = song.Render(buffer.data() + carried, blockSize);
+            const uint32_t available = carried + rendered;
+            const uint32_t whole = frameSize == 0 ? available : available - available % frameSize;
+            int32_t length = static_cast<int32_t>(whole);
+            for (const auto& effector : Effectors) {
+                const int32_t given = length;
+                length = effector->Process(song, buffer.data(), given);
+                if (length < 0 || length > given)
+                    throw EZoError("Effector returned an invalid length");
+            }
+            WriteBlock(buffer.data(), static_cast<size_t>(length), tailSize);
+            shortened = static_cast<uint32_t>(length) < whole;
+            carried = available - whole;
+            if (carried > 0 && !shortened) {
+                if (song.Ended) // the song's last bytes, not a whole frame
+                    WriteBlock(buffer.data() + whole, carried, tailSize);
+                else
+                    std::memmove(buffer.data(), buffer.data() + whole, carried);
+            }
+
+            if (OnProgress) {
+                const uint32_t position = song.Position();
+                const uint32_t moved =
+                    position > lastReported ? position - lastReported : lastReported - position;
+                if (moved > 1000) {
+                    Synchronize([this, &song] { OnProgress(song); });
+                    lastReported = song.Position();
+                }
+            }
+            std::this_thread::yield();
+        } while (!song.Ended && !Terminated() && !shortened);
+
+        FAborted = Terminated();
+        if (OnProgress)
+            Synchronize([this, &song] { OnProgress(song); });
+    } catch (...) {
+        FWav.Finish(TagInfo.Title, TagInfo.Artist);
+        throw;
+    }
+    if (!FWav.Finish(TagInfo.Title, TagInfo.Artist))
+        throw EZoError(Replace("Wav ファイル %s に書き込めませんでした", "%s", FFileName));
+}
