@@ -267,32 +267,30 @@ TEST(DriverLoad, AllExtensionsIsASortedUnionIgnoringCase)
 TEST(DriverOrder, HigherVersionFirstThenLaterFileTime)
 {
     TempFolder dir;
-    struct Spec {
+    struct Candidate {
         std::string name;
         std::string version;
         int year;
     };
     // Years chosen so that a packed time with its top bit set (2044 on) and the missing time
     // of a file older than 1980 both take part.
-    const std::vector<Spec> specs = {
-        {"v3-2001.kpi", "3", 2001}, {"v5-2000.kpi", "5", 2000},
-        {"v3-2020.kpi", "3", 2020}, {"v3-1975.kpi", "3", 1975},
-        {"v3-2050.kpi", "3", 2050}, {"vbig-1990.kpi", "2147483648", 1990},
-        {"v1-2010.kpi", "1", 2010},
+    const std::vector<Candidate> candidates = {
+        {"v3-2001", "3", 2001}, {"v5-2000", "5", 2000}, {"v3-2020", "3", 2020},
+        {"v3-1975", "3", 1975}, {"v3-2050", "3", 2050}, {"vbig-1990", "2147483648", 1990},
+        {"v1-2010", "1", 2010},
     };
-    for (const Spec& spec : specs) {
-        fs::create_directory(dir / spec.name.substr(0, spec.name.size() - 4));
-        const std::string path = dir / (spec.name.substr(0, spec.name.size() - 4) + "/p.kpi");
+    for (const Candidate& c : candidates) {
+        const std::string path = dir / (c.name + ".kpi");
         CopyPlugin(path);
-        testsupport::WriteFileBytes(path + ".conf", "version=" + spec.version + "\n");
-        SetLocalFileTime(path, spec.year, 6, 1);
+        testsupport::WriteFileBytes(path + ".conf", "version=" + c.version + "\n");
+        SetLocalFileTime(path, c.year, 6, 1);
     }
     EnablingDriver driver(dir);
     driver.LoadFolder(dir.Path());
 
     std::vector<std::string> order;
     for (const auto& plugin : driver.Plugins())
-        order.push_back(fs::path(plugin->FileName()).parent_path().filename().string());
+        order.push_back(fs::path(plugin->FileName()).stem().string());
     EXPECT_EQ(order, (std::vector<std::string>{"vbig-1990", "v5-2000", "v3-2050", "v3-2020",
                                                "v3-2001", "v3-1975", "v1-2010"}));
     EXPECT_EQ(driver.Plugins()[5]->FileTime(), -1);
