@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds PellanDecoder and runs its whole test suite through CTest: the normal build, then the
-# core again under ThreadSanitizer. Installs missing Debian packages first.
+# core again under ThreadSanitizer, then with clang under AddressSanitizer together with a short
+# fuzzing run. Installs missing Debian packages first.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -15,3 +16,11 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLAN_SANITIZER=th
   -DPELLAN_BUILD_GUI=OFF -DPELLAN_BUILD_PLUGINS=OFF -DPELLAN_BUILD_BENCHMARKS=OFF
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1" ctest --test-dir build-tsan --output-on-failure -j "$jobs"
+
+# The core once more with clang under AddressSanitizer, and the playlist reader fuzzed for a
+# bounded number of runs from its committed seeds.
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPELLAN_SANITIZER=address -DPELLAN_BUILD_FUZZERS=ON \
+  -DPELLAN_BUILD_GUI=OFF -DPELLAN_BUILD_PLUGINS=OFF -DPELLAN_BUILD_BENCHMARKS=OFF
+cmake --build build-fuzz -j "$jobs"
+ASAN_OPTIONS="halt_on_error=1" ctest --test-dir build-fuzz --output-on-failure -j "$jobs"

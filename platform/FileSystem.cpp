@@ -148,6 +148,13 @@ std::string CurrentFolder()
     return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
+std::string AbsolutePath(const std::string& path)
+{
+    char buffer[MAX_PATH + 1];
+    const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
+}
+
 std::string ExecutablePath()
 {
     char buffer[MAX_PATH + 1];
@@ -242,6 +249,26 @@ std::string CurrentFolder()
         return std::string();
     buffer.resize(std::char_traits<char>::length(buffer.c_str()));
     return buffer;
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (IsAbsolutePath(path))
+        return path;
+    std::string result = CurrentFolder();
+    if (result.empty())
+        return path;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(kPathDelimiter, start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string segment = path.substr(start, end - start);
+        if (!segment.empty() && segment != ".")
+            result = IncludeTrailingDelimiter(result) + segment;
+        start = end + 1;
+    }
+    return result;
 }
 
 std::string ExecutablePath()

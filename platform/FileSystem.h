@@ -58,6 +58,10 @@ bool DeleteFile(const std::string& path);
 
 bool SetCurrentFolder(const std::string& folder);
 std::string CurrentFolder();
+// path made absolute against the current folder; an absolute path comes back as it is, and so
+// does any path when the current folder is unknown. On POSIX "." segments of a relative path
+// are dropped and ".." is kept, since a symbolic link may stand before it.
+std::string AbsolutePath(const std::string& path);
 
 // Full path of the running executable, and its folder with a trailing delimiter.
 std::string ExecutablePath();

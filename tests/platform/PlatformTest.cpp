@@ -158,3 +158,15 @@ TEST(FileIdentity, SameFileThroughAnotherNameIsRecognised)
     EXPECT_NE(a, platform::GetFileIdentity(dir / "b.wav"));
     EXPECT_FALSE(platform::GetFileIdentity(dir / "none.wav").has_value());
 }
+
+TEST(Paths, RelativePathIsCompletedFromTheCurrentFolder)
+{
+    TempFolder dir;
+    ASSERT_TRUE(platform::SetCurrentFolder(dir.Path()));
+    const std::string here = platform::CurrentFolder();
+    EXPECT_EQ(platform::AbsolutePath("a/./b"), here + "/a/b");
+    EXPECT_EQ(platform::AbsolutePath("./a//b/"), here + "/a/b");
+    EXPECT_EQ(platform::AbsolutePath("../a"), here + "/../a");
+    EXPECT_EQ(platform::AbsolutePath("."), here);
+    EXPECT_EQ(platform::AbsolutePath("/x/./y"), "/x/./y");
+}

@@ -1,0 +1,168 @@
+#include "kpi/kpiDriver.h"
+
+#include "platform/Errors.h"
+#include "platform/LittleEndian.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int32_t kLoadFolderDepth = 255;
+constexpr uint32_t kCacheVersion = 1;
+constexpr const char* kCacheFileName = "plugin.cache";
+
+} // namespace
+
+TZoKpiDriver::TZoKpiDriver() : CacheFolder(platform::ExecutableFolder()) {}
+
+TZoKpiDriver::~TZoKpiDriver()
+{
+    try {
+        SaveCache();
+    } catch (...) {
+        // Shutdown goes on: the plug-ins below must still be released.
+        if (OnCacheSaveFailed) {
+            try {
+                OnCacheSaveFailed(CachePath());
+            } catch (...) {
+            }
+        }
+    }
+    for (auto& plugin : FPlugins)
+        plugin.reset();
+    FPlugins.clear();
+    FAllExtensions.clear();
+}
+
+void TZoKpiDriver::LoadFolder(const std::string& folder)
+{
+    // An empty text names no folder; taken as a path it would be the root of the file system.
+    if (folder.empty())
+        return;
+    ScanFolder(folder, kLoadFolderDepth);
+    std::sort(FPlugins.begin(), FPlugins.end(),
+              [](const std::unique_ptr<TZoKpi>& a, const std::unique_ptr<TZoKpi>& b) {
+                  return ComparePlugins(*a, *b);
+              });
+}
+
+void TZoKpiDriver::ScanFolder(const std::string& folder, int32_t depth)
+{
+    // The scan moves the current folder as it descends, so a relative start would be looked
+    // for again below itself.
+    const std::string path = platform::AbsolutePath(folder);
+
+    const std::optional<platform::FileIdentity> identity = platform::GetFileIdentity(path);
+    if (identity && std::find(FScanPath.begin(), FScanPath.end(), *identity) != FScanPath.end())
+        return;
+    if (identity)
+        FScanPath.push_back(*identity);
+    struct PopOnExit {
+        std::vector<platform::FileIdentity>* path;
+        bool pushed;
+        ~PopOnExit()
+        {
+            if (pushed)
+                path->pop_back();
+        }
+    } popOnExit{&FScanPath, identity.has_value()};
+
+    platform::SetCurrentFolder(path); // a folder that cannot be entered is still listed
+
+    const std::string prefix = platform::IncludeTrailingDelimiter(path);
+    for (const platform::FolderEntry& entry :
+         platform::ListFolder(path, "*.kpi", platform::kPluginFileMask))
+        AddPlugin(prefix + entry.Name);
+
+    // A negative depth, which no caller of the program passes, counts as none left rather
+    // than as no limit.
+    if (depth <= 0)
+        return;
+    for (const platform::FolderEntry& entry :
+         platform::ListFolder(path, "*.*", platform::kSubFolderMask))
+        if (entry.IsDirectory && entry.Name != "." && entry.Name != "..")
+            ScanFolder(prefix + entry.Name, depth - 1);
+}
+
+void TZoKpiDriver::AddPlugin(const std::string& fileName)
+{
+    try {
+        auto plugin = std::make_unique<TZoKpi>(fileName);
+        if (OnPluginLoaded)
+            plugin->Enabled = OnPluginLoaded(*plugin);
+        FPlugins.push_back(std::move(plugin));
+        for (const std::string& ext : FPlugins.back()->Extensions())
+            AddExtension(ext);
+    } catch (...) {
+        if (OnPluginLoadFailed)
+            OnPluginLoadFailed(fileName);
+    }
+}
+
+void TZoKpiDriver::AddExtension(const std::string& ext)
+{
+    const auto it = std::lower_bound(FAllExtensions.begin(), FAllExtensions.end(), ext,
+                                     [](const std::string& item, const std::string& key) {
+                                         return CompareTextIgnoringCase(item, key) < 0;
+                                     });
+    if (it == FAllExtensions.end() || CompareTextIgnoringCase(*it, ext) != 0)
+        FAllExtensions.insert(it, ext);
+}
+
+bool TZoKpiDriver::ComparePlugins(const TZoKpi& a, const TZoKpi& b)
+{
+    if (a.PluginVersion() != b.PluginVersion())
+        return a.PluginVersion() > b.PluginVersion();
+    // A packed date-time grows with the date only as an unsigned number: from 2044 on its top
+    // bit is set. -1 is no time at all and counts as the oldest.
+    const auto age = [](int32_t fileTime) -> int64_t {
+        return fileTime == -1 ? -1 : static_cast<int64_t>(static_cast<uint32_t>(fileTime));
+    };
+    return age(a.FileTime()) > age(b.FileTime());
+}
+
+std::unique_ptr<TZoSong> TZoKpiDriver::OpenSong(const std::string& fileName,
+                                                const SoundFormat* requested)
+{
+    std::string ext = platform::ExtractFileExt(fileName);
+    if (!ext.empty())
+        ext.erase(0, 1);
+    for (const auto& plugin : FPlugins) {
+        if (!plugin->Enabled || !plugin->HasExtension(ext))
+            continue;
+        // The first plug-in that claims the file has it, whether or not it can open it.
+        if (requested != nullptr)
+            return std::make_unique<TZoSong>(fileName, *plugin, *requested);
+        return std::make_unique<TZoSong>(fileName, *plugin);
+    }
+    return nullptr;
+}
+
+std::string TZoKpiDriver::CachePath() const
+{
+    return platform::IncludeTrailingDelimiter(CacheFolder) + kCacheFileName;
+}
+
+void TZoKpiDriver::SaveCache() const
+{
+    // Without the program's own folder the cache has no place; the root is not that place.
+    if (CacheFolder.empty())
+        throw EZoError("エラー：プログラムのフォルダが分かりません。");
+
+    std::string bytes;
+    le::Append32(bytes, kCacheVersion);
+    le::Append32(bytes, static_cast<uint32_t>(FPlugins.size()));
+    for (const auto& plugin : FPlugins)
+        plugin->WriteCacheRecord(bytes);
+
+    const std::string path = CachePath();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        throw EZoError("エラー：" + path + " を作成できません。");
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed)
+        throw EZoError("エラー：" + path + " に書き込めません。");
+}
