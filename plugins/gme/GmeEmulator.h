@@ -1,4 +1,5 @@
-// One game-music file in libgme, played as 16-bit stereo at a chosen rate.
+// One game-music file in libgme, played as 16-bit stereo at a chosen rate. It runs inside the
+// worker process (GmeWorker.h), never in the host.
 #pragma once
 
 #include "plugins/gme/GmeMapping.h"

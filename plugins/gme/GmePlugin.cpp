@@ -4,14 +4,12 @@
 #include "plugins/common/FrameBuffer.h"
 #include "plugins/common/HandleTable.h"
 #include "plugins/common/PcmPacking.h"
-#include "plugins/gme/GmeEmulator.h"
 #include "plugins/gme/GmeMapping.h"
+#include "plugins/gme/GmeWorker.h"
 
 #include <gme/gme.h>
 
-#include <algorithm>
 #include <cctype>
-#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,7 +29,7 @@ struct Song {
     Song() : Buffer(kFrameBytes, kBlockFrames) {}
 
     std::mutex Mutex;
-    GmeEmulator Emulator;
+    GmeWorker Worker;
     bool MultiSong = false;
     int32_t TrackCount = 0;
     bool Ended = false;
@@ -52,7 +50,7 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
 
     auto song = std::make_shared<Song>();
     GmeFileFacts facts;
-    if (!song->Emulator.Open(fileName, static_cast<int32_t>(rate), facts) || facts.TrackCount < 1)
+    if (!song->Worker.Start(fileName, static_cast<int32_t>(rate), facts) || facts.TrackCount < 1)
         return 0;
     const GmeSongShape shape = MapGmeFacts(facts);
     song->MultiSong = shape.MultiSong;
@@ -68,7 +66,7 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     return gSongs.Add(std::move(song));
 }
 
-// The song goes when the last Render that holds it returns.
+// The song, and with it the child process, goes when the last Render that holds it returns.
 void KPI_CALL Close(KPI_HANDLE handle)
 {
     gSongs.Remove(handle);
@@ -85,7 +83,7 @@ uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
         if (song->Ended)
             return 0;
         song->Samples.resize(size_t(maxFrames) * 2);
-        const uint32_t frames = song->Emulator.Play(song->Samples.data(), maxFrames);
+        const uint32_t frames = song->Worker.Play(song->Samples.data(), maxFrames);
         if (frames == 0)
             song->Ended = true;
         for (uint32_t i = 0; i < frames * 2; ++i)
@@ -108,10 +106,9 @@ uint32_t KPI_CALL SetPosition(KPI_HANDLE handle, uint32_t positionMs)
         const int32_t index = track == 0 ? 0 : static_cast<int32_t>(track - 1);
         // A track beyond the last leaves an empty song rather than some other track.
         song->Ended =
-            track > static_cast<uint32_t>(song->TrackCount) || !song->Emulator.StartTrack(index);
+            track > static_cast<uint32_t>(song->TrackCount) || !song->Worker.StartTrack(index);
     } else {
-        song->Ended =
-            !song->Emulator.Seek(static_cast<int32_t>(std::min<uint32_t>(positionMs, INT32_MAX)));
+        song->Ended = !song->Worker.Seek(positionMs);
     }
     return positionMs;
 }

@@ -81,8 +81,30 @@ std::string MakeVgm(const VgmTone& tone)
     if (!tone.Loops)
         Bytes(data, {0x50, 0x9F});
     Bytes(data, {0x66});
-    return VgmFile(data, 3579545, tone.SampleCounts ? intro + loop : 0, tone.Loops ? loopAt : -1,
+    return VgmFile(data, tone.Clock, tone.SampleCounts ? intro + loop : 0, tone.Loops ? loopAt : -1,
                    tone.SampleCounts ? loop : 0);
+}
+
+std::string MakeVgmReadingPastItsEnd()
+{
+    std::string data;
+    StartTone(data);
+    Wait(data, 44100);
+    Bytes(data, {0xE0, 0xFF, 0xFF, 0xFF, 0x7F}); // seek in the sample bank
+    for (int i = 0; i < 100; ++i)
+        Bytes(data, {0x80}); // write the bank's next byte to the YM2612 DAC
+    Bytes(data, {0x66});
+    return VgmFile(data, 3579545, 2 * 44100, -1, 0);
+}
+
+std::string MakeVgmLoopingWithoutTime()
+{
+    std::string data;
+    StartTone(data);
+    Wait(data, 44100);
+    const int64_t loopAt = 0x40 + static_cast<int64_t>(data.size());
+    Bytes(data, {0x50, 0x92, 0x66});
+    return VgmFile(data, 3579545, 44100, loopAt, 0);
 }
 
 std::string MakeNsf(const std::vector<uint8_t>& periods)

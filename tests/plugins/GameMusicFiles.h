@@ -17,8 +17,17 @@ struct VgmTone {
     double LoopSeconds = 1;
     bool Loops = false;
     bool SampleCounts = true;
+    uint32_t Clock = 3579545;
 };
 std::string MakeVgm(const VgmTone& tone);
+
+// A VGM whose log, after one second of tone, points the YM2612's sample bank far beyond the
+// file and plays from there.
+std::string MakeVgmReadingPastItsEnd();
+
+// A VGM that, after one second of tone, loops back to a part without any wait: libgme spins
+// there without ever producing time.
+std::string MakeVgmLoopingWithoutTime();
 
 // An NES sound file with one track per timer period: each track sets up the first square
 // channel with its period and holds it (about 1789773 / (16 * (period + 1)) Hz).

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <thread>
 
@@ -157,7 +158,7 @@ TEST_F(GmePlugin, FileOfSeveralTracksIsMultiSongAndSelectsTrackBySecond)
     EXPECT_TRUE(r.Pcm.empty());
 }
 
-TEST_F(GmePlugin, DamagedFilesFailTheOpenOrEndTheSong)
+TEST_F(GmePlugin, DamagedFilesFailTheOpenOrEndTheSongWithoutHarmingTheHost)
 {
     std::mt19937 random(8);
     std::string noise(4096, '\0');
@@ -181,9 +182,35 @@ TEST_F(GmePlugin, DamagedFilesFailTheOpenOrEndTheSong)
         ASSERT_NE(song.Handle, 0u);
         EXPECT_TRUE(RenderSong(song, 60 * kSecond).Ended);
     }
+    {
+        // libgme fails an assertion on this clock while it opens the file.
+        TZoSong song(Place("clock.vgm", MakeVgm({.Loops = true, .Clock = 0x40000000})), Kpi);
+        EXPECT_EQ(song.Handle, 0u);
+    }
+    {
+        // libgme reads far beyond its buffer one second into this log.
+        TZoSong song(Place("overrun.vgm", MakeVgmReadingPastItsEnd()), Kpi);
+        ASSERT_NE(song.Handle, 0u);
+        EXPECT_EQ(song.Format.LengthMs, 2000u);
+        const Rendered r = RenderSong(song, 10 * kSecond);
+        EXPECT_TRUE(r.Ended);
+        EXPECT_GE(r.Pcm.size(), kSecond / 2);
+        EXPECT_LT(r.Pcm.size(), 2 * kSecond - kSecond / 10);
+    }
     // The plug-in still works afterwards.
     TZoSong song(Place("once.vgm", MakeVgm({})), Kpi);
     EXPECT_NE(song.Handle, 0u);
+}
+
+TEST_F(GmePlugin, FileThatMakesLibgmeSpinEndsTheSongAfterATimeOut)
+{
+    TZoSong song(Place("spin.vgm", MakeVgmLoopingWithoutTime()), Kpi);
+    ASSERT_NE(song.Handle, 0u);
+    const auto start = std::chrono::steady_clock::now();
+    const Rendered r = RenderSong(song, 10 * kSecond);
+    EXPECT_TRUE(r.Ended);
+    EXPECT_GE(r.Pcm.size(), kSecond / 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST_F(GmePlugin, SongsOpenTogetherRenderIndependentlyOnAnotherThread)
