@@ -48,7 +48,9 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     if (rate < kMinRate || rate > kMaxRate)
         return 0;
 
-    auto song = std::make_shared<Song>();
+    // Not make_shared: its type tag would be a unique symbol, which keeps the library from
+    // ever being unloaded.
+    std::shared_ptr<Song> song(new Song);
     GmeFileFacts facts;
     if (!song->Worker.Start(fileName, static_cast<int32_t>(rate), facts) || facts.TrackCount < 1)
         return 0;

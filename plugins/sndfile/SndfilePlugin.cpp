@@ -106,7 +106,9 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     sf_command(file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
 
     const uint32_t bits = ChooseBits(requestedBits, info.format);
-    auto song = std::make_shared<Song>(file.release(), info, bits);
+    // Not make_shared: its type tag would be a unique symbol, which keeps the library from
+    // ever being unloaded.
+    std::shared_ptr<Song> song(new Song(file.release(), info, bits));
     format->SampleRate = static_cast<uint32_t>(info.samplerate);
     format->Channels = static_cast<uint32_t>(info.channels);
     format->BitsPerSample = bits;

@@ -36,6 +36,15 @@ protected:
 
 } // namespace
 
+TEST(GmePluginLibrary, IsUnloadedWithItsHost)
+{
+    const std::string path = BuiltPlugin("gme.kpi");
+    {
+        TZoKpi kpi(path);
+    }
+    EXPECT_FALSE(IsLoaded(path));
+}
+
 TEST_F(GmePlugin, ClaimsTheGameMusicExtensionsAndAllowsSeveralSongs)
 {
     for (const char* ext :

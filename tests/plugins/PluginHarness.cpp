@@ -1,5 +1,7 @@
 #include "tests/plugins/PluginHarness.h"
 
+#include <dlfcn.h>
+
 #include <cmath>
 #include <cstdlib>
 
@@ -8,6 +10,14 @@ namespace plugintest {
 std::string BuiltPlugin(const std::string& fileName)
 {
     return std::string(PELLAN_PLUGIN_OUTPUT_DIR) + "/" + fileName;
+}
+
+bool IsLoaded(const std::string& path)
+{
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr)
+        ::dlclose(handle);
+    return handle != nullptr;
 }
 
 bool RunCommand(const std::string& command)

@@ -12,6 +12,9 @@ namespace plugintest {
 // The plug-in file as the build placed it.
 std::string BuiltPlugin(const std::string& fileName);
 
+// Whether the library is loaded in this process.
+bool IsLoaded(const std::string& path);
+
 // Runs a shell command line and tells whether it succeeded.
 bool RunCommand(const std::string& command);
 

@@ -45,6 +45,15 @@ protected:
 
 } // namespace
 
+TEST(SndfilePluginLibrary, IsUnloadedWithItsHost)
+{
+    const std::string path = BuiltPlugin("sndfile.kpi");
+    {
+        TZoKpi kpi(path);
+    }
+    EXPECT_FALSE(IsLoaded(path));
+}
+
 TEST_F(SndfilePlugin, ClaimsTheFormatsDebiansLibsndfileReads)
 {
     for (const char* ext : {"wav", "flac", "ogg", "opus", "aiff", "aif", "caf", "w64", "mp3"})
