@@ -2,7 +2,6 @@
 // track selection, rendering, and damaged files.
 #include "kpi/KPI.h"
 #include "kpi/KpiSong.h"
-#include "plugins/gme/GmeMapping.h"
 #include "tests/plugins/GameMusicFiles.h"
 #include "tests/plugins/PluginHarness.h"
 #include "tests/support/TempFolder.h"
@@ -242,34 +241,4 @@ TEST_F(GmePlugin, SongsOpenTogetherRenderIndependentlyOnAnotherThread)
     decoder.join();
     EXPECT_NEAR(Frequency(Samples16(lowPcm), 2, 0, 0, 44100, 44100), 440.4, 3);
     EXPECT_NEAR(Frequency(Samples16(highPcm), 2, 0, 0, 44100, 44100), 1747.8, 10);
-}
-
-// The mapping for the shapes of file that the files above do not cover.
-TEST(GmeMapping, FactsBecomeTheSongDescription)
-{
-    using gmekpi::GmeFileFacts;
-    using gmekpi::MapGmeFacts;
-    struct Case {
-        const char* what;
-        GmeFileFacts facts;
-        uint32_t lengthMs;
-        bool endless;
-        bool multiSong;
-    };
-    const Case cases[] = {
-        {"several tracks", {40, 90000, -1, -1}, 40000, true, true},
-        {"ends by itself", {1, 83000, 83000, 0}, 83000, false, false},
-        {"stated length and loop", {1, 90000, 10000, 30000}, 90000, true, false},
-        {"loop without intro", {1, -1, -1, 30000}, 60000, true, false},
-        {"stated length only", {1, 180000, -1, -1}, 180000, true, false},
-        {"nothing known", {1, -1, -1, -1}, KPI_NO_LENGTH, true, false},
-        {"zero length, no loop", {1, 0, 0, 0}, KPI_NO_LENGTH, true, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const gmekpi::GmeSongShape shape = MapGmeFacts(c.facts);
-        EXPECT_EQ(shape.LengthMs, c.lengthMs);
-        EXPECT_EQ(shape.Endless, c.endless);
-        EXPECT_EQ(shape.MultiSong, c.multiSong);
-    }
 }
