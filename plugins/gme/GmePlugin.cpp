@@ -1,5 +1,5 @@
 // gme.kpi: game-music files through libgme (NES, Game Boy, SNES, Mega Drive, Master System,
-// PC Engine, MSX, ZX Spectrum and Atari XL music), rendered as 16-bit stereo.
+// PC Engine, MSX, Sinclair and Atari XL music), rendered as 16-bit stereo.
 #include "kpi/KpiInterface.h"
 #include "plugins/common/FrameBuffer.h"
 #include "plugins/common/HandleTable.h"
