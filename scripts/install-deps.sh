@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   # window program
-  qt6-base-dev libgl-dev fonts-ipafont-gothic
+  qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
   # reference plug-ins
   libgme-dev libsndfile1-dev
   # tests and benchmarks

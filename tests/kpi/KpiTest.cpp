@@ -109,8 +109,9 @@ TEST(KpiLoad, EachBrokenLibraryGivesItsCodeAndIsUnloadedWithoutInit)
         SCOPED_TRACE(c.name);
         PlacePlugin(dir / c.name, c.conf, c.variant);
         EXPECT_EQ(LoadFailureCode(dir / c.name), c.code);
-        if (kUnloadIsVisible)
+        if (kUnloadIsVisible) {
             EXPECT_FALSE(IsLoaded(dir / c.name)) << "the failed library must be unloaded";
+        }
     }
 
     // Init is never reached for a refused library.

@@ -1,0 +1,167 @@
+#include "app/KbMPath.h"
+
+#include "app/KbMD_Common.h"
+#include "app/UserDialogs.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+
+#include <QSettings>
+
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+bool gEndRequested = false;
+
+constexpr const char* kAskCaption = "KbMP パス指定";
+constexpr const char* kAskText = "KbMedia Player（KbMPlay.exe）のパスを指定してください。";
+
+// The folder of the host player's executable as its own settings name it, with a trailing
+// delimiter; "" when it names none.
+std::string HostPlayerFolder()
+{
+    QSettings host("Tavoren's Soft", "KbMIDI Player");
+    const std::string exe = FromQString(host.value("SearchPath/Kbmplay").toString());
+    return platform::ExtractFilePath(exe);
+}
+
+bool HoldsHostPlayer(const std::string& folder)
+{
+#ifdef _WIN32
+    return platform::FileExists(platform::IncludeTrailingDelimiter(folder) + "kbmplay.exe");
+#else
+    // The player's file comes from Windows, where names ignore letter case.
+    return !platform::ListFolder(folder, "kbmplay.exe", platform::kPluginFileMask).empty();
+#endif
+}
+
+#ifndef _WIN32
+// Whether folder or a folder below it holds a plug-in file; links back up the path are not
+// followed again.
+bool HoldsPlugins(const std::string& folder, int depth, std::vector<platform::FileIdentity>& path)
+{
+    const auto identity = platform::GetFileIdentity(folder);
+    if (!identity)
+        return false;
+    for (const auto& onPath : path)
+        if (onPath == *identity)
+            return false;
+    if (!platform::ListFolder(folder, "*.kpi", platform::kPluginFileMask).empty())
+        return true;
+    if (depth == 0)
+        return false;
+    path.push_back(*identity);
+    const std::string prefix = platform::IncludeTrailingDelimiter(folder);
+    bool found = false;
+    for (const auto& entry : platform::ListFolder(folder, "*.*", platform::kSubFolderMask))
+        if (entry.IsDirectory && HoldsPlugins(prefix + entry.Name, depth - 1, path)) {
+            found = true;
+            break;
+        }
+    path.pop_back();
+    return found;
+}
+#endif
+
+bool AcceptableChoice(const std::string& folder)
+{
+    if (HoldsHostPlayer(folder))
+        return true;
+#ifndef _WIN32
+    // Without the Windows player, a folder of plug-ins is what the user is after.
+    std::vector<platform::FileIdentity> path;
+    return HoldsPlugins(folder, 255, path);
+#else
+    return false;
+#endif
+}
+
+// Steps that need nobody: the stored folder, the host player's, the bundled one. Sets found
+// when one of them gave the answer.
+std::string ResolveQuietly(const std::string& stored, const std::string& bundled, bool& found)
+{
+    found = true;
+    if (!stored.empty() && platform::FolderExists(stored))
+        return stored;
+    const std::string host = HostPlayerFolder();
+    if (!host.empty())
+        return platform::IncludeTrailingDelimiter(host) + "Plugins";
+#ifndef _WIN32
+    if (!bundled.empty())
+        return bundled;
+#else
+    (void)bundled; // Windows programs rely on the host player's folder
+#endif
+    found = false;
+    return stored;
+}
+
+void Store(const std::string& folder)
+{
+    AppRegistry->WriteString(kSearchPathSection, kPluginsValue, folder);
+}
+
+} // namespace
+
+bool EndRequested()
+{
+    return gEndRequested;
+}
+void RequestEnd()
+{
+    gEndRequested = true;
+}
+void ClearEndRequest()
+{
+    gEndRequested = false;
+}
+
+std::string BundledPluginFolder()
+{
+    const std::filesystem::path exeFolder(platform::ExecutableFolder());
+    for (const auto& candidate :
+         {exeFolder / PELLAN_BUNDLED_PLUGIN_FOLDER, exeFolder / "plugins"}) {
+        const std::string folder = candidate.lexically_normal().string();
+        if (platform::FolderExists(folder))
+            return platform::ExcludeTrailingDelimiter(folder);
+    }
+    return std::string();
+}
+
+std::string ResolvePluginFolderWithoutAsking(const std::string& bundledFolder)
+{
+    const std::string stored = AppRegistry->ReadString(kSearchPathSection, kPluginsValue, "");
+    bool found = false;
+    const std::string result = ResolveQuietly(stored, bundledFolder, found);
+    if (found && result != stored)
+        Store(result);
+    return found ? result : std::string();
+}
+
+std::string ResolvePluginFolder(IUserDialogs& dialogs, const std::string& bundledFolder)
+{
+    const std::string stored = AppRegistry->ReadString(kSearchPathSection, kPluginsValue, "");
+    if (!stored.empty() && platform::FolderExists(stored))
+        return stored;
+    if (gEndRequested)
+        return stored; // nothing more is asked once the program is ending
+
+    bool found = false;
+    std::string result = ResolveQuietly(stored, bundledFolder, found);
+    if (!found) {
+        for (;;) {
+            dialogs.ShowMessage(kAskCaption, kAskText);
+            const std::optional<std::string> chosen = dialogs.SelectFolder(".");
+            if (!chosen) {
+                RequestEnd();
+                break;
+            }
+            result = *chosen;
+            if (AcceptableChoice(result))
+                break;
+        }
+    }
+    Store(result);
+    return result;
+}

@@ -1,0 +1,7 @@
+// Pellan Decoder: the window program. It reads no command line.
+#include "app/ProgramEntry.h"
+
+int main(int argc, char** argv)
+{
+    return RunPellanDecode(argc, argv);
+}

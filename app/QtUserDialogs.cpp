@@ -1,0 +1,67 @@
+#include "app/KbMD_Common.h"
+#include "app/UserDialogs.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStringList>
+#include <QUrl>
+
+std::string QtFilterText(const std::string& filter)
+{
+    const QStringList parts = ToQString(filter).split('|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+    return FromQString(filters.join(";;"));
+}
+
+void TQtUserDialogs::ShowMessage(const std::string& caption, const std::string& text)
+{
+    QMessageBox::information(FOwner, ToQString(caption), ToQString(text), QMessageBox::Ok);
+}
+
+void TQtUserDialogs::ShowError(const std::string& text)
+{
+    QMessageBox::critical(FOwner, QStringLiteral("Pellan Decoder"), ToQString(text),
+                          QMessageBox::Ok);
+}
+
+std::optional<std::string> TQtUserDialogs::SelectFolder(const std::string& startFolder)
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+        FOwner, QString(), ToQString(startFolder), QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return FromQString(folder);
+}
+
+std::optional<std::string> TQtUserDialogs::OpenFile(const std::string& filter)
+{
+    const QString name =
+        QFileDialog::getOpenFileName(FOwner, QString(), QString(), ToQString(QtFilterText(filter)));
+    if (name.isEmpty())
+        return std::nullopt;
+    return FromQString(name);
+}
+
+std::optional<std::string> TQtUserDialogs::SaveFile(const std::string& filter)
+{
+    // Qt's save dialog asks before replacing an existing file itself.
+    const QString name = QFileDialog::getSaveFileName(FOwner, QString(), ToQString(FLastSaveName),
+                                                      ToQString(QtFilterText(filter)));
+    if (name.isEmpty())
+        return std::nullopt;
+    if (!QFileInfo::exists(name) &&
+        QMessageBox::question(FOwner, QStringLiteral("Pellan Decoder"),
+                              name + QStringLiteral(" を作成しますか?")) != QMessageBox::Yes)
+        return std::nullopt;
+    FLastSaveName = FromQString(name);
+    return FLastSaveName;
+}
+
+void TQtUserDialogs::OpenAddress(const std::string& address)
+{
+    QDesktopServices::openUrl(QUrl(ToQString(address))); // a failure is not reported
+}

@@ -1,0 +1,281 @@
+// The main window's start, its log panel, the browse buttons and the About links, driven
+// through its controls without a display.
+#include "ui/MainWnd.h"
+#include "app/KbMD_Common.h"
+#include "app/KbMPath.h"
+#include "app/ProgramEntry.h"
+#include "app/SplashFrame.h"
+#include "app/SplashWnd.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "tests/testplugin/TestPluginHost.h"
+#include "tests/ui/UiTestSupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using testkpi::TestPlugin;
+using uitest::AppEnvironment;
+using uitest::LogLines;
+using uitest::ScriptedDialogs;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct MainWndFixture : ::testing::Test {
+    AppEnvironment env;
+    ScriptedDialogs dialogs;
+    std::string pluginFolder = env.Dir / "plugins";
+    std::vector<std::unique_ptr<TestPlugin>> plugins;
+
+    MainWndFixture() { fs::create_directories(pluginFolder); }
+
+    void UsePluginFolder(const std::string& folder)
+    {
+        AppRegistry->WriteString("SearchPath", "Plugins", folder);
+    }
+    TestPlugin& AddPlugin(const std::string& relativePath,
+                          std::map<std::string, std::string> conf = {})
+    {
+        fs::create_directories(fs::path(pluginFolder + "/" + relativePath).parent_path());
+        plugins.push_back(std::make_unique<TestPlugin>(pluginFolder + "/" + relativePath, conf));
+        return *plugins.back();
+    }
+    std::unique_ptr<TfrmMain> Open()
+    {
+        TfrmMain::Places places;
+        places.CacheFolder = env.Dir.Path();
+        places.BundledPluginFolder = "";
+        return std::make_unique<TfrmMain>(dialogs, places);
+    }
+};
+
+} // namespace
+
+TEST_F(MainWndFixture, StartLogsEveryPluginAndTheCountThenShowsTheWindow)
+{
+    // One plug-in per level, so that the scan order is fixed: a folder before its sub-folders.
+    AddPlugin("a.kpi", {{"version", "3"}});
+    fs::create_directories(pluginFolder + "/sub");
+    testsupport::WriteFileBytes(pluginFolder + "/sub/broken.kpi", "not a library");
+    AddPlugin("sub/deeper/c&d.kpi", {{"version", "2147483648"}});
+    UsePluginFolder(pluginFolder);
+    const std::string startFolder = platform::CurrentFolder();
+
+    auto window = Open();
+    EXPECT_EQ(LogLines(*window),
+              (std::vector<std::string>{
+                  "Pellan Decoder Version 1.0.0.79 デバッグ版",
+                  "プラグインを " + pluginFolder + " からロードします",
+                  "  a.kpi ver.3 をロードしました",
+                  "  警告: " + pluginFolder + "/sub/broken.kpi のロードに失敗しました",
+                  "  c&d.kpi ver.-2147483648 をロードしました",
+                  "2 個のプラグインをロードしました",
+              }));
+    EXPECT_EQ(RunLog->Lines(), LogLines(*window));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->pgDecodeMode->isEnabled());
+    EXPECT_EQ(window->pgDecodeMode->currentIndex(), 0);
+    EXPECT_EQ(window->windowTitle(), "Pellan Decoder");
+    EXPECT_EQ(window->lblVersion->text(), "Version 1.0.0.79 (debug)");
+    EXPECT_TRUE(dialogs.Errors.empty());
+    // Relative paths typed later still mean what they meant when the program started.
+    EXPECT_EQ(platform::CurrentFolder(), startFolder);
+    // The splash window is gone once an event loop runs.
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(window->findChild<QWidget*>("frmSplash"), nullptr);
+}
+
+TEST_F(MainWndFixture, FreeingTheWindowWritesThePluginCacheAndUnloadsEveryPlugin)
+{
+    TestPlugin& plugin = AddPlugin("a.kpi");
+    UsePluginFolder(pluginFolder);
+    Open().reset();
+    EXPECT_EQ(plugin.Counts().Init, 1);
+    EXPECT_EQ(plugin.Counts().Deinit, 1);
+    const std::string cache = testsupport::ReadFileBytes(env.Dir / "plugin.cache");
+    EXPECT_EQ(cache.substr(0, 8), std::string("\x01\0\0\0\x01\0\0\0", 8));
+}
+
+TEST_F(MainWndFixture, UnwritableCacheIsLoggedAsAWarning)
+{
+    UsePluginFolder(pluginFolder);
+    fs::create_directory(env.Dir / "plugin.cache"); // a folder where the file should go
+    Open().reset();
+    ASSERT_FALSE(RunLog->Lines().empty());
+    EXPECT_EQ(RunLog->Lines().back(), "  警告: プラグインキャッシュ " + (env.Dir / "plugin.cache") +
+                                          " を書き込めませんでした");
+}
+
+TEST_F(MainWndFixture, NoPluginsStillGiveAWorkingWindow)
+{
+    UsePluginFolder(pluginFolder);
+    auto window = Open();
+    EXPECT_EQ(LogLines(*window).back(), "0 個のプラグインをロードしました");
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWndFixture, CancelledFolderQuestionEndsWithoutLoadingOrShowing)
+{
+    AddPlugin("a.kpi");
+    auto window = Open(); // nothing stored, no host player, nothing bundled: asked, cancelled
+    EXPECT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_TRUE(EndRequested());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->Driver(), nullptr);
+    EXPECT_EQ(LogLines(*window),
+              (std::vector<std::string>{"Pellan Decoder Version 1.0.0.79 デバッグ版"}));
+    EXPECT_EQ(plugins[0]->Counts().Init, 0);
+}
+
+TEST_F(MainWndFixture, LogIconsFollowTheWordsInTheLine)
+{
+    EXPECT_EQ(TfrmMain::LogIconIndex("エラー: 警告: both"), 2);
+    EXPECT_EQ(TfrmMain::LogIconIndex("  警告: x のロードに失敗しました"), 1);
+    EXPECT_EQ(TfrmMain::LogIconIndex("  a.kpi ver.1 をロードしました"), 0);
+    EXPECT_EQ(TfrmMain::LogIconIndex(""), 0);
+}
+
+TEST_F(MainWndFixture, NewLineIsSelectedAndVisibleWhateverTheUserDid)
+{
+    UsePluginFolder(pluginFolder);
+    auto window = Open();
+    for (int i = 0; i < 40; ++i)
+        window->AddLog("line " + std::to_string(i));
+    window->lstLog->setCurrentRow(0);
+    window->lstLog->scrollToTop();
+    window->AddLog("the newest");
+    QApplication::processEvents();
+    const int last = window->lstLog->count() - 1;
+    EXPECT_EQ(window->lstLog->currentRow(), last);
+    const QRect itemRect = window->lstLog->visualItemRect(window->lstLog->item(last));
+    EXPECT_TRUE(window->lstLog->viewport()->rect().contains(itemRect));
+    EXPECT_EQ(RunLog->Lines().back(), "the newest");
+}
+
+TEST_F(MainWndFixture, CtrlCCopiesTheSelectedLineAndAnEmptySelectionClearsTheClipboard)
+{
+    UsePluginFolder(pluginFolder);
+    auto window = Open();
+    window->lstLog->setFocus();
+    window->lstLog->setCurrentRow(1);
+    QTest::keyClick(window->lstLog, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), LogLines(*window)[1]);
+
+    window->lstLog->clear(); // a list without lines: only the clipboard is cleared
+    QApplication::clipboard()->setText("old");
+    QTest::keyClick(window->lstLog, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QApplication::clipboard()->text().isEmpty());
+    EXPECT_TRUE(dialogs.Errors.empty());
+}
+
+TEST_F(MainWndFixture, CtrlSSavesTheWholeLogWithCrLfOnce)
+{
+    UsePluginFolder(pluginFolder);
+    auto window = Open();
+    window->AddLog("エラー: something");
+    const std::string saved = env.Dir / "saved"; // no extension is added
+    dialogs.FileAnswers = {saved};
+    window->lstLog->setFocus();
+    QTest::keyClick(window->lstLog, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(dialogs.Filters.size(), 1u); // one key press, one save
+    EXPECT_EQ(dialogs.Filters[0], "ログファイル（*.log）|*.log|すべてのファイル|*.*");
+    std::string expected;
+    for (const auto& line : LogLines(*window))
+        expected += line + "\r\n";
+    EXPECT_EQ(testsupport::ReadFileBytes(saved), expected);
+
+    // A file that cannot be written shows the error box; nothing else changes.
+    dialogs.FileAnswers = {env.Dir / "missing/folder.log"};
+    QTest::keyClick(window->lstLog, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(dialogs.Errors.size(), 1u);
+    EXPECT_NE(dialogs.Errors[0].find("missing/folder.log"), std::string::npos);
+}
+
+TEST_F(MainWndFixture, ProgramWritesTheRunLogBesideItselfAtExit)
+{
+    UsePluginFolder(pluginFolder);
+    const std::string logPath = platform::ChangeFileExt(platform::ExecutablePath(), ".log");
+    std::filesystem::remove(logPath);
+    std::vector<std::string> shown;
+    int argc = 1;
+    char name[] = "PellanDecode";
+    char* argv[] = {name, nullptr};
+    // The program makes its own application, registry and run log.
+    env.Registry.reset();
+    AppRegistry = nullptr;
+    RunLog = nullptr;
+    const int status = RunPellanDecode(argc, argv, [&](TfrmMain& window) {
+        window.AddLog("a line of the run");
+        shown = LogLines(window);
+        QMetaObject::invokeMethod(
+            &window, [&window] { window.close(); }, Qt::QueuedConnection);
+    });
+    EXPECT_EQ(status, 0);
+    std::string expected;
+    for (const auto& line : shown)
+        expected += line + "\r\n";
+    EXPECT_EQ(testsupport::ReadFileBytes(logPath), expected);
+    std::filesystem::remove(logPath);
+}
+
+TEST_F(MainWndFixture, BrowseFillsTheSourceAndAWavBesideIt)
+{
+    UsePluginFolder(pluginFolder);
+    auto window = Open();
+    dialogs.FileAnswers = {"/music/a.b/song.mid", "/music/song", std::nullopt};
+    window->btnBrowse->click();
+    EXPECT_EQ(window->lbeSourceFile->text(), "/music/a.b/song.mid");
+    EXPECT_EQ(window->lbePCMFile->text(), "/music/a.b/song.wav");
+    window->btnBrowse->click();
+    EXPECT_EQ(window->lbePCMFile->text(), "/music/song.wav");
+    window->btnBrowse->click(); // cancelled: nothing changes
+    EXPECT_EQ(window->lbeSourceFile->text(), "/music/song");
+    EXPECT_EQ(dialogs.Filters[0], "すべてのオーディオファイル|*.*");
+
+    dialogs.FileAnswers = {"/out/take"};
+    window->btnBrowsePCM->click();
+    EXPECT_EQ(window->lbePCMFile->text(), "/out/take"); // as chosen
+    EXPECT_EQ(dialogs.Filters.back(), "Wave ファイル（*.wav）|*.wav");
+
+    dialogs.FileAnswers = {"/lists/all.kbm"};
+    window->btnBrowseForKbm->click();
+    EXPECT_EQ(window->lbeKbmFile->text(), "/lists/all.kbm");
+    EXPECT_EQ(dialogs.Filters.back(), "KBM 形式プレイリストファイル|*.kbm");
+}
+
+TEST_F(MainWndFixture, LinkLabelsHandTheirCaptionToTheDesktop)
+{
+    UsePluginFolder(pluginFolder);
+    auto window = Open();
+    QTest::mouseClick(window->lblQuenzWeb, Qt::LeftButton);
+    QTest::mouseClick(window->lblEmail, Qt::LeftButton);
+    ASSERT_EQ(dialogs.Addresses.size(), 2u);
+    EXPECT_EQ(dialogs.Addresses[0], window->lblQuenzWeb->text().toStdString());
+    EXPECT_EQ(dialogs.Addresses[1].rfind("mailto:", 0), 0u);
+}
+
+TEST(Splash, StatusShowsAmpersandsAndTheVersionLineAlwaysSaysDebug)
+{
+    TfrmSplash splash(nullptr);
+    splash.SetStatus("  a&b.kpi ver.1 をロードしました");
+    EXPECT_EQ(splash.fraSplash1->lblStatus->textFormat(), Qt::PlainText);
+    EXPECT_EQ(splash.fraSplash1->lblStatus->text(), "  a&b.kpi ver.1 をロードしました");
+    EXPECT_EQ(splash.fraSplash1->lblVersion->text(), "Version 1.0.0.79 (debug)");
+    EXPECT_EQ(splash.size(), QSize(452, 340));
+    EXPECT_FALSE(splash.fraSplash1->imgSplash->pixmap().isNull());
+    EXPECT_EQ(splash.fraSplash1->imgSplash->pixmap().size(), QSize(448, 336));
+}

@@ -1,0 +1,93 @@
+// Saves pictures of the splash window and of the main window on each tab, as a person would
+// see them, into the folder given on the command line. Run under a display server (Xvfb).
+#include "app/Fonts.h"
+#include "app/KbMD_Common.h"
+#include "app/MainThreadHook.h"
+#include "app/SplashFrame.h"
+#include "app/SplashWnd.h"
+#include "tests/testplugin/TestPluginHost.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/MainWnd.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QScreen>
+#include <QTabWidget>
+#include <QThread>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+void Settle()
+{
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
+
+bool Save(QWidget& widget, const QString& path)
+{
+    widget.raise();
+    Settle();
+    QPixmap picture;
+    if (QScreen* screen = widget.screen())
+        picture = screen->grabWindow(widget.winId());
+    if (picture.isNull() || picture.width() < 10)
+        picture = widget.grab();
+    const bool ok = picture.save(path, "PNG");
+    std::printf("%s %s (%dx%d)\n", ok ? "saved" : "FAILED", qPrintable(path), picture.width(),
+                picture.height());
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: ui_screenshots <folder>\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    RegisterFontSubstitutes();
+    InstallMainThreadQueueHook();
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(folder);
+
+    uitest::AppEnvironment env;
+    const std::string plugins = env.Dir / "plugins";
+    std::filesystem::create_directories(plugins);
+    testkpi::TestPlugin first(plugins + "/midi.kpi",
+                              {{"version", "12"}, {"extensions", ".mid,.rmi"}});
+    testkpi::TestPlugin second(plugins + "/game & chip.kpi",
+                               {{"version", "3"}, {"extensions", ".nsf"}});
+    testsupport::WriteFileBytes(plugins + "/broken.kpi", "not a library");
+    AppRegistry->WriteString("SearchPath", "Plugins", plugins);
+
+    bool ok = true;
+    {
+        TfrmSplash splash(nullptr);
+        splash.show();
+        Settle();
+        splash.SetStatus(QStringLiteral("  game & chip.kpi ver.3 をロードしました"));
+        ok = Save(splash, folder + "/splash.png") && ok;
+    }
+
+    uitest::ScriptedDialogs dialogs;
+    TfrmMain::Places places;
+    places.CacheFolder = env.Dir.Path();
+    places.BundledPluginFolder = "";
+    TfrmMain window(dialogs, places);
+    window.AddLog("エラー: ファイル /music/none.xyz に適したプラグインが見つかりませんでした");
+    window.AddLog("警告: デコードは失敗しました");
+    const char* names[] = {"single", "multiple", "settings", "about"};
+    for (int tab = 0; tab < 4; ++tab) {
+        window.pgDecodeMode->setCurrentIndex(tab);
+        ok = Save(window, folder + "/main-" + names[tab] + ".png") && ok;
+    }
+    return ok ? 0 : 1;
+}

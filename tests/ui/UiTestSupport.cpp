@@ -1,0 +1,68 @@
+#include "tests/ui/UiTestSupport.h"
+
+#include "app/KbMD_Common.h"
+#include "app/KbMPath.h"
+#include "platform/MainThreadQueue.h"
+#include "ui/MainWnd.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QSettings>
+#include <QThread>
+
+namespace uitest {
+
+AppEnvironment::AppEnvironment()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(Dir / "settings"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(Dir / "settings"));
+    ClearEndRequest();
+    Registry = std::make_unique<TAppRegistry>();
+    AppRegistry = Registry.get();
+    Log = std::make_unique<TRunLog>();
+    RunLog = Log.get();
+}
+
+AppEnvironment::~AppEnvironment()
+{
+    AppRegistry = nullptr;
+    RunLog = nullptr;
+    ClearEndRequest();
+}
+
+void AppEnvironment::Restart()
+{
+    Registry.reset();
+    Registry = std::make_unique<TAppRegistry>();
+    AppRegistry = Registry.get();
+    Log = std::make_unique<TRunLog>();
+    RunLog = Log.get();
+    ClearEndRequest();
+}
+
+std::vector<std::string> LogLines(TfrmMain& window)
+{
+    std::vector<std::string> lines;
+    for (int i = 0; i < window.lstLog->count(); ++i)
+        lines.push_back(FromQString(window.lstLog->item(i)->text()));
+    return lines;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        platform::MainThreadQueue::Serve();
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace uitest

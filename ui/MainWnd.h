@@ -1,0 +1,126 @@
+// The program's working window: the decode tabs, the decode settings, the About tab and the
+// log panel. Its creation step does the visible start of the program; its destruction frees
+// the plug-in driver and stores the decode settings.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class IUserDialogs;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QAction;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QSplitter;
+class QTabWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TZoKpi;
+class TZoKpiDriver;
+class TfrmSplash;
+
+class TfrmMain : public QWidget {
+public:
+    // Where a window looks for things that the program otherwise finds beside itself; tests
+    // choose their own.
+    struct Places {
+        std::string CacheFolder;                        // empty: beside the program
+        std::optional<std::string> BundledPluginFolder; // none: the one installed with it
+    };
+    // Runs the creation step at once.
+    explicit TfrmMain(IUserDialogs& dialogs, const Places& places = Places());
+    ~TfrmMain() override;
+
+    // Appends a line to the log list and to the run log.
+    void AddLog(const std::string& line);
+    // 2 for a line with "エラー", else 1 for one with "警告", else 0.
+    static int LogIconIndex(const std::string& line);
+
+    TZoKpiDriver* Driver() { return FDriver.get(); }
+
+    // Layout, in creation order.
+    QTabWidget* pgDecodeMode = nullptr;
+    QWidget* tbsSingleFile = nullptr;
+    QWidget* tbsMultipleFiles = nullptr;
+    QWidget* tbsSettings = nullptr;
+    QWidget* tabAbout = nullptr;
+    QSplitter* splSplitter = nullptr;
+    QListWidget* lstLog = nullptr;
+    QMenu* pmnuLog = nullptr;
+    QAction* mnuCopyLogEntry = nullptr;
+    QAction* mnuSaveLogs = nullptr;
+
+    // Single file.
+    QLineEdit* lbeSourceFile = nullptr;
+    QPushButton* btnBrowse = nullptr;
+    QLineEdit* lbePCMFile = nullptr;
+    QPushButton* btnBrowsePCM = nullptr;
+    QSpinBox* speSongNum = nullptr;
+    QComboBox* cmbPCMFormat = nullptr;
+    QPushButton* btnSingleDecode = nullptr;
+    QProgressBar* pbrDecodeProgress = nullptr;
+    QLabel* lblProgress = nullptr;
+
+    // Playlist.
+    QLineEdit* lbeKbmFile = nullptr;
+    QPushButton* btnBrowseForKbm = nullptr;
+    QComboBox* cmbPcmFormatForMulti = nullptr;
+    QPushButton* btnStartMultiDecode = nullptr;
+    QProgressBar* pbrIndivProgress = nullptr;
+    QLabel* lblIndivProgress = nullptr;
+
+    // Decode settings.
+    QTreeWidget* lvwDecodeSettings = nullptr;
+    QPushButton* btnAddSetting = nullptr;
+    QPushButton* btnRenameSetting = nullptr;
+    QPushButton* btnDeleteSetting = nullptr;
+    QGroupBox* grpModifySetting = nullptr;
+    QSpinBox* speSamplingFrequency = nullptr;
+    QComboBox* cmbSampleFormat = nullptr;
+    QSpinBox* speChannels = nullptr;
+    QSpinBox* speDefaultLength = nullptr;
+    QSpinBox* speFadeoutLength = nullptr;
+
+    // About.
+    QLabel* lblVersion = nullptr;
+    QLabel* lblQuenzWeb = nullptr;
+    QLabel* lblEmail = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateLayout();
+    QWidget* CreateSingleFileTab();
+    QWidget* CreateMultipleFilesTab();
+    QWidget* CreateSettingsTab();
+    QWidget* CreateAboutTab();
+    void CreateLogPanel();
+
+    void FormCreate();
+    void FormDestroy();
+    bool PluginLoaded(TZoKpi& plugin);
+    void PluginLoadFailed(const std::string& fileName);
+    void ShowSplashStatus(const std::string& text);
+
+    void mnuCopyLogEntryClick();
+    void mnuSaveLogsClick();
+    void btnBrowseClick();
+    void btnBrowsePCMClick();
+    void btnBrowseForKbmClick();
+    void lblQuenzWebClick(QLabel* label);
+
+    IUserDialogs& FDialogs;
+    Places FPlaces;
+    std::unique_ptr<TZoKpiDriver> FDriver;
+    TfrmSplash* FSplash = nullptr;
+};
