@@ -54,7 +54,10 @@ TZoKpiFileDecoderThread::~TZoKpiFileDecoderThread()
         if (FAborted)
             DeleteOutputFile(FFileName);
     }
-    // The song (and with it the plug-in's handle) and the effectors go with the members.
+    FSong.reset(); // closes the plug-in's handle
+    Effectors.clear();
+    if (OnDestroyed)
+        OnDestroyed();
 }
 
 void TZoKpiFileDecoderThread::WriteBlock(const uint8_t* bytes, size_t length, uint64_t tailSize)

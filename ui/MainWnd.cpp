@@ -4,6 +4,7 @@
 
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
+#include "app/SongDecoding.h"
 #include "app/SplashWnd.h"
 #include "app/UserDialogs.h"
 #include "app/Version.h"
@@ -43,6 +44,8 @@ TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places) : FDialogs(dialo
     connect(btnBrowse, &QPushButton::clicked, this, [this] { btnBrowseClick(); });
     connect(btnBrowsePCM, &QPushButton::clicked, this, [this] { btnBrowsePCMClick(); });
     connect(btnBrowseForKbm, &QPushButton::clicked, this, [this] { btnBrowseForKbmClick(); });
+    connect(btnSingleDecode, &QPushButton::clicked, this, [this] { btnSingleDecodeClick(); });
+    ConnectSettingHandlers();
     FormCreate();
 }
 
@@ -92,7 +95,9 @@ void TfrmMain::FormCreate()
     }
 
     pgDecodeMode->setEnabled(true);
-    // The decode settings join here (loaded, editors disabled, both lists filled).
+    LoadDecodeSettings();
+    EnableSettingEditors(false);
+    FillPcmFormatLists();
     FSplash->close();
     FSplash->deleteLater();
     FSplash = nullptr;
@@ -103,9 +108,13 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::FormDestroy()
 {
+    // A decode still going is stopped before its plug-in goes away.
+    if (FSingleJob)
+        FSingleJob->StopAndWait();
+    FSingleJob.reset();
     // Freeing the driver writes the plug-in cache and unloads every plug-in.
     FDriver.reset();
-    // The decode settings are stored here.
+    SaveDecodeSettings();
 }
 
 bool TfrmMain::PluginLoaded(TZoKpi& plugin)

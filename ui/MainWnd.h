@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,10 @@ class QTreeWidgetItem;
 class TZoKpi;
 class TZoKpiDriver;
 class TfrmSplash;
+class TSingleDecodeJob;
+struct DecodeSetting;
+struct DecodeSettingRow;
+struct SoundFormat;
 
 class TfrmMain : public QWidget {
 public:
@@ -46,6 +51,19 @@ public:
     static int LogIconIndex(const std::string& line);
 
     TZoKpiDriver* Driver() { return FDriver.get(); }
+
+    // Decode settings: the rows of the settings list are the settings.
+    void LoadDecodeSettings();
+    void SaveDecodeSettings();
+    void FillPcmFormatLists();
+    void EnableSettingEditors(bool enabled);
+    // The setting of row index; throws EZoError for a row that does not convert.
+    DecodeSetting ReadDecodeSetting(int index) const;
+    SoundFormat ReadRequestedFormat(int index) const;
+    DecodeSettingRow SettingRow(int index) const;
+    int SettingCount() const;
+
+    static std::string FormatPlayTime(uint32_t ms);
 
     // Layout, in creation order.
     QTabWidget* pgDecodeMode = nullptr;
@@ -97,6 +115,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateLayout();
@@ -119,8 +138,33 @@ private:
     void btnBrowseForKbmClick();
     void lblQuenzWebClick(QLabel* label);
 
+    // Decode settings.
+    void ConnectSettingHandlers();
+    void AddSettingRow(const DecodeSettingRow& row);
+    void ShowDecodeSetting(QTreeWidgetItem* item);
+    QTreeWidgetItem* SelectedSetting() const;
+    // Why name cannot be the new name of item ("" when it can).
+    std::string RefuseSettingName(const std::string& name, const QTreeWidgetItem* item) const;
+    void btnAddSettingClick();
+    void btnRenameSettingClick();
+    void btnDeleteSettingClick();
+    void lvwDecodeSettingsSelectItem(QTreeWidgetItem* item);
+    void lvwDecodeSettingsClick();
+    void lvwDecodeSettingsChange();
+    void SpinChange(QSpinBox* box, int column);
+    void cmbSampleFormatChange();
+
+    // Single-file decoding.
+    void btnSingleDecodeClick();
+    void SingleDecodeStart();
+    void SingleDecodeStop();
+    void SingleDecodeProgress(uint32_t positionMs, uint32_t totalMs);
+    void SingleDecodeTerminate();
+
     IUserDialogs& FDialogs;
     Places FPlaces;
     std::unique_ptr<TZoKpiDriver> FDriver;
     TfrmSplash* FSplash = nullptr;
+    std::unique_ptr<TSingleDecodeJob> FSingleJob;
+    bool FSettingRowWritesOff = false;
 };

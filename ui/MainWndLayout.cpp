@@ -3,6 +3,7 @@
 #include "ui/MainWnd.h"
 
 #include "app/KbMD_Common.h"
+#include "ui/SpinEdit.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -96,7 +97,8 @@ void MakeDefaultButton(QWidget* page, QPushButton* button)
 
 QSpinBox* SpinBox(const char* name, int minimum, int maximum, int step, int value)
 {
-    auto* box = Named(new QSpinBox, name);
+    auto* box = Named(new TZoSpinEdit, name);
+    box->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     box->setRange(minimum, maximum);
     box->setSingleStep(step);
     box->setValue(value);

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTreeWidget>
 
 namespace {
 
@@ -148,6 +149,12 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
         event->type() == QEvent::MouseButtonRelease) {
         lblQuenzWebClick(static_cast<QLabel*>(watched));
         return true;
+    }
+    if (lvwDecodeSettings != nullptr && watched == lvwDecodeSettings->viewport() &&
+        event->type() == QEvent::MouseButtonRelease) {
+        // After the list has handled the click.
+        QMetaObject::invokeMethod(
+            this, [this] { lvwDecodeSettingsClick(); }, Qt::QueuedConnection);
     }
     return QWidget::eventFilter(watched, event);
 }

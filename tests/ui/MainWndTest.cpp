@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "tests/testplugin/TestPluginHost.h"
 #include "tests/ui/UiTestSupport.h"
+#include "tests/ui/WindowFixture.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -31,37 +32,7 @@ using uitest::LogLines;
 using uitest::ScriptedDialogs;
 namespace fs = std::filesystem;
 
-namespace {
-
-struct MainWndFixture : ::testing::Test {
-    AppEnvironment env;
-    ScriptedDialogs dialogs;
-    std::string pluginFolder = env.Dir / "plugins";
-    std::vector<std::unique_ptr<TestPlugin>> plugins;
-
-    MainWndFixture() { fs::create_directories(pluginFolder); }
-
-    void UsePluginFolder(const std::string& folder)
-    {
-        AppRegistry->WriteString("SearchPath", "Plugins", folder);
-    }
-    TestPlugin& AddPlugin(const std::string& relativePath,
-                          std::map<std::string, std::string> conf = {})
-    {
-        fs::create_directories(fs::path(pluginFolder + "/" + relativePath).parent_path());
-        plugins.push_back(std::make_unique<TestPlugin>(pluginFolder + "/" + relativePath, conf));
-        return *plugins.back();
-    }
-    std::unique_ptr<TfrmMain> Open()
-    {
-        TfrmMain::Places places;
-        places.CacheFolder = env.Dir.Path();
-        places.BundledPluginFolder = "";
-        return std::make_unique<TfrmMain>(dialogs, places);
-    }
-};
-
-} // namespace
+using MainWndFixture = uitest::WindowFixture;
 
 TEST_F(MainWndFixture, StartLogsEveryPluginAndTheCountThenShowsTheWindow)
 {

@@ -1,0 +1,168 @@
+#include "app/SongDecoding.h"
+
+#include "decoder/kpiEffectorPlugin.h"
+#include "kpi/KpiSong.h"
+#include "kpi/kpiDriver.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/MainThreadQueue.h"
+#include "platform/Paths.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string WithText(const char* pattern, const std::string& text)
+{
+    std::string result = pattern;
+    return result.replace(result.find("%s"), 2, text);
+}
+
+std::string WithNumber(const char* pattern, int64_t number)
+{
+    std::string result = pattern;
+    return result.replace(result.find("%d"), 2, std::to_string(number));
+}
+
+// Whether output would overwrite source: the same text, or another name of the same file.
+bool SameFile(const std::string& source, const std::string& output)
+{
+    if (source == output)
+        return true;
+    const auto a = platform::GetFileIdentity(source);
+    const auto b = platform::GetFileIdentity(output);
+    return a && b && *a == *b;
+}
+
+} // namespace
+
+std::string FormatPlayTime(uint32_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2u:%.2u.%.3u", ms / 60000, (ms / 1000) % 60, ms % 1000);
+    return text;
+}
+
+PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
+                                     const LogFunction& log)
+{
+    std::unique_ptr<TZoSong> song = driver.OpenSong(request.Source, &request.Requested);
+    if (!song)
+        throw EZoError(WithText("エラー: ファイル %s に適したプラグインが見つかりませんでした",
+                                request.Source));
+    log("ファイル " + request.Source + " のデコードを開始します");
+    log("  プラグイン " + platform::ExtractFileName(song->PluginFileName()) + " を使用します");
+    // What the plug-in answered, not what was asked.
+    const SoundFormat& f = song->Format;
+    log("  " + std::to_string(static_cast<int32_t>(f.SampleRate)) + "Hz, " +
+        std::to_string(static_cast<int32_t>(f.BitsPerSample)) + " ビット, " +
+        std::to_string(static_cast<int32_t>(f.Channels)) + " チャンネル");
+    if (f.SampleRate * f.BitsPerSample * f.Channels == 0)
+        throw EZoError("エラー: PCM パラメータが異常です");
+    // A plug-in may claim a file it then cannot open and still leave a format behind.
+    if (song->Handle == 0)
+        throw EZoError(WithText("エラー: ファイル %s を開けませんでした", request.Source));
+
+    const bool multiSong = song->IsMultiSong();
+    if (multiSong) {
+        // An entry that names no song of a multi-song file gets its first one.
+        const uint32_t number = request.SongNumber.value_or(1);
+        if (number > f.LengthMs / 1000)
+            throw EZoError(
+                WithNumber("エラー: 曲番号 %d は範囲外です", static_cast<int32_t>(number)));
+        song->Seek(number);
+    }
+    if (SameFile(request.Source, request.Output))
+        throw EZoError(WithText("エラー: 出力先 %s は入力ファイルと同じです", request.Output));
+
+    const uint32_t lengthMs = f.LengthMs;
+    const bool endless = song->IsEndless();
+    PreparedSongDecode prepared;
+    prepared.Thread = std::make_unique<TZoKpiFileDecoderThread>(std::move(song), request.Output);
+
+    const uint32_t defaultMs = request.Setting.DefaultLength * 1000u;
+    const bool knownLength = lengthMs != KPI_NO_LENGTH && !multiSong;
+    prepared.TotalMs = knownLength ? lengthMs : defaultMs + request.Setting.FadeoutLength;
+    const uint32_t fadeStart = knownLength ? lengthMs : defaultMs;
+    // Songs without a length, songs of a multi-song file and songs that never end are faded
+    // out; an endless song of known length fades from its own length.
+    if (lengthMs == KPI_NO_LENGTH || multiSong || endless)
+        prepared.Thread->Effectors.push_back(
+            std::make_unique<TZoKpiFader>(fadeStart, request.Setting.FadeoutLength));
+    prepared.Thread->TagInfo = request.Tags;
+    return prepared;
+}
+
+TSingleDecodeJob::~TSingleDecodeJob()
+{
+    StopAndWait();
+}
+
+bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& request)
+{
+    PreparedSongDecode prepared;
+    try {
+        prepared = PrepareSongDecode(driver, request, FHooks.Log);
+    } catch (const std::exception& e) {
+        FHooks.Log(e.what());
+        FHooks.Log(logtext::kDecodeFailed);
+        return false;
+    }
+    TZoKpiFileDecoderThread* thread = prepared.Thread.release();
+    FDecoderThread = thread;
+    FTotalMs = prepared.TotalMs;
+    FRunning = true;
+    FStopped = false;
+    FSucceeded = false;
+    if (FHooks.Started)
+        FHooks.Started(FTotalMs);
+
+    thread->FreeOnTerminate = true;
+    thread->OnProgress = [this](TZoSong& song) {
+        if (FHooks.Progress)
+            FHooks.Progress(song.Position(), FTotalMs);
+    };
+    thread->OnTerminate = [this, thread] { Terminated(*thread); };
+    ++*FLiveThreads;
+    thread->OnDestroyed = [live = FLiveThreads] {
+        --*live;
+        platform::MainThreadQueue::Notify();
+    };
+    thread->Start();
+    return true;
+}
+
+void TSingleDecodeJob::Stop()
+{
+    if (!FRunning || FStopped)
+        return;
+    FStopped = true;
+    FDecoderThread->Terminate(); // a request: the thread ends after the block in hand
+    FHooks.Log(logtext::kStoppedByUser);
+    FHooks.Log(logtext::kFileDeleted);
+}
+
+void TSingleDecodeJob::StopAndWait()
+{
+    Stop();
+    platform::MainThreadQueue::ServeUntil([this] { return !ThreadAlive(); });
+}
+
+bool TSingleDecodeJob::ThreadAlive() const
+{
+    return FLiveThreads->load() > 0;
+}
+
+void TSingleDecodeJob::Terminated(TZoKpiFileDecoderThread& thread)
+{
+    FRunning = false;
+    FDecoderThread = nullptr;
+    const std::string error = thread.FatalMessage();
+    FSucceeded = !thread.Aborted() && error.empty();
+    // A run that ended by an error keeps what it wrote, but is not reported as a success.
+    if (!error.empty())
+        FHooks.Log("エラー: " + error);
+    FHooks.Log(logtext::kDecodeDone);
+    if (FHooks.Ended)
+        FHooks.Ended();
+}

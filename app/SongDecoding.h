@@ -1,0 +1,93 @@
+// The start of one song's decode, shared by the single-file tab, the playlist tab and the
+// command-line converter: open the song through the right plug-in, log it, check it, choose the
+// song of a multi-song file, and make the decoder thread with the fade-out it needs. Also the
+// single-file decode itself: start, stop, progress and end.
+#pragma once
+
+#include "app/DecodeSettings.h"
+#include "decoder/kpiFileDecoderThread.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class TZoKpiDriver;
+class TZoSong;
+
+using LogFunction = std::function<void(const std::string& line)>;
+
+// Milliseconds as "mm:ss.fff"; minutes take as many digits as they need.
+std::string FormatPlayTime(uint32_t ms);
+
+struct SongDecodeRequest {
+    std::string Source; // as given: it is logged and handed to the plug-in unchanged
+    std::string Output; // used as given: no extension is added
+    std::optional<uint32_t> SongNumber; // used only for a multi-song file; none: the first
+    DecodeSetting Setting;
+    SoundFormat Requested{};
+    TZoWavTagInfo Tags;
+};
+
+struct PreparedSongDecode {
+    std::unique_ptr<TZoKpiFileDecoderThread> Thread; // suspended
+    uint32_t TotalMs = 0;                            // the length the progress is measured against
+};
+
+// Opens the song and makes its decoder thread, logging the start lines. Throws EZoError with
+// the line to log when the decode cannot start; the song is released then, and no file is left
+// behind.
+PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
+                                     const LogFunction& log);
+
+// One song decoded into one file, with a stop. The thread frees itself after its end.
+class TSingleDecodeJob {
+public:
+    struct Hooks {
+        LogFunction Log;
+        std::function<void(uint32_t totalMs)> Started; // the thread is about to run
+        std::function<void(uint32_t positionMs, uint32_t totalMs)> Progress;
+        std::function<void()> Ended; // after the end was logged; the thread is going away
+    };
+
+    explicit TSingleDecodeJob(Hooks hooks) : FHooks(std::move(hooks)) {}
+    // Stops a decode still running and waits until its thread is gone.
+    ~TSingleDecodeJob();
+
+    // Starts the decode. False when it could not start; the reason and the failure line are
+    // logged.
+    bool Start(TZoKpiDriver& driver, const SongDecodeRequest& request);
+    // The stop request: the thread ends after the block in hand and its file is deleted.
+    void Stop();
+    // Stops the decode, if any, and waits until its thread has ended and is gone, serving its
+    // calls onto the main thread meanwhile.
+    void StopAndWait();
+    // From Start until the end has been handled.
+    bool Running() const { return FRunning; }
+    // Whether a thread of this job still exists (it may outlive its end handler briefly).
+    bool ThreadAlive() const;
+    // How the last decode ended: it ran to its end (true), or was stopped or failed (false).
+    bool Succeeded() const { return FSucceeded; }
+
+private:
+    void Terminated(TZoKpiFileDecoderThread& thread); // main thread
+
+    Hooks FHooks;
+    TZoKpiFileDecoderThread* FDecoderThread = nullptr;
+    uint32_t FTotalMs = 0;
+    bool FRunning = false;
+    bool FStopped = false;
+    bool FSucceeded = false;
+    std::shared_ptr<std::atomic<int>> FLiveThreads = std::make_shared<std::atomic<int>>(0);
+};
+
+// Texts that more than one flow logs.
+namespace logtext {
+inline constexpr const char* kDecodeFailed = "警告: デコードは失敗しました";
+inline constexpr const char* kStoppedByUser = "  警告: デコードはユーザの指示により中止されました";
+inline constexpr const char* kFileDeleted = "  警告: ファイルは削除されました";
+inline constexpr const char* kDecodeDone = "デコードは完了しました";
+inline constexpr const char* kNoSetting = "エラー: デコード設定がありません";
+} // namespace logtext

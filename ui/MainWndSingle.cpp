@@ -1,0 +1,120 @@
+// The single-file tab: one song of one file decoded into a chosen WAV file, with its progress
+// and a stop. The start button is also the stop button; its caption tells which.
+#include "ui/MainWnd.h"
+
+#include "app/KbMD_Common.h"
+#include "app/SongDecoding.h"
+#include "kpi/kpiDriver.h"
+#include "platform/Errors.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <climits>
+
+namespace {
+
+const QString kStartCaption = QStringLiteral("開始(&S)");
+const QString kStopCaption = QStringLiteral("中止(&A)");
+
+// The bar counts in signed 32 bits; a longer song fills it at its end.
+int BarValue(uint32_t ms)
+{
+    return ms > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(ms);
+}
+
+} // namespace
+
+std::string TfrmMain::FormatPlayTime(uint32_t ms)
+{
+    return ::FormatPlayTime(ms);
+}
+
+void TfrmMain::btnSingleDecodeClick()
+{
+    if (btnSingleDecode->text() == kStopCaption)
+        SingleDecodeStop();
+    else
+        SingleDecodeStart();
+}
+
+void TfrmMain::SingleDecodeStart()
+{
+    // A stopped decode whose thread has not ended yet holds the start back.
+    if (FSingleJob && FSingleJob->Running())
+        return;
+    btnStartMultiDecode->setEnabled(false);
+    SongDecodeRequest request;
+    try {
+        const int row = cmbPCMFormat->currentIndex();
+        if (row < 0 || row >= SettingCount())
+            throw EZoError(logtext::kNoSetting);
+        request.Setting = ReadDecodeSetting(row);
+        request.Requested = ReadRequestedFormat(row);
+    } catch (const std::exception& e) {
+        AddLog(e.what());
+        AddLog(logtext::kDecodeFailed);
+        btnStartMultiDecode->setEnabled(true);
+        return;
+    }
+    request.Source = FromQString(lbeSourceFile->text());
+    request.Output = FromQString(lbePCMFile->text());
+    request.SongNumber = static_cast<uint32_t>(speSongNum->value());
+
+    if (!FSingleJob) {
+        TSingleDecodeJob::Hooks hooks;
+        hooks.Log = [this](const std::string& line) { AddLog(line); };
+        hooks.Started = [this](uint32_t totalMs) {
+            btnSingleDecode->setText(kStopCaption);
+            pbrDecodeProgress->setMaximum(BarValue(totalMs));
+        };
+        hooks.Progress = [this](uint32_t positionMs, uint32_t totalMs) {
+            SingleDecodeProgress(positionMs, totalMs);
+        };
+        hooks.Ended = [this] { SingleDecodeTerminate(); };
+        FSingleJob = std::make_unique<TSingleDecodeJob>(std::move(hooks));
+    }
+    if (FDriver == nullptr || !FSingleJob->Start(*FDriver, request))
+        btnStartMultiDecode->setEnabled(true);
+}
+
+void TfrmMain::SingleDecodeStop()
+{
+    FSingleJob->Stop();
+    btnSingleDecode->setText(kStartCaption);
+    // Both start buttons wait for the stopped thread's end, so that no two decoder threads
+    // ever exist at once.
+    btnSingleDecode->setEnabled(false);
+}
+
+void TfrmMain::SingleDecodeProgress(uint32_t positionMs, uint32_t totalMs)
+{
+    pbrDecodeProgress->setValue(BarValue(positionMs));
+    lblProgress->setText(ToQString(::FormatPlayTime(positionMs) + " / " +
+                                   ::FormatPlayTime(static_cast<uint32_t>(BarValue(totalMs)))));
+}
+
+void TfrmMain::SingleDecodeTerminate()
+{
+    pbrDecodeProgress->setValue(0);
+    btnSingleDecode->setText(kStartCaption);
+    btnSingleDecode->setEnabled(true);
+    btnStartMultiDecode->setEnabled(true);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    // A running decode is stopped first, so that no plug-in is unloaded under its thread; its
+    // partial file is deleted as after a stop.
+    if (FSingleJob && FSingleJob->ThreadAlive()) {
+        if (FSingleJob->Running())
+            SingleDecodeStop();
+        FSingleJob->StopAndWait();
+    }
+    QWidget::closeEvent(event);
+}
