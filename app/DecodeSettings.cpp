@@ -1,5 +1,6 @@
 #include "app/DecodeSettings.h"
 
+#include "app/Conversions.h"
 #include "app/KbMD_Common.h"
 #include "platform/Errors.h"
 
@@ -7,7 +8,6 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 
 namespace {
@@ -15,22 +15,6 @@ namespace {
 constexpr const char* kGroup = "DecodeSettings";
 constexpr const char* kValueNames[5] = {"SamplingFrequency", "BitsPerSample", "Channels",
                                         "DefaultLength", "FadeoutLength"};
-
-// A whole decimal number of 32 bits, or the errors the window has always shown.
-uint32_t ToUnsigned(const std::string& text)
-{
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(begin, &end, 10);
-    const bool whole = !text.empty() && end == begin + text.size() && errno == 0 &&
-                       value >= INT32_MIN && value <= INT32_MAX && text[0] != ' ';
-    if (!whole)
-        throw EZoError("'" + text + "' is not a valid integer value");
-    if (value < 0)
-        throw EZoError("Range check error");
-    return static_cast<uint32_t>(value);
-}
 
 } // namespace
 
@@ -61,19 +45,19 @@ uint32_t BitsFromText(const std::string& text)
 DecodeSetting ReadDecodeSetting(const DecodeSettingRow& row)
 {
     DecodeSetting setting;
-    setting.SamplingFrequency = ToUnsigned(row.Values[kRate]);
+    setting.SamplingFrequency = StrToCardinal(row.Values[kRate]);
     setting.BitsPerSample = BitsFromText(row.Values[kBits]);
-    setting.Channels = ToUnsigned(row.Values[kChannels]);
-    setting.DefaultLength = ToUnsigned(row.Values[kDefaultLength]);
-    setting.FadeoutLength = ToUnsigned(row.Values[kFadeout]);
+    setting.Channels = StrToCardinal(row.Values[kChannels]);
+    setting.DefaultLength = StrToCardinal(row.Values[kDefaultLength]);
+    setting.FadeoutLength = StrToCardinal(row.Values[kFadeout]);
     return setting;
 }
 
 SoundFormat ReadRequestedFormat(const DecodeSettingRow& row)
 {
     SoundFormat format{};
-    format.SampleRate = ToUnsigned(row.Values[kRate]);
-    format.Channels = ToUnsigned(row.Values[kChannels]);
+    format.SampleRate = StrToCardinal(row.Values[kRate]);
+    format.Channels = StrToCardinal(row.Values[kChannels]);
     format.BitsPerSample = BitsFromText(row.Values[kBits]);
     return format;
 }

@@ -4,6 +4,7 @@
 
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
+#include "app/PlaylistDecoding.h"
 #include "app/SongDecoding.h"
 #include "app/SplashWnd.h"
 #include "app/UserDialogs.h"
@@ -45,6 +46,8 @@ TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places) : FDialogs(dialo
     connect(btnBrowsePCM, &QPushButton::clicked, this, [this] { btnBrowsePCMClick(); });
     connect(btnBrowseForKbm, &QPushButton::clicked, this, [this] { btnBrowseForKbmClick(); });
     connect(btnSingleDecode, &QPushButton::clicked, this, [this] { btnSingleDecodeClick(); });
+    connect(btnStartMultiDecode, &QPushButton::clicked, this,
+            [this] { btnStartMultiDecodeClick(); });
     ConnectSettingHandlers();
     FormCreate();
 }
@@ -112,6 +115,7 @@ void TfrmMain::FormDestroy()
     if (FSingleJob)
         FSingleJob->StopAndWait();
     FSingleJob.reset();
+    FPlaylistJob.reset();
     // Freeing the driver writes the plug-in cache and unloads every plug-in.
     FDriver.reset();
     SaveDecodeSettings();

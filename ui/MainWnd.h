@@ -29,6 +29,7 @@ class TZoKpi;
 class TZoKpiDriver;
 class TfrmSplash;
 class TSingleDecodeJob;
+class TPlaylistDecodeJob;
 struct DecodeSetting;
 struct DecodeSettingRow;
 struct SoundFormat;
@@ -161,10 +162,17 @@ private:
     void SingleDecodeProgress(uint32_t positionMs, uint32_t totalMs);
     void SingleDecodeTerminate();
 
+    // Playlist decoding.
+    void btnStartMultiDecodeClick();
+    void MultiDecodeRun();
+    void MultiDecodeProgress(uint32_t positionMs, uint32_t totalMs);
+
     IUserDialogs& FDialogs;
     Places FPlaces;
     std::unique_ptr<TZoKpiDriver> FDriver;
     TfrmSplash* FSplash = nullptr;
     std::unique_ptr<TSingleDecodeJob> FSingleJob;
+    std::unique_ptr<TPlaylistDecodeJob> FPlaylistJob;
+    bool FCloseAfterBatch = false;
     bool FSettingRowWritesOff = false;
 };

@@ -3,6 +3,7 @@
 #include "ui/MainWnd.h"
 
 #include "app/KbMD_Common.h"
+#include "app/PlaylistDecoding.h"
 #include "app/SongDecoding.h"
 #include "kpi/kpiDriver.h"
 #include "platform/Errors.h"
@@ -109,6 +110,14 @@ void TfrmMain::SingleDecodeTerminate()
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
+    // A running batch is stopped as by its stop button; the window closes once the batch has
+    // wound down, so that no decoder thread outlives it.
+    if (FPlaylistJob && FPlaylistJob->Running()) {
+        FCloseAfterBatch = true;
+        FPlaylistJob->Stop();
+        event->ignore();
+        return;
+    }
     // A running decode is stopped first, so that no plug-in is unloaded under its thread; its
     // partial file is deleted as after a stop.
     if (FSingleJob && FSingleJob->ThreadAlive()) {

@@ -1,0 +1,168 @@
+#include "app/PlaylistDecoding.h"
+
+#include "app/Conversions.h"
+#include "kpi/KpiSong.h"
+#include "platform/Paths.h"
+#include "playlist/kpiPlayListReader.h"
+
+#include <QEventLoop>
+
+#include <memory>
+
+PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName)
+{
+    PlaylistEntryNames names;
+    const size_t mark = fileName.find("::");
+    if (mark == std::string::npos) {
+        names.Source = fileName;
+        names.Output = platform::ChangeFileExt(fileName, ".wav");
+        return names;
+    }
+    names.Source = fileName.substr(0, mark);
+    const uint32_t number = StrToCardinal(fileName.substr(mark + 2));
+    names.SongNumber = number;
+    names.Output =
+        platform::ChangeFileExt(names.Source, "") + "[" + std::to_string(number) + "].wav";
+    return names;
+}
+
+void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
+                             const DecodeSetting& setting, const SoundFormat& requested)
+{
+    FFailed = false;
+    FDecoded = 0;
+    FBatchStopped = false;
+    std::unique_ptr<TZoKbmPlayListReader> reader;
+    try {
+        reader = std::make_unique<TZoKbmPlayListReader>(playlist);
+    } catch (const std::exception& e) {
+        FFailed = true;
+        FHooks.Log(e.what());
+        FHooks.Log(logtext::kBatchCannotStart);
+        return;
+    }
+    FHooks.Log(logtext::kBatchStarts);
+    FRunning = true;
+    if (FHooks.Running)
+        FHooks.Running();
+
+    // An error outside an entry's start is logged after the finish, as it always has been.
+    std::string error;
+    try {
+        while (!reader->Eof()) {
+            TZoKbmPlayListEntry entry;
+            reader->ReadEntry(entry);
+            if (!DecodeEntry(driver, entry, setting, requested))
+                break;
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+        FFailed = true;
+    }
+
+    reader.reset();
+    FRunning = false;
+    FHooks.Log(logtext::kBatchDone);
+    if (FHooks.Finished)
+        FHooks.Finished();
+    if (!error.empty()) {
+        FHooks.Log(error);
+        FHooks.Log(logtext::kBatchCannotStart);
+    }
+}
+
+bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListEntry& entry,
+                                     const DecodeSetting& setting, const SoundFormat& requested)
+{
+    if (!entry.ArchiveItem.empty()) {
+        FHooks.Log("警告：書庫ファイル " + entry.FileName +
+                   " はサポートしていません。スキップします。");
+        return true;
+    }
+    if (entry.FileName.find("::AudioCD::") != std::string::npos) {
+        FHooks.Log("警告：CD-DA はサポートしていません。スキップします。");
+        return true;
+    }
+    const PlaylistEntryNames names = DerivePlaylistEntryNames(entry.FileName);
+
+    SongDecodeRequest request;
+    request.Source = names.Source;
+    request.Output = names.Output;
+    request.SongNumber = names.SongNumber;
+    request.Setting = setting;
+    request.Requested = requested;
+    request.Tags.Title = entry.Title;
+    request.Tags.Artist = entry.Artist;
+    PreparedSongDecode prepared;
+    try {
+        prepared = PrepareSongDecode(driver, request, FHooks.Log);
+    } catch (const std::exception& e) {
+        FFailed = true;
+        FHooks.Log(e.what());
+        FHooks.Log(logtext::kDecodeFailed);
+        return false;
+    }
+    if (FHooks.EntryStarted)
+        FHooks.EntryStarted(prepared.TotalMs);
+
+    // The caller destroys the thread after its end handler.
+    std::unique_ptr<TZoKpiFileDecoderThread> thread = std::move(prepared.Thread);
+    const uint32_t totalMs = prepared.TotalMs;
+    thread->FreeOnTerminate = false;
+    thread->OnProgress = [this, totalMs](TZoSong& song) {
+        if (FHooks.Progress)
+            FHooks.Progress(song.Position(), totalMs);
+    };
+    TZoKpiFileDecoderThread* raw = thread.get();
+    thread->OnTerminate = [this, raw] { MultiDecodeTerminate(*raw); };
+    FDecoderThread = raw;
+    FBatchStopped = false;
+    FEntryFinished = false;
+    thread->Start();
+
+    // Wait for the entry's end or a stop; the window's events go on meanwhile.
+    QEventLoop wait;
+    FWait = &wait;
+    if (!FEntryFinished && !FBatchStopped)
+        wait.exec();
+    FWait = nullptr;
+
+    if (FBatchStopped) {
+        if (FHooks.Stopped)
+            FHooks.Stopped();
+        FHooks.Log(logtext::kStoppedByUser);
+        FHooks.Log(logtext::kFileDeleted);
+        FDecoderThread = nullptr;
+        thread.reset(); // deletes the stopped entry's file
+        return false;
+    }
+    FDecoderThread = nullptr;
+    if (raw->FatalMessage().empty())
+        ++FDecoded;
+    else
+        FFailed = true;
+    thread.reset(); // closes the finished file
+    return true;
+}
+
+void TPlaylistDecodeJob::MultiDecodeTerminate(TZoKpiFileDecoderThread& thread)
+{
+    FEntryFinished = true;
+    // A run that ended by an error keeps what it wrote, but is not reported as a success.
+    if (!thread.FatalMessage().empty())
+        FHooks.Log("エラー: " + thread.FatalMessage());
+    FHooks.Log(logtext::kDecodeDone);
+    if (FWait != nullptr)
+        FWait->quit();
+}
+
+void TPlaylistDecodeJob::Stop()
+{
+    if (!FRunning || FDecoderThread == nullptr || FBatchStopped)
+        return;
+    FDecoderThread->Terminate();
+    FDecoderThread->WaitFor(); // its last progress and its end run meanwhile
+    FBatchStopped = true;
+    if (FWait != nullptr)
+        FWait->quit();
+}

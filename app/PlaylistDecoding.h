@@ -1,0 +1,71 @@
+// A KBM playlist decoded entry by entry into WAV files beside their sources, shared by the
+// playlist tab and the command-line converter. Each entry goes through the same per-song start
+// as a single file; the batch waits for each entry in a nested event loop that wakes as soon as
+// the entry's thread ends, so that the window keeps working and can stop the batch.
+#pragma once
+
+#include "app/SongDecoding.h"
+
+#include <optional>
+#include <string>
+
+class QEventLoop;
+struct TZoKbmPlayListEntry;
+
+// What an entry's file name turns into: "name.ext" gives name.wav; "name.ext::n" gives song n
+// of name.ext and "name[n].wav".
+struct PlaylistEntryNames {
+    std::string Source;
+    std::optional<uint32_t> SongNumber;
+    std::string Output;
+};
+// Fails with the conversion's message when the text after "::" is not a number of 0 or more.
+PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName);
+
+class TPlaylistDecodeJob {
+public:
+    struct Hooks {
+        LogFunction Log;
+        std::function<void()> Running; // the batch has started
+        std::function<void(uint32_t totalMs)> EntryStarted;
+        std::function<void(uint32_t positionMs, uint32_t totalMs)> Progress;
+        std::function<void()> Stopped;  // a stop ended the batch
+        std::function<void()> Finished; // the batch is over, however it ended
+    };
+
+    explicit TPlaylistDecodeJob(Hooks hooks) : FHooks(std::move(hooks)) {}
+
+    // Decodes every entry of playlist with one setting; returns when the batch is over.
+    void Run(TZoKpiDriver& driver, const std::string& playlist, const DecodeSetting& setting,
+             const SoundFormat& requested);
+    // The stop: waits until the current entry's thread has ended, serving its calls to the
+    // main thread meanwhile; the batch then ends and the entry's file is deleted.
+    void Stop();
+    bool Running() const { return FRunning; }
+
+    // How the last batch went, for callers that report a result.
+    int Decoded() const { return FDecoded; }
+    bool Failed() const { return FFailed; }
+    bool WasStopped() const { return FBatchStopped; }
+
+private:
+    void MultiDecodeTerminate(TZoKpiFileDecoderThread& thread); // main thread
+    // Decodes one entry; false when the batch must end.
+    bool DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListEntry& entry,
+                     const DecodeSetting& setting, const SoundFormat& requested);
+
+    Hooks FHooks;
+    TZoKpiFileDecoderThread* FDecoderThread = nullptr;
+    QEventLoop* FWait = nullptr;
+    bool FRunning = false;
+    bool FEntryFinished = false;
+    bool FBatchStopped = false;
+    bool FFailed = false;
+    int FDecoded = 0;
+};
+
+namespace logtext {
+inline constexpr const char* kBatchCannotStart = "警告: デコードは開始できません";
+inline constexpr const char* kBatchStarts = "一括デコードを開始します";
+inline constexpr const char* kBatchDone = "一括デコードが完了しました。";
+} // namespace logtext

@@ -1,0 +1,100 @@
+// The playlist tab: every entry of a KBM playlist decoded into its own WAV file beside its
+// source. The click handler stays in the batch until it is over; the window keeps working and
+// the same button stops the batch.
+#include "ui/MainWnd.h"
+
+#include "app/KbMD_Common.h"
+#include "app/PlaylistDecoding.h"
+#include "platform/Errors.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <climits>
+
+namespace {
+
+const QString kStartCaption = QStringLiteral("開始(&S)");
+const QString kStopCaption = QStringLiteral("中止(&A)");
+
+int BarValue(uint32_t ms)
+{
+    return ms > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(ms);
+}
+
+} // namespace
+
+void TfrmMain::btnStartMultiDecodeClick()
+{
+    if (btnStartMultiDecode->text() == kStopCaption) {
+        // Only reachable while the batch waits for an entry.
+        FPlaylistJob->Stop();
+        return;
+    }
+    MultiDecodeRun();
+}
+
+void TfrmMain::MultiDecodeRun()
+{
+    if (lbeKbmFile->text().isEmpty())
+        return;
+    DecodeSetting setting;
+    SoundFormat requested{};
+    try {
+        const int row = cmbPcmFormatForMulti->currentIndex();
+        if (row < 0 || row >= SettingCount())
+            throw EZoError(logtext::kNoSetting);
+        setting = ReadDecodeSetting(row);
+        requested = ReadRequestedFormat(row);
+    } catch (const std::exception& e) {
+        AddLog(e.what());
+        AddLog(logtext::kBatchCannotStart);
+        return;
+    }
+    if (FDriver == nullptr)
+        return;
+
+    if (!FPlaylistJob) {
+        TPlaylistDecodeJob::Hooks hooks;
+        hooks.Log = [this](const std::string& line) { AddLog(line); };
+        hooks.Running = [this] {
+            btnSingleDecode->setEnabled(false);
+            btnStartMultiDecode->setText(kStopCaption);
+        };
+        hooks.EntryStarted = [this](uint32_t totalMs) {
+            pbrIndivProgress->setMaximum(BarValue(totalMs));
+        };
+        hooks.Progress = [this](uint32_t positionMs, uint32_t totalMs) {
+            MultiDecodeProgress(positionMs, totalMs);
+        };
+        hooks.Stopped = [this] {
+            btnStartMultiDecode->setText(kStartCaption);
+            btnSingleDecode->setEnabled(true);
+        };
+        hooks.Finished = [this] {
+            btnStartMultiDecode->setText(kStartCaption);
+            pbrIndivProgress->setValue(0);
+            btnSingleDecode->setEnabled(true);
+        };
+        FPlaylistJob = std::make_unique<TPlaylistDecodeJob>(std::move(hooks));
+    }
+    FPlaylistJob->Run(*FDriver, FromQString(lbeKbmFile->text()), setting, requested);
+
+    if (FCloseAfterBatch) {
+        FCloseAfterBatch = false;
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
+    }
+}
+
+void TfrmMain::MultiDecodeProgress(uint32_t positionMs, uint32_t totalMs)
+{
+    pbrIndivProgress->setValue(BarValue(positionMs));
+    lblIndivProgress->setText(
+        ToQString(::FormatPlayTime(positionMs) + " / " +
+                  ::FormatPlayTime(static_cast<uint32_t>(BarValue(totalMs)))));
+}
