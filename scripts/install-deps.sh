@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config dpkg-dev
   # window program
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
   # reference plug-ins
@@ -13,6 +13,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth sox libsox-fmt-all ffmpeg
+  # a real game-music file for the end-to-end tests (nightmode.gbs, public domain)
+  gbsplay
 )
 
 missing=()
