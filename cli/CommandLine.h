@@ -1,0 +1,33 @@
+// The command line of pellan-decode: what to decode, with which setting, from which plug-ins.
+#pragma once
+
+#include "app/DecodeSettings.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+    enum class Action { Decode, DecodePlaylist, ListPlugins, Help, Version };
+    Action What = Action::Decode;
+    std::string Input;  // Decode: the source file; DecodePlaylist: the playlist
+    std::string Output; // Decode only
+    std::optional<std::string> SettingName;
+    // Fields of the setting replaced from the command line, as the settings list holds them.
+    std::optional<std::string> Rate, Bits, Channels, Length, Fade;
+    uint32_t SongNumber = 1;
+    std::optional<std::string> PluginFolder;
+    bool Quiet = false;
+};
+
+// Reads argv (without the program name). Throws std::invalid_argument with the reason when the
+// arguments are not usable.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The setting row the command asks for: the named one (the first when none is named) from
+// rows, with the command's replacements. Throws std::invalid_argument for an unknown name or a
+// replacement out of the settings' ranges.
+DecodeSettingRow ChooseSetting(const CommandLine& command,
+                               const std::vector<DecodeSettingRow>& rows);
+
+std::string UsageText();

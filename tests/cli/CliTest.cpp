@@ -1,0 +1,265 @@
+// pellan-decode driven as a process, as scripts use it: files and playlists with the same
+// bytes as the window writes, failures with their lines and status, Ctrl+C, bad arguments.
+#include "app/DecodeSettings.h"
+#include "tests/testplugin/TestPluginHost.h"
+#include "tests/ui/WindowFixture.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+using testkpi::TestSong;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int Status = -1;
+    std::string Out, Err;
+    std::vector<std::string> ErrLines() const
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(Err);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+};
+
+struct CliFixture : uitest::WindowFixture {
+    testkpi::TestPlugin* plugin = nullptr;
+    std::string home = env.Dir / "home";
+
+    void SetUp() override
+    {
+        plugin = &AddPlugin("test.kpi", {{"extensions", ".tst"}});
+        fs::create_directories(home);
+    }
+    // Starts pellan-decode with its own settings store under home; returns its process id.
+    pid_t Start(const std::vector<std::string>& arguments)
+    {
+        const std::string out = env.Dir / "stdout", err = env.Dir / "stderr";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("HOME", home.c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+            const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(outFd, 1);
+            ::dup2(errFd, 2);
+            std::vector<char*> argv;
+            const std::string program = PELLAN_DECODE_PROGRAM;
+            argv.push_back(const_cast<char*>(program.c_str()));
+            for (const auto& a : arguments)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    Result Finish(pid_t pid)
+    {
+        Result result;
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.Out = testsupport::ReadFileBytes(env.Dir / "stdout");
+        result.Err = testsupport::ReadFileBytes(env.Dir / "stderr");
+        return result;
+    }
+    Result Run(const std::vector<std::string>& arguments) { return Finish(Start(arguments)); }
+
+    std::string Song(const std::string& name, TestSong song = TestSong{})
+    {
+        if (song.Frames.empty())
+            song.Frames = "30000";
+        if (song.Length.empty())
+            song.Length = "680";
+        song.WriteTo(env.Dir / name);
+        return env.Dir / name;
+    }
+    std::vector<std::string> EntryLines(const std::string& source)
+    {
+        return {"ファイル " + source + " のデコードを開始します",
+                "  プラグイン test.kpi を使用します", "  44100Hz, 16 ビット, 2 チャンネル",
+                "デコードは完了しました"};
+    }
+    // The same file decoded through the window's single-file tab.
+    std::string DecodeInWindow(const std::string& source, const std::string& output,
+                               const std::string& setting)
+    {
+        UsePluginFolder(pluginFolder);
+        auto window = Open();
+        window->lbeSourceFile->setText(QString::fromStdString(source));
+        window->lbePCMFile->setText(QString::fromStdString(output));
+        window->cmbPCMFormat->setCurrentIndex(
+            window->cmbPCMFormat->findText(QString::fromStdString(setting)));
+        window->btnSingleDecode->click();
+        EXPECT_TRUE(uitest::WaitUntil(
+            [&] { return uitest::LogLines(*window).back() == "デコードは完了しました"; }));
+        return testsupport::ReadFileBytes(output);
+    }
+};
+
+} // namespace
+
+TEST_F(CliFixture, OneFileComesOutWithTheWindowsBytes)
+{
+    TestSong endless;
+    endless.Length = "none";
+    endless.Frames = "inf";
+    const std::string source = Song("song.tst", endless);
+    const Result result = Run({"--plugins", pluginFolder, "--setting", "cd", "--length", "10",
+                               "--fade", "300", source, env.Dir / "cli.wav"});
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    std::vector<std::string> expected = {"プラグインを " + pluginFolder + " からロードします"};
+    for (const auto& line : EntryLines(source))
+        expected.push_back(line);
+    EXPECT_EQ(result.ErrLines(), expected);
+    EXPECT_TRUE(result.Out.empty());
+
+    // The window with the same setting: CD with a 10 s default length and a 300 ms fade.
+    StoreSetting("CD", 44100, 16, 2, 10, 300);
+    const std::string window = DecodeInWindow(source, env.Dir / "window.wav", "CD");
+    EXPECT_TRUE(testsupport::ReadFileBytes(env.Dir / "cli.wav") == window);
+    EXPECT_GT(window.size(), 46u + 10u * 176400u);
+}
+
+TEST_F(CliFixture, PlaylistLikeThePlaylistTab)
+{
+    const std::string a = Song("a.tst"), b = Song("b.tst");
+    testsupport::WriteFileBytes(env.Dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + a +
+                                                          "\r\n2=Title A\r\n-\r\n0=" + b +
+                                                          "\r\n3=Artist B\r\n");
+    const Result result = Run({"--plugins", pluginFolder, "--playlist", env.Dir / "list.kbm"});
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    std::vector<std::string> expected = {"プラグインを " + pluginFolder + " からロードします",
+                                         "一括デコードを開始します"};
+    for (const auto& source : {a, b})
+        for (const auto& line : EntryLines(source))
+            expected.push_back(line);
+    expected.push_back("一括デコードが完了しました。");
+    EXPECT_EQ(result.ErrLines(), expected);
+    EXPECT_NE(testsupport::ReadFileBytes(env.Dir / "a.wav")
+                  .find(std::string("INAM\x07\0\0\0Title A", 15)),
+              std::string::npos);
+    EXPECT_NE(testsupport::ReadFileBytes(env.Dir / "b.wav").find("IART"), std::string::npos);
+}
+
+TEST_F(CliFixture, FailuresGiveTheirLinesAndStatusOne)
+{
+    const Result unknown = Run({"--plugins", pluginFolder, env.Dir / "x.xyz", env.Dir / "x.wav"});
+    EXPECT_EQ(unknown.Status, 1);
+    const auto lines = unknown.ErrLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "エラー: ファイル " + (env.Dir / "x.xyz") +
+                            " に適したプラグインが見つかりませんでした");
+    EXPECT_EQ(lines[2], "警告: デコードは失敗しました");
+
+    testsupport::WriteFileBytes(env.Dir / "list.kbm",
+                                "KbMIDI Player Play List\r\n0=" + (env.Dir / "x.xyz") + "\r\n");
+    const Result batch =
+        Run({"--plugins", pluginFolder, "--playlist", env.Dir / "list.kbm", "--quiet"});
+    EXPECT_EQ(batch.Status, 1);
+    EXPECT_EQ(batch.ErrLines(),
+              (std::vector<std::string>{"エラー: ファイル " + (env.Dir / "x.xyz") +
+                                            " に適したプラグインが見つかりませんでした",
+                                        "警告: デコードは失敗しました"}));
+
+    const Result noFolder = Run({"--plugins", env.Dir / "none", Song("a.tst"), env.Dir / "a.wav"});
+    EXPECT_EQ(noFolder.Status, 1);
+    EXPECT_NE(noFolder.Err.find("エラー: プラグインフォルダ"), std::string::npos);
+}
+
+TEST_F(CliFixture, CtrlCStopsLikeTheStopButtonAndLeavesNoFile)
+{
+    TestSong slow;
+    slow.Length = "none";
+    slow.Frames = "inf";
+    slow.DelayMs = 2;
+    const std::string output = env.Dir / "slow.wav";
+    const pid_t pid = Start({"--plugins", pluginFolder, Song("slow.tst", slow), output});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((!fs::exists(output) || fs::file_size(output) < 100000) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(fs::exists(output));
+    ::kill(pid, SIGINT);
+    const Result result = Finish(pid);
+    EXPECT_EQ(result.Status, 130);
+    EXPECT_FALSE(fs::exists(output));
+    const auto lines = result.ErrLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - 3, lines.end()),
+        (std::vector<std::string>{"  警告: デコードはユーザの指示により中止されました",
+                                  "  警告: ファイルは削除されました", "デコードは完了しました"}));
+}
+
+TEST_F(CliFixture, BadArgumentsGiveStatusTwoAndTheUsage)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"only-one"},
+        {"a", "b", "c"},
+        {"--bits", "12", "a", "b.wav"},
+        {"--rate", "fast", "a", "b.wav"},
+        {"--length", "5", "a", "b.wav"},
+        {"--frobnicate", "a", "b.wav"},
+        {"--playlist"},
+        {"--playlist", "x.kbm", "extra"},
+        {"--setting", "nonexistent", "a", "b.wav"},
+    };
+    for (const auto& arguments : bad) {
+        const Result result = Run(arguments);
+        EXPECT_EQ(result.Status, 2) << testing::PrintToString(arguments);
+        EXPECT_NE(result.Err.find("pellan-decode:"), std::string::npos);
+    }
+    EXPECT_FALSE(fs::exists(env.Dir / "b.wav"));
+}
+
+TEST_F(CliFixture, HelpVersionAndThePluginList)
+{
+    const Result version = Run({"--version"});
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_EQ(version.Out, "pellan-decode 1.0.0.79\n");
+    const Result help = Run({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("Usage: pellan-decode"), std::string::npos);
+
+    testsupport::WriteFileBytes(pluginFolder + "/broken.kpi", "not a library");
+    const Result list = Run({"--plugins", pluginFolder, "--list-plugins"});
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_EQ(list.Out, "test.kpi\tver.1\t" + pluginFolder + "/test.kpi\ttst\n");
+    EXPECT_EQ(list.Err, "  警告: " + pluginFolder + "/broken.kpi のロードに失敗しました\n");
+}
+
+TEST_F(CliFixture, StoredFolderAndRelativePathsWork)
+{
+    // The folder the window stored is used without --plugins, and relative paths on the
+    // command line mean what they meant where the command was started.
+    const std::string config = home + "/.config/Quenz";
+    fs::create_directories(config);
+    testsupport::WriteFileBytes(config + "/PellanDecoder.conf",
+                                "[SearchPath]\nPlugins=" + pluginFolder + "\n");
+    Song("rel.tst");
+    const std::string startFolder = fs::current_path().string();
+    fs::current_path(env.Dir.Path());
+    const Result result = Run({"rel.tst", "rel.wav"});
+    fs::current_path(startFolder);
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    EXPECT_TRUE(fs::exists(env.Dir / "rel.wav"));
+}
