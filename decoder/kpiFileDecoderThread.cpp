@@ -19,7 +19,7 @@ constexpr uint32_t kLargestBlockSize = 16u << 20;
 void DeleteOutputFile(const std::string& path)
 {
     if (platform::IsRegularFile(path))
-        platform::DeleteFile(path);
+        platform::RemoveFile(path);
 }
 
 std::string Replace(std::string text, const std::string& what, const std::string& with)

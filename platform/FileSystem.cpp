@@ -18,7 +18,8 @@ namespace platform {
 
 namespace {
 
-// Case-insensitive wildcard match of name against pattern ("*", "?").
+#ifndef _WIN32
+// Case-insensitive wildcard match of name against pattern ("*", "?"); Windows matches itself.
 bool WildcardMatch(const char* pattern, const char* name)
 {
     const char* starPattern = nullptr;
@@ -43,6 +44,7 @@ bool WildcardMatch(const char* pattern, const char* name)
         ++pattern;
     return *pattern == '\0';
 }
+#endif
 
 } // namespace
 
@@ -131,7 +133,7 @@ bool FolderExists(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool DeleteFile(const std::string& path)
+bool RemoveFile(const std::string& path)
 {
     return DeleteFileA(path.c_str()) != 0;
 }
@@ -232,7 +234,7 @@ bool FolderExists(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool DeleteFile(const std::string& path)
+bool RemoveFile(const std::string& path)
 {
     return ::unlink(path.c_str()) == 0;
 }

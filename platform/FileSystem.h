@@ -54,7 +54,8 @@ std::optional<FileIdentity> GetFileIdentity(const std::string& path);
 bool FileExists(const std::string& path);    // a file that is not a folder
 bool IsRegularFile(const std::string& path); // a plain file: not a folder, device or pipe
 bool FolderExists(const std::string& path);
-bool DeleteFile(const std::string& path);
+// Named so as not to meet the Windows headers' DeleteFile macro.
+bool RemoveFile(const std::string& path);
 
 bool SetCurrentFolder(const std::string& folder);
 std::string CurrentFolder();

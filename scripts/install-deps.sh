@@ -13,6 +13,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth sox libsox-fmt-all ffmpeg
+  # the Windows branches of the core, cross-compiled
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   # a real game-music file for the end-to-end tests (nightmode.gbs, public domain)
   gbsplay
 )
