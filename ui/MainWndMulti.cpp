@@ -3,6 +3,8 @@
 // the same button stops the batch.
 #include "ui/MainWnd.h"
 
+#include "ui/DecodeTabs.h"
+
 #include "app/KbMD_Common.h"
 #include "app/PlaylistDecoding.h"
 #include "platform/Errors.h"
@@ -14,19 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <climits>
-
-namespace {
-
-const QString kStartCaption = QStringLiteral("開始(&S)");
-const QString kStopCaption = QStringLiteral("中止(&A)");
-
-int BarValue(uint32_t ms)
-{
-    return ms > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(ms);
-}
-
-} // namespace
+using namespace decodetabs;
 
 void TfrmMain::btnStartMultiDecodeClick()
 {
@@ -94,7 +84,5 @@ void TfrmMain::MultiDecodeRun()
 void TfrmMain::MultiDecodeProgress(uint32_t positionMs, uint32_t totalMs)
 {
     pbrIndivProgress->setValue(BarValue(positionMs));
-    lblIndivProgress->setText(
-        ToQString(::FormatPlayTime(positionMs) + " / " +
-                  ::FormatPlayTime(static_cast<uint32_t>(BarValue(totalMs)))));
+    lblIndivProgress->setText(ProgressText(positionMs, totalMs));
 }

@@ -2,6 +2,8 @@
 // and a stop. The start button is also the stop button; its caption tells which.
 #include "ui/MainWnd.h"
 
+#include "ui/DecodeTabs.h"
+
 #include "app/KbMD_Common.h"
 #include "app/PlaylistDecoding.h"
 #include "app/SongDecoding.h"
@@ -16,20 +18,13 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include <climits>
+using namespace decodetabs;
 
-namespace {
-
-const QString kStartCaption = QStringLiteral("開始(&S)");
-const QString kStopCaption = QStringLiteral("中止(&A)");
-
-// The bar counts in signed 32 bits; a longer song fills it at its end.
-int BarValue(uint32_t ms)
+QString decodetabs::ProgressText(uint32_t positionMs, uint32_t totalMs)
 {
-    return ms > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(ms);
+    return ToQString(::FormatPlayTime(positionMs) + " / " +
+                     ::FormatPlayTime(static_cast<uint32_t>(BarValue(totalMs))));
 }
-
-} // namespace
 
 std::string TfrmMain::FormatPlayTime(uint32_t ms)
 {
@@ -96,8 +91,7 @@ void TfrmMain::SingleDecodeStop()
 void TfrmMain::SingleDecodeProgress(uint32_t positionMs, uint32_t totalMs)
 {
     pbrDecodeProgress->setValue(BarValue(positionMs));
-    lblProgress->setText(ToQString(::FormatPlayTime(positionMs) + " / " +
-                                   ::FormatPlayTime(static_cast<uint32_t>(BarValue(totalMs)))));
+    lblProgress->setText(ProgressText(positionMs, totalMs));
 }
 
 void TfrmMain::SingleDecodeTerminate()

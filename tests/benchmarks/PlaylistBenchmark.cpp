@@ -50,9 +50,20 @@ DecodeSetting Setting()
 {
     return ReadDecodeSetting(BuiltInDecodeSettings()[0]);
 }
-SoundFormat Request()
+SoundFormat Format()
 {
     return ReadRequestedFormat(BuiltInDecodeSettings()[0]);
+}
+
+// One entry's start as the playlist job makes it.
+SongDecodeRequest Request(const std::string& source)
+{
+    SongDecodeRequest request;
+    request.Source = source;
+    request.Output = platform::ChangeFileExt(source, ".wav");
+    request.Setting = Setting();
+    request.Requested = Format();
+    return request;
 }
 
 double Seconds(std::chrono::steady_clock::time_point start)
@@ -65,12 +76,7 @@ double DecodeBackToBack(Setup& setup)
 {
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& source : setup.sources) {
-        SongDecodeRequest request;
-        request.Source = source;
-        request.Output = platform::ChangeFileExt(source, ".wav");
-        request.Setting = Setting();
-        request.Requested = Request();
-        auto prepared = PrepareSongDecode(setup.driver, request, [](const std::string&) {});
+        auto prepared = PrepareSongDecode(setup.driver, Request(source), [](const std::string&) {});
         prepared.Thread->OnProgress = [](TZoSong&) {};
         prepared.Thread->OnTerminate = [] {};
         prepared.Thread->Start();
@@ -85,7 +91,7 @@ double PlaylistJob(Setup& setup)
     hooks.Log = [](const std::string&) {};
     TPlaylistDecodeJob job(std::move(hooks));
     const auto start = std::chrono::steady_clock::now();
-    job.Run(setup.driver, setup.playlist, Setting(), Request());
+    job.Run(setup.driver, setup.playlist, Setting(), Format());
     const double seconds = Seconds(start);
     if (job.Decoded() != kEntries)
         std::fprintf(stderr, "only %d entries decoded\n", job.Decoded());
@@ -97,12 +103,7 @@ double PollingEvery20ms(Setup& setup)
 {
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& source : setup.sources) {
-        SongDecodeRequest request;
-        request.Source = source;
-        request.Output = platform::ChangeFileExt(source, ".wav");
-        request.Setting = Setting();
-        request.Requested = Request();
-        auto prepared = PrepareSongDecode(setup.driver, request, [](const std::string&) {});
+        auto prepared = PrepareSongDecode(setup.driver, Request(source), [](const std::string&) {});
         bool finished = false;
         prepared.Thread->OnTerminate = [&finished] { finished = true; };
         prepared.Thread->Start();
