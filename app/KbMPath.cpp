@@ -134,8 +134,6 @@ std::string ResolvePluginFolderWithoutAsking(const std::string& bundledFolder)
     const std::string stored = AppRegistry->ReadString(kSearchPathSection, kPluginsValue, "");
     bool found = false;
     const std::string result = ResolveQuietly(stored, bundledFolder, found);
-    if (found && result != stored)
-        Store(result);
     return found ? result : std::string();
 }
 

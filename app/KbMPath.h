@@ -20,7 +20,8 @@ std::string ResolvePluginFolder(IUserDialogs& dialogs,
                                 const std::string& bundledFolder = BundledPluginFolder());
 
 // The plug-in folder found without asking anybody: the stored folder, the host player's, then
-// the bundled one; empty when none of them gives one. Stores the result like the resolution.
+// the bundled one; empty when none of them gives one. Stores nothing: the window's stored
+// folder is the window's.
 std::string
 ResolvePluginFolderWithoutAsking(const std::string& bundledFolder = BundledPluginFolder());
 

@@ -12,8 +12,15 @@ std::string QtFilterText(const std::string& filter)
 {
     const QStringList parts = ToQString(filter).split('|');
     QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = QString(parts[i + 1]).replace(';', ' ');
+#ifndef _WIN32
+        // "*.*" means every file on Windows; here it would leave out names without a dot.
+        if (patterns == QStringLiteral("*.*"))
+            patterns = QStringLiteral("*");
+#endif
+        filters << parts[i] + " (" + patterns + ")";
+    }
     return FromQString(filters.join(";;"));
 }
 

@@ -4,6 +4,7 @@
 #include "app/DecodeSettings.h"
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
+#include "app/LogLines.h"
 #include "app/MainThreadHook.h"
 #include "app/PlaylistDecoding.h"
 #include "app/SongDecoding.h"
@@ -91,9 +92,13 @@ std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, Console& co
                                           std::vector<std::string>* failures)
 {
     auto driver = std::make_unique<TZoKpiDriver>();
-    driver->OnPluginLoaded = [](TZoKpi&) { return true; };
+    driver->OnPluginLoaded = [&console, failures](TZoKpi& plugin) {
+        if (failures == nullptr)
+            console.Log(logtext::PluginLoadedLine(plugin));
+        return true;
+    };
     driver->OnPluginLoadFailed = [&console, failures](const std::string& name) {
-        const std::string line = "  警告: " + name + " のロードに失敗しました";
+        const std::string line = logtext::PluginLoadFailedLine(name);
         if (failures != nullptr)
             failures->push_back(line);
         else
@@ -240,6 +245,10 @@ int main(int argc, char** argv)
     }
 
     const std::string folder = ResolveFolder(command);
+    if (command.PluginFolder && !platform::FolderExists(folder)) {
+        std::fprintf(stderr, "pellan-decode: --plugins: no folder %s\n", folder.c_str());
+        return kBadArguments;
+    }
     if (folder.empty() || !platform::FolderExists(folder)) {
         console.Log(
             folder.empty()
@@ -249,11 +258,14 @@ int main(int argc, char** argv)
     }
     std::vector<std::string> failures;
     const bool listing = command.What == CommandLine::Action::ListPlugins;
-    if (!listing)
-        console.Log("プラグインを " + folder + " からロードします");
+    if (!listing) {
+        console.Log(logtext::VersionLine());
+        console.Log(logtext::LoadingFromLine(folder));
+    }
     auto driver = LoadPlugins(folder, console, listing ? &failures : nullptr);
     if (listing)
         return ListPlugins(*driver, failures);
+    console.Log(logtext::PluginCountLine(driver->Plugins().size()));
 
     if (::pipe2(gInterruptPipe, O_CLOEXEC) != 0) {
         std::perror("pellan-decode");

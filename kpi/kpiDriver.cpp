@@ -115,12 +115,9 @@ bool TZoKpiDriver::ComparePlugins(const TZoKpi& a, const TZoKpi& b)
 {
     if (a.PluginVersion() != b.PluginVersion())
         return a.PluginVersion() > b.PluginVersion();
-    // A packed date-time grows with the date only as an unsigned number: from 2044 on its top
-    // bit is set. -1 is no time at all and counts as the oldest.
-    const auto age = [](int32_t fileTime) -> int64_t {
-        return fileTime == -1 ? -1 : static_cast<int64_t>(static_cast<uint32_t>(fileTime));
-    };
-    return age(a.FileTime()) > age(b.FileTime());
+    // Compared as the signed numbers they are stored as, which the cache's readers expect:
+    // -1 (no time) sorts below every file before 2044.
+    return a.FileTime() > b.FileTime();
 }
 
 std::unique_ptr<TZoSong> TZoKpiDriver::OpenSong(const std::string& fileName,

@@ -56,6 +56,10 @@ struct DynamicSection {
 // offset taken from the file is checked against its size: a plug-in folder may hold anything.
 bool ReadDynamicSection(const std::string& path, DynamicSection& out)
 {
+    // Only a plain file of a plausible size is read whole.
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > (256 << 20))
+        return false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
@@ -186,6 +190,9 @@ bool HasRunPath(const std::string& path)
 
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path)
 {
+    // Opening a pipe or a device would block or read for ever; a library is a plain file.
+    if (!IsRegularFile(path))
+        return nullptr;
     std::unique_ptr<DynamicLibrary> library(new DynamicLibrary);
     std::set<std::string> visited;
     OpenDependenciesFromFolder(path, ExtractFilePath(path), visited, library->FDependencies);

@@ -202,6 +202,10 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
         const bool isDirectory = S_ISDIR(info.st_mode);
         if (isDirectory && (mask & kAttrDirectory) == 0)
             continue;
+        // Devices, pipes and sockets are this system's system entries: opening a pipe would
+        // wait for a writer for ever.
+        if (!isDirectory && !S_ISREG(info.st_mode))
+            continue;
         entries.push_back({name, isDirectory});
     }
     ::closedir(dir);

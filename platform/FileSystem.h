@@ -38,8 +38,9 @@ struct FolderEntry {
 
 // The entries of folder whose names match pattern ("*" and "?" wildcards, letter case
 // ignored, "*.*" matching every name) and whose attributes fit mask, in the order the file
-// system returns them. On POSIX a name beginning with "." counts as hidden; a symbolic link
-// counts as what it points to. A folder that cannot be listed gives no entries.
+// system returns them. On POSIX a name beginning with "." counts as hidden, devices, pipes and
+// sockets count as system entries, and a symbolic link counts as what it points to. A folder that
+// cannot be listed gives no entries.
 std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string& pattern,
                                     uint32_t mask);
 

@@ -14,11 +14,18 @@ void WorkerThread::Start()
     if (FStarted)
         return;
     FStarted = true;
+    std::lock_guard starting(FStarting);
     FThread = std::thread([this] { Run(); });
+    // Nobody waits for a self-freeing thread: it runs on its own.
+    if (FreeOnTerminate)
+        FThread.detach();
 }
 
 void WorkerThread::Run()
 {
+    {
+        std::lock_guard started(FStarting);
+    }
     try {
         if (!Terminated())
             Execute();
@@ -33,8 +40,6 @@ void WorkerThread::Run()
         }
     }
     if (FreeOnTerminate) {
-        // Nobody waits for a self-freeing thread; it releases its own thread object.
-        FThread.detach();
         delete this;
         MainThreadQueue::Notify();
         return;

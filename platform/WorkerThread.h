@@ -7,6 +7,7 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -53,6 +54,9 @@ private:
     void Run(); // worker thread
 
     std::thread FThread;
+    // Held by Start until the thread object is in place: the worker may not touch it, or free
+    // itself, before then.
+    std::mutex FStarting;
     bool FStarted = false;
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};

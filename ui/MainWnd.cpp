@@ -4,6 +4,7 @@
 
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
+#include "app/LogLines.h"
 #include "app/PlaylistDecoding.h"
 #include "app/SongDecoding.h"
 #include "app/SplashWnd.h"
@@ -20,24 +21,6 @@
 #include <QTabWidget>
 
 #include <cstdio>
-
-namespace {
-
-std::string Format(const char* pattern, const std::string& text)
-{
-    std::string result = pattern;
-    const size_t at = result.find("%s");
-    return at == std::string::npos ? result : result.replace(at, 2, text);
-}
-
-std::string Format(const char* pattern, long long number)
-{
-    std::string result = pattern;
-    const size_t at = result.find("%d");
-    return at == std::string::npos ? result : result.replace(at, 2, std::to_string(number));
-}
-
-} // namespace
 
 TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places) : FDialogs(dialogs), FPlaces(places)
 {
@@ -67,13 +50,14 @@ void TfrmMain::FormCreate()
     FSplash = new TfrmSplash(this);
     FSplash->show();
 
+    std::string startError;
     try {
-        AddLog(Format("Pellan Decoder Version %s デバッグ版", FileVersionText()));
+        AddLog(logtext::VersionLine());
         const std::string bundled = FPlaces.BundledPluginFolder.value_or(BundledPluginFolder());
         const std::string folder = ResolvePluginFolder(FDialogs, bundled);
         // A cancelled question ends the program: nothing is loaded and the window stays hidden.
         if (!EndRequested()) {
-            AddLog("プラグインを " + folder + " からロードします");
+            AddLog(logtext::LoadingFromLine(folder));
             FDriver = std::make_unique<TZoKpiDriver>();
             if (!FPlaces.CacheFolder.empty())
                 FDriver->CacheFolder = FPlaces.CacheFolder;
@@ -82,19 +66,19 @@ void TfrmMain::FormCreate()
                 PluginLoadFailed(name);
             };
             FDriver->OnCacheSaveFailed = [this](const std::string& path) {
-                AddLog(Format("  警告: プラグインキャッシュ %s を書き込めませんでした", path));
+                AddLog("  警告: プラグインキャッシュ " + path + " を書き込めませんでした");
             };
             // The scan moves the current folder; paths the user types stay relative to the
             // folder the program was started in.
             const std::string startFolder = platform::CurrentFolder();
             FDriver->LoadFolder(ResolvePluginFolder(FDialogs, bundled));
             platform::SetCurrentFolder(startFolder);
-            const long long count = static_cast<long long>(FDriver->Plugins().size());
-            AddLog(Format("%d 個のプラグインをロードしました", count));
-            ShowSplashStatus(Format("%d 個のプラグインをロード", count));
+            const size_t count = FDriver->Plugins().size();
+            AddLog(logtext::PluginCountLine(count));
+            ShowSplashStatus(std::to_string(count) + " 個のプラグインをロード");
         }
     } catch (const std::exception& e) {
-        FDialogs.ShowError(e.what());
+        startError = e.what();
     }
 
     pgDecodeMode->setEnabled(true);
@@ -107,6 +91,9 @@ void TfrmMain::FormCreate()
     if (!EndRequested())
         show();
     pgDecodeMode->setEnabled(true);
+    // Shown over the window, which is usable once the box is closed.
+    if (!startError.empty())
+        FDialogs.ShowError(startError);
 }
 
 void TfrmMain::FormDestroy()
@@ -123,11 +110,7 @@ void TfrmMain::FormDestroy()
 
 bool TfrmMain::PluginLoaded(TZoKpi& plugin)
 {
-    // The version is shown as the 32 bits read as a signed number.
-    const std::string line =
-        Format(Format("  %s ver.%d をロードしました", platform::ExtractFileName(plugin.FileName()))
-                   .c_str(),
-               static_cast<long long>(static_cast<int32_t>(plugin.PluginVersion())));
+    const std::string line = logtext::PluginLoadedLine(plugin);
     AddLog(line);
     ShowSplashStatus(line);
     return true;
@@ -135,7 +118,7 @@ bool TfrmMain::PluginLoaded(TZoKpi& plugin)
 
 void TfrmMain::PluginLoadFailed(const std::string& fileName)
 {
-    const std::string line = Format("  警告: %s のロードに失敗しました", fileName);
+    const std::string line = logtext::PluginLoadFailedLine(fileName);
     AddLog(line);
     ShowSplashStatus(line);
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <utime.h>
 
 #include <algorithm>
@@ -126,6 +127,12 @@ TEST(FolderListing, HiddenEntriesAreLeftOutAndMasksSelectFilesOrFolders)
     EXPECT_EQ(names(platform::ListFolder(dir.Path(), "*.*", platform::kSubFolderMask)),
               (std::vector<std::string>{"B.KPI", "a.kpi", "c.kpix", "d.txt", "sub.kpi/", "sub/"}));
     EXPECT_TRUE(platform::ListFolder(dir / "missing", "*.*", platform::kSubFolderMask).empty());
+
+    // A pipe named like a plug-in is no plug-in: opening it would wait for a writer.
+    ASSERT_EQ(::mkfifo((dir / "pipe.kpi").c_str(), 0600), 0);
+    EXPECT_EQ(names(platform::ListFolder(dir.Path(), "*.kpi", platform::kPluginFileMask)),
+              (std::vector<std::string>{"B.KPI", "a.kpi"}));
+    EXPECT_EQ(platform::DynamicLibrary::Load(dir / "pipe.kpi"), nullptr);
 }
 
 TEST(Paths, ExtensionIsTheTextFromTheLastDotOfTheName)

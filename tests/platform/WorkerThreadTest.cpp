@@ -113,6 +113,33 @@ TEST(WorkerThread, FreeOnTerminateDeletesItselfAfterTheEndHandler)
     EXPECT_TRUE(ended);
 }
 
+TEST(WorkerThread, SelfFreeingThreadWithoutEndHandlerMayEndBeforeStartReturns)
+{
+    std::atomic<int> destroyed{0};
+    constexpr int kThreads = 2000;
+    for (int i = 0; i < kThreads; ++i) {
+        auto* probe = new Probe; // an empty body: the quickest possible run
+        probe->Destroyed = nullptr;
+        probe->FreeOnTerminate = true;
+        probe->Body = [&destroyed](Probe&) {};
+        if (i % 2)
+            probe->Terminate(); // the body is skipped too
+        auto* counter = new std::atomic<bool>(false);
+        probe->Destroyed = counter;
+        probe->Start();
+        std::thread([counter, &destroyed] {
+            while (!counter->load())
+                std::this_thread::yield();
+            delete counter;
+            ++destroyed;
+        }).detach();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (destroyed.load() < kThreads && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(destroyed.load(), kThreads);
+}
+
 TEST(WorkerThread, StopWhileTheWorkerWaitsForTheMainThreadDoesNotDeadlock)
 {
     Probe probe;

@@ -6,6 +6,7 @@
 #include "app/ProgramEntry.h"
 #include "app/SplashFrame.h"
 #include "app/SplashWnd.h"
+#include "app/UserDialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "tests/testplugin/TestPluginHost.h"
@@ -40,7 +41,7 @@ TEST_F(MainWndFixture, StartLogsEveryPluginAndTheCountThenShowsTheWindow)
     AddPlugin("a.kpi", {{"version", "3"}});
     fs::create_directories(pluginFolder + "/sub");
     testsupport::WriteFileBytes(pluginFolder + "/sub/broken.kpi", "not a library");
-    AddPlugin("sub/deeper/c&d.kpi", {{"version", "2147483648"}});
+    AddPlugin("sub/deeper/c&%d.kpi", {{"version", "2147483648"}});
     UsePluginFolder(pluginFolder);
     const std::string startFolder = platform::CurrentFolder();
 
@@ -51,7 +52,7 @@ TEST_F(MainWndFixture, StartLogsEveryPluginAndTheCountThenShowsTheWindow)
                   "プラグインを " + pluginFolder + " からロードします",
                   "  a.kpi ver.3 をロードしました",
                   "  警告: " + pluginFolder + "/sub/broken.kpi のロードに失敗しました",
-                  "  c&d.kpi ver.-2147483648 をロードしました",
+                  "  c&%d.kpi ver.-2147483648 をロードしました",
                   "2 個のプラグインをロードしました",
               }));
     EXPECT_EQ(RunLog->Lines(), LogLines(*window));
@@ -237,6 +238,14 @@ TEST_F(MainWndFixture, LinkLabelsHandTheirCaptionToTheDesktop)
     ASSERT_EQ(dialogs.Addresses.size(), 2u);
     EXPECT_EQ(dialogs.Addresses[0], window->lblQuenzWeb->text().toStdString());
     EXPECT_EQ(dialogs.Addresses[1].rfind("mailto:", 0), 0u);
+}
+
+TEST(Dialogs, FiltersThatMeanEveryFileShowEveryFile)
+{
+    // "*.*" is every file on Windows; names without a dot must not vanish here.
+    EXPECT_EQ(QtFilterText("すべてのオーディオファイル|*.*"), "すべてのオーディオファイル (*)");
+    EXPECT_EQ(QtFilterText("ログファイル（*.log）|*.log|すべてのファイル|*.*"),
+              "ログファイル（*.log） (*.log);;すべてのファイル (*)");
 }
 
 TEST(Splash, StatusShowsAmpersandsAndTheVersionLineAlwaysSaysDebug)

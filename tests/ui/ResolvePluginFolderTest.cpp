@@ -119,6 +119,14 @@ TEST_F(ResolveFixture, CancelEndsTheProgramAndStoresTheLastPick)
     EXPECT_TRUE(again.Messages.empty());
 }
 
+TEST_F(ResolveFixture, FindingWithoutAskingStoresNothing)
+{
+    SetHostPlayer("/opt/player/kbmplay.exe");
+    EXPECT_EQ(ResolvePluginFolderWithoutAsking(""), "/opt/player/Plugins");
+    EXPECT_EQ(Stored(), "<none>");
+    EXPECT_TRUE(dialogs.Messages.empty());
+}
+
 TEST_F(ResolveFixture, CancellingTheFirstQuestionWritesBackWhatWasStored)
 {
     dialogs.FolderAnswers = {std::nullopt};

@@ -1,0 +1,36 @@
+#include "app/LogLines.h"
+
+#include "app/Version.h"
+#include "kpi/KPI.h"
+#include "platform/Paths.h"
+
+namespace logtext {
+
+std::string VersionLine()
+{
+    return "Pellan Decoder Version " + FileVersionText() + " デバッグ版";
+}
+
+std::string LoadingFromLine(const std::string& folder)
+{
+    return "プラグインを " + folder + " からロードします";
+}
+
+std::string PluginLoadedLine(const TZoKpi& plugin)
+{
+    // The version is shown as its 32 bits read as a signed number.
+    return "  " + platform::ExtractFileName(plugin.FileName()) + " ver." +
+           std::to_string(static_cast<int32_t>(plugin.PluginVersion())) + " をロードしました";
+}
+
+std::string PluginLoadFailedLine(const std::string& path)
+{
+    return "  警告: " + path + " のロードに失敗しました";
+}
+
+std::string PluginCountLine(size_t count)
+{
+    return std::to_string(count) + " 個のプラグインをロードしました";
+}
+
+} // namespace logtext

@@ -1,0 +1,15 @@
+// The start-up lines that the window and the command line both log.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class TZoKpi;
+
+namespace logtext {
+std::string VersionLine();                              // "Pellan Decoder Version ..."
+std::string LoadingFromLine(const std::string& folder); // "プラグインを ... からロードします"
+std::string PluginLoadedLine(const TZoKpi& plugin); // "  name ver.N をロードしました"
+std::string PluginLoadFailedLine(const std::string& path); // "  警告: ... のロードに失敗しました"
+std::string PluginCountLine(size_t count); // "N 個のプラグインをロードしました"
+} // namespace logtext
