@@ -1,5 +1,6 @@
 #include "platform/DynamicLibrary.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
 #ifdef _WIN32
@@ -145,12 +146,6 @@ bool ReadDynamicSection(const std::string& path, DynamicSection& out)
         return true;
     }
     return true;
-}
-
-bool IsRegularFile(const std::string& path)
-{
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Opens, dependencies first, every library that path needs and that lies in folder, so that

@@ -64,8 +64,6 @@ public:
     DecodeSettingRow SettingRow(int index) const;
     int SettingCount() const;
 
-    static std::string FormatPlayTime(uint32_t ms);
-
     // Layout, in creation order.
     QTabWidget* pgDecodeMode = nullptr;
     QWidget* tbsSingleFile = nullptr;

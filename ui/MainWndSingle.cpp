@@ -26,11 +26,6 @@ QString decodetabs::ProgressText(uint32_t positionMs, uint32_t totalMs)
                      ::FormatPlayTime(static_cast<uint32_t>(BarValue(totalMs))));
 }
 
-std::string TfrmMain::FormatPlayTime(uint32_t ms)
-{
-    return ::FormatPlayTime(ms);
-}
-
 void TfrmMain::btnSingleDecodeClick()
 {
     if (btnSingleDecode->text() == kStopCaption)
