@@ -1,34 +1,65 @@
 #include "app/DecodeSettings.h"
 
 #include "app/Conversions.h"
-#include "app/KbMD_Common.h"
+#include "app/SettingsStore.h"
 #include "platform/Errors.h"
 
-#include <QSettings>
-#include <QStringList>
-
-#include <algorithm>
 #include <cstdlib>
 
 namespace {
 
-constexpr const char* kGroup = "DecodeSettings";
-constexpr const char* kValueNames[5] = {"SamplingFrequency", "BitsPerSample", "Channels",
-                                        "DefaultLength", "FadeoutLength"};
+DecodeSettingRow RowFromTexts(const settings::RowTexts& texts, const std::string& name)
+{
+    DecodeSettingRow row;
+    row.Name = name;
+    for (int i = 0; i < 5; ++i)
+        row.Values[i] = texts.Values[i];
+    return row;
+}
+
+std::string SettingKey(const std::string& name)
+{
+    return std::string(settings::kDecodeSettingsKey) + "\\" + name;
+}
 
 } // namespace
 
+bool SameSettingName(const std::string& a, const std::string& b)
+{
+    // ASCII letters are folded, as every store folds them.
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
 std::vector<DecodeSettingRow> BuiltInDecodeSettings()
 {
-    return {
-        {"CD", {"44100", "16", "2", "115", "5000"}},
-        {"プラグインのデフォルト", {"0", "default", "0", "86", "4000"}},
-    };
+    std::vector<DecodeSettingRow> rows;
+    for (const settings::RowTexts& texts : settings::kBuiltInRows)
+        rows.push_back(RowFromTexts(texts, texts.Name));
+    return rows;
 }
 
 DecodeSettingRow NewDecodeSettingRow(const std::string& name)
 {
-    return {name, {"44100", "16", "2", "120", "5000"}};
+    return RowFromTexts(settings::kNewRow, name);
+}
+
+std::string RefuseSettingName(const std::string& name, const std::vector<std::string>& others)
+{
+    if (name.empty())
+        return "設定の名前を入力してください。";
+    if (name.find_first_of("\\/") != std::string::npos)
+        return "設定の名前に \\ と / は使えません。";
+    for (const std::string& other : others)
+        if (SameSettingName(name, other))
+            return "設定 " + name + " は既にあります。";
+    return std::string();
 }
 
 uint32_t BitsFromText(const std::string& text)
@@ -62,49 +93,42 @@ SoundFormat ReadRequestedFormat(const DecodeSettingRow& row)
     return format;
 }
 
-std::optional<std::vector<DecodeSettingRow>> LoadDecodeSettingRows(QSettings& store)
+std::optional<std::vector<DecodeSettingRow>> LoadDecodeSettingRows(const ISettingsStore& store)
 {
-    if (!store.childGroups().contains(QString::fromLatin1(kGroup)))
+    if (!store.KeyExists(settings::kDecodeSettingsKey))
         return std::nullopt;
-    store.beginGroup(QString::fromLatin1(kGroup));
-    QStringList names = store.childGroups();
-    store.endGroup();
-    // As the registry enumerates keys: by name, letter case ignored.
-    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-    });
     std::vector<DecodeSettingRow> rows;
-    for (const QString& name : names) {
-        store.beginGroup(QString::fromLatin1(kGroup) + "/" + name);
+    for (const std::string& name : store.SubKeys(settings::kDecodeSettingsKey)) {
+        const std::string key = SettingKey(name);
         DecodeSettingRow row;
-        row.Name = FromQString(name);
+        row.Name = name;
         for (int i = 0; i < 5; ++i) {
             // Stored as 32-bit integers and shown as signed numbers.
-            const int32_t value = static_cast<int32_t>(store.value(kValueNames[i], 0).toLongLong());
-            row.Values[i] = std::to_string(value);
+            const uint32_t value =
+                store.ReadInteger(key, settings::kDecodeSettingValueNames[i]).value_or(0);
+            row.Values[i] = std::to_string(static_cast<int32_t>(value));
         }
         if (row.Values[kBits] == "0")
-            row.Values[kBits] = kBitsTexts[0];
-        store.endGroup();
+            row.Values[kBits] = settings::kBitsTexts[0];
         rows.push_back(row);
     }
     return rows;
 }
 
-void SaveDecodeSettingRows(QSettings& store, const std::vector<DecodeSettingRow>& rows)
+void SaveDecodeSettingRows(ISettingsStore& store, const std::vector<DecodeSettingRow>& rows)
 {
-    store.remove(QString::fromLatin1(kGroup));
+    store.DeleteKey(settings::kDecodeSettingsKey);
     for (const DecodeSettingRow& row : rows) {
-        store.beginGroup(QString::fromLatin1(kGroup) + "/" + ToQString(row.Name));
+        const std::string key = SettingKey(row.Name);
         for (int i = 0; i < 5; ++i) {
             // "default" is no number: stored as 0.
             const char* text = row.Values[i].c_str();
             char* end = nullptr;
             const long long value = std::strtoll(text, &end, 10);
             const bool number = !row.Values[i].empty() && *end == '\0';
-            store.setValue(kValueNames[i], static_cast<int32_t>(number ? value : 0));
+            store.WriteInteger(key, settings::kDecodeSettingValueNames[i],
+                               static_cast<uint32_t>(number ? value : 0));
         }
-        store.endGroup();
     }
-    store.sync();
+    store.Flush();
 }

@@ -3,6 +3,7 @@
 // numbers), as the settings list shows it; the store keeps one group per setting.
 #pragma once
 
+#include "app/SettingsLayout.h"
 #include "kpi/KpiInterface.h"
 
 #include <array>
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-class QSettings;
+class ISettingsStore;
 
 struct DecodeSetting {
     uint32_t SamplingFrequency = 0; // Hz; 0: the plug-in's own
@@ -22,7 +23,7 @@ struct DecodeSetting {
 };
 
 // One row of the settings list: its caption and the texts of its five sub-items, in the
-// order of DecodeSetting's fields. The bits text is one of kBitsTexts, or a number.
+// order of DecodeSetting's fields. The bits text is one of settings::kBitsTexts, or a number.
 struct DecodeSettingRow {
     std::string Name;
     std::array<std::string, 5> Values;
@@ -30,19 +31,23 @@ struct DecodeSettingRow {
 
 enum DecodeSettingColumn { kRate = 0, kBits = 1, kChannels = 2, kDefaultLength = 3, kFadeout = 4 };
 
-// The items of the bits editor; "default" leaves the depth to the plug-in.
-inline constexpr const char* kBitsTexts[4] = {"default", "16", "24", "32"};
-
 // The list's content when the store holds no settings.
 std::vector<DecodeSettingRow> BuiltInDecodeSettings();
 // A row added by the add button.
 DecodeSettingRow NewDecodeSettingRow(const std::string& name);
 
 // The stored settings in the store's order (sorted by name, letter case ignored); nothing when
-// the store holds no settings group.
-std::optional<std::vector<DecodeSettingRow>> LoadDecodeSettingRows(QSettings& store);
-// Replaces the stored settings by rows (none: the group is removed).
-void SaveDecodeSettingRows(QSettings& store, const std::vector<DecodeSettingRow>& rows);
+// the store holds no settings key. A setting's key that lacks a value reads it as 0.
+std::optional<std::vector<DecodeSettingRow>> LoadDecodeSettingRows(const ISettingsStore& store);
+// Replaces the stored settings by rows (none: the key is removed) and flushes the store.
+void SaveDecodeSettingRows(ISettingsStore& store, const std::vector<DecodeSettingRow>& rows);
+
+// Why name cannot name a setting among names (the other rows' names): "" when it can. A setting
+// is stored under its name, so the name must be one key of its own: not empty, without "\" or
+// "/", and unlike every other name whatever the letter case.
+std::string RefuseSettingName(const std::string& name, const std::vector<std::string>& others);
+// Whether two names name the same stored setting: the store ignores the letter case of keys.
+bool SameSettingName(const std::string& a, const std::string& b);
 
 // The numbers of a row. A number text that is not a whole number fails with the conversion's
 // message; a negative one with "Range check error".

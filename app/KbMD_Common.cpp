@@ -7,37 +7,16 @@
 TAppRegistry* AppRegistry = nullptr;
 TRunLog* RunLog = nullptr;
 
-QString ToQString(const std::string& text)
-{
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string FromQString(const QString& text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-TAppRegistry::TAppRegistry() : FSettings(kOrganization, kApplication) {}
-
 std::string TAppRegistry::ReadString(const std::string& section, const std::string& name,
                                      const std::string& defaultValue) const
 {
-    const QString key = ToQString(section) + "/" + ToQString(name);
-    if (!FSettings.contains(key))
-        return defaultValue;
-    return FromQString(FSettings.value(key).toString());
+    return FStore.ReadString(section, name).value_or(defaultValue);
 }
 
 void TAppRegistry::WriteString(const std::string& section, const std::string& name,
                                const std::string& value)
 {
-    FSettings.setValue(ToQString(section) + "/" + ToQString(name), ToQString(value));
-}
-
-void TAppRegistry::Flush()
-{
-    FSettings.sync();
+    FStore.WriteString(section, name, value);
 }
 
 void TRunLog::SaveToFile(const std::string& path) const

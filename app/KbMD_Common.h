@@ -2,29 +2,26 @@
 // and the run log, the list of every log line of the run, written beside the program at exit.
 #pragma once
 
-#include <QSettings>
+#include "app/SettingsStore.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
-// The program's own key in the settings store. Sections are the key's sub-keys.
+// The program's own key in the settings store, read and written by sections (its sub-keys).
+// The store itself is chosen by the program: the registry on Windows, a settings file elsewhere.
 class TAppRegistry {
 public:
-    static constexpr const char* kOrganization = "Quenz";
-    static constexpr const char* kApplication = "PellanDecoder";
-
-    TAppRegistry();
+    explicit TAppRegistry(ISettingsStore& store) : FStore(store) {}
     // Reads a string value; default when the section or the value is missing.
     std::string ReadString(const std::string& section, const std::string& name,
                            const std::string& defaultValue) const;
     void WriteString(const std::string& section, const std::string& name, const std::string& value);
-    // Writes everything to permanent storage (the store is also flushed when it is released).
-    void Flush();
-    QSettings& Settings() { return FSettings; }
+    // Writes everything to permanent storage.
+    void Flush() { FStore.Flush(); }
+    ISettingsStore& Store() { return FStore; }
 
 private:
-    QSettings FSettings;
+    ISettingsStore& FStore;
 };
 
 // Every line logged during the run, in order. Lines are only ever appended.
@@ -43,7 +40,3 @@ private:
 // Made by the program entry before the main window and released after it.
 extern TAppRegistry* AppRegistry;
 extern TRunLog* RunLog;
-
-// Converts between the core's byte strings (the system code page) and Qt's texts.
-QString ToQString(const std::string& text);
-std::string FromQString(const QString& text);

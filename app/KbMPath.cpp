@@ -1,11 +1,10 @@
 #include "app/KbMPath.h"
 
 #include "app/KbMD_Common.h"
+#include "app/SettingsLayout.h"
 #include "app/UserDialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-
-#include <QSettings>
 
 #include <filesystem>
 #include <vector>
@@ -21,9 +20,7 @@ constexpr const char* kAskText = "KbMedia Player（KbMPlay.exe）のパスを指
 // delimiter; "" when it names none.
 std::string HostPlayerFolder()
 {
-    QSettings host("Tavoren's Soft", "KbMIDI Player");
-    const std::string exe = FromQString(host.value("SearchPath/Kbmplay").toString());
-    return platform::ExtractFilePath(exe);
+    return platform::ExtractFilePath(AppRegistry->Store().HostPlayerExecutable().value_or(""));
 }
 
 bool HoldsHostPlayer(const std::string& folder)
@@ -99,7 +96,7 @@ std::string ResolveQuietly(const std::string& stored, const std::string& bundled
 
 void Store(const std::string& folder)
 {
-    AppRegistry->WriteString(kSearchPathSection, kPluginsValue, folder);
+    AppRegistry->WriteString(settings::kSearchPathKey, settings::kPluginsValue, folder);
 }
 
 } // namespace
@@ -131,7 +128,8 @@ std::string BundledPluginFolder()
 
 std::string ResolvePluginFolderWithoutAsking(const std::string& bundledFolder)
 {
-    const std::string stored = AppRegistry->ReadString(kSearchPathSection, kPluginsValue, "");
+    const std::string stored =
+        AppRegistry->ReadString(settings::kSearchPathKey, settings::kPluginsValue, "");
     bool found = false;
     const std::string result = ResolveQuietly(stored, bundledFolder, found);
     return found ? result : std::string();
@@ -139,7 +137,8 @@ std::string ResolvePluginFolderWithoutAsking(const std::string& bundledFolder)
 
 std::string ResolvePluginFolder(IUserDialogs& dialogs, const std::string& bundledFolder)
 {
-    const std::string stored = AppRegistry->ReadString(kSearchPathSection, kPluginsValue, "");
+    const std::string stored =
+        AppRegistry->ReadString(settings::kSearchPathKey, settings::kPluginsValue, "");
     if (!stored.empty() && platform::FolderExists(stored))
         return stored;
     if (gEndRequested)

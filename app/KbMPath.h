@@ -6,10 +6,6 @@
 
 class IUserDialogs;
 
-// Section and value of the stored folder in the program's settings.
-inline constexpr const char* kSearchPathSection = "SearchPath";
-inline constexpr const char* kPluginsValue = "Plugins";
-
 // The folder of plug-ins installed with the program, or "" when it does not exist.
 std::string BundledPluginFolder();
 

@@ -28,6 +28,11 @@ std::string PluginLoadFailedLine(const std::string& path)
     return "  警告: " + path + " のロードに失敗しました";
 }
 
+std::string PluginLoadFailedReasonLine(const std::string& reason)
+{
+    return "    理由: " + reason;
+}
+
 std::string PluginCountLine(size_t count)
 {
     return std::to_string(count) + " 個のプラグインをロードしました";

@@ -11,5 +11,6 @@ std::string VersionLine();                              // "Pellan Decoder Versi
 std::string LoadingFromLine(const std::string& folder); // "プラグインを ... からロードします"
 std::string PluginLoadedLine(const TZoKpi& plugin); // "  name ver.N をロードしました"
 std::string PluginLoadFailedLine(const std::string& path); // "  警告: ... のロードに失敗しました"
+std::string PluginLoadFailedReasonLine(const std::string& reason); // "    理由: ..."
 std::string PluginCountLine(size_t count); // "N 個のプラグインをロードしました"
 } // namespace logtext

@@ -5,8 +5,6 @@
 #include "platform/Paths.h"
 #include "playlist/kpiPlayListReader.h"
 
-#include <QEventLoop>
-
 #include <memory>
 
 PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName)
@@ -105,10 +103,9 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListE
     if (FHooks.EntryStarted)
         FHooks.EntryStarted(prepared.TotalMs);
 
-    // The caller destroys the thread after its end handler.
+    // Destroyed here once the entry has ended, before the next one starts.
     std::unique_ptr<TZoKpiFileDecoderThread> thread = std::move(prepared.Thread);
     const uint32_t totalMs = prepared.TotalMs;
-    thread->FreeOnTerminate = false;
     thread->OnProgress = [this, totalMs](TZoSong& song) {
         if (FHooks.Progress)
             FHooks.Progress(song.Position(), totalMs);
@@ -121,11 +118,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListE
     thread->Start();
 
     // Wait for the entry's end or a stop; the window's events go on meanwhile.
-    QEventLoop wait;
-    FWait = &wait;
-    if (!FEntryFinished && !FBatchStopped)
-        wait.exec();
-    FWait = nullptr;
+    FLoop.RunUntil([this] { return FEntryFinished || FBatchStopped; });
 
     if (FBatchStopped) {
         if (FHooks.Stopped)
@@ -152,8 +145,7 @@ void TPlaylistDecodeJob::MultiDecodeTerminate(TZoKpiFileDecoderThread& thread)
     if (!thread.FatalMessage().empty())
         FHooks.Log("エラー: " + thread.FatalMessage());
     FHooks.Log(logtext::kDecodeDone);
-    if (FWait != nullptr)
-        FWait->quit();
+    FLoop.Wake();
 }
 
 void TPlaylistDecodeJob::Stop()
@@ -163,6 +155,5 @@ void TPlaylistDecodeJob::Stop()
     FDecoderThread->Terminate();
     FDecoderThread->WaitFor(); // its last progress and its end run meanwhile
     FBatchStopped = true;
-    if (FWait != nullptr)
-        FWait->quit();
+    FLoop.Wake();
 }

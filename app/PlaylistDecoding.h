@@ -1,15 +1,16 @@
 // A KBM playlist decoded entry by entry into WAV files beside their sources, shared by the
 // playlist tab and the command-line converter. Each entry goes through the same per-song start
-// as a single file; the batch waits for each entry in a nested event loop that wakes as soon as
-// the entry's thread ends, so that the window keeps working and can stop the batch.
+// as a single file; the batch waits for each entry on the program's main-thread loop, which
+// wakes as soon as the entry's thread ends, so that the window keeps working and can stop the
+// batch. The job owns each entry's thread and destroys it before the next entry starts.
 #pragma once
 
+#include "app/MainThreadLoop.h"
 #include "app/SongDecoding.h"
 
 #include <optional>
 #include <string>
 
-class QEventLoop;
 struct TZoKbmPlayListEntry;
 
 // What an entry's file name turns into: "name.ext" gives name.wav; "name.ext::n" gives song n
@@ -33,7 +34,8 @@ public:
         std::function<void()> Finished; // the batch is over, however it ended
     };
 
-    explicit TPlaylistDecodeJob(Hooks hooks) : FHooks(std::move(hooks)) {}
+    TPlaylistDecodeJob(IMainThreadLoop& loop, Hooks hooks) : FLoop(loop), FHooks(std::move(hooks))
+    {}
 
     // Decodes every entry of playlist with one setting; returns when the batch is over.
     void Run(TZoKpiDriver& driver, const std::string& playlist, const DecodeSetting& setting,
@@ -54,9 +56,10 @@ private:
     bool DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListEntry& entry,
                      const DecodeSetting& setting, const SoundFormat& requested);
 
+    IMainThreadLoop& FLoop;
     Hooks FHooks;
+    // The current entry's thread, owned by DecodeEntry; set only while it waits for the entry.
     TZoKpiFileDecoderThread* FDecoderThread = nullptr;
-    QEventLoop* FWait = nullptr;
     bool FRunning = false;
     bool FEntryFinished = false;
     bool FBatchStopped = false;

@@ -100,6 +100,9 @@ TSingleDecodeJob::~TSingleDecodeJob()
 
 bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& request)
 {
+    // A thread whose end was handled but that is not released yet goes first: one decode, one
+    // thread.
+    ReleaseThread();
     PreparedSongDecode prepared;
     try {
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
@@ -108,8 +111,8 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
         FHooks.Log(logtext::kDecodeFailed);
         return false;
     }
-    TZoKpiFileDecoderThread* thread = prepared.Thread.release();
-    FDecoderThread = thread;
+    FDecoderThread = std::move(prepared.Thread);
+    TZoKpiFileDecoderThread& thread = *FDecoderThread;
     FTotalMs = prepared.TotalMs;
     FRunning = true;
     FStopped = false;
@@ -117,18 +120,12 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
     if (FHooks.Started)
         FHooks.Started(FTotalMs);
 
-    thread->FreeOnTerminate = true;
-    thread->OnProgress = [this](TZoSong& song) {
+    thread.OnProgress = [this](TZoSong& song) {
         if (FHooks.Progress)
             FHooks.Progress(song.Position(), FTotalMs);
     };
-    thread->OnTerminate = [this, thread] { Terminated(*thread); };
-    ++*FLiveThreads;
-    thread->OnDestroyed = [live = FLiveThreads] {
-        --*live;
-        platform::MainThreadQueue::Notify();
-    };
-    thread->Start();
+    thread.OnTerminate = [this, &thread] { Terminated(thread); };
+    thread.Start();
     return true;
 }
 
@@ -145,24 +142,40 @@ void TSingleDecodeJob::Stop()
 void TSingleDecodeJob::StopAndWait()
 {
     Stop();
-    platform::MainThreadQueue::ServeUntil([this] { return !ThreadAlive(); });
+    if (FDecoderThread) {
+        // Serves the thread's last calls, its end handler included; the release that handler
+        // posts must not free the thread under this wait.
+        FWaitingForThread = true;
+        FDecoderThread->WaitFor();
+        FWaitingForThread = false;
+    }
+    ReleaseThread();
 }
 
-bool TSingleDecodeJob::ThreadAlive() const
+void TSingleDecodeJob::ReleaseThread()
 {
-    return FLiveThreads->load() > 0;
+    if (!FDecoderThread || FRunning || FWaitingForThread)
+        return;
+    // The end handler has run; the worker only has to leave its run.
+    FDecoderThread->WaitFor();
+    FDecoderThread.reset(); // completes the file, or deletes it after a stop
 }
 
 void TSingleDecodeJob::Terminated(TZoKpiFileDecoderThread& thread)
 {
     FRunning = false;
-    FDecoderThread = nullptr;
     const std::string error = thread.FatalMessage();
     FSucceeded = !thread.Aborted() && error.empty();
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
     if (!error.empty())
         FHooks.Log("エラー: " + error);
     FHooks.Log(logtext::kDecodeDone);
+    // The worker is still inside this handler; the thread goes as soon as the main thread is
+    // free again.
+    platform::MainThreadQueue::Post([this, alive = std::weak_ptr<int>(FAlive)] {
+        if (!alive.expired())
+            ReleaseThread();
+    });
     if (FHooks.Ended)
         FHooks.Ended();
 }

@@ -7,7 +7,6 @@
 #include "app/DecodeSettings.h"
 #include "decoder/kpiFileDecoderThread.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,7 +41,9 @@ struct PreparedSongDecode {
 PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
                                      const LogFunction& log);
 
-// One song decoded into one file, with a stop. The thread frees itself after its end.
+// One song decoded into one file, with a stop. The job owns the decode's thread: it learns the
+// end on the main thread from the thread's end handler, and right after that handler destroys
+// the thread, which completes the file, or deletes it after a stop, and releases the song.
 class TSingleDecodeJob {
 public:
     struct Hooks {
@@ -66,21 +67,24 @@ public:
     void StopAndWait();
     // From Start until the end has been handled.
     bool Running() const { return FRunning; }
-    // Whether a thread of this job still exists (it may outlive its end handler briefly).
-    bool ThreadAlive() const;
+    // Whether the decode's thread still exists (it outlives its end handler briefly).
+    bool ThreadAlive() const { return FDecoderThread != nullptr; }
     // How the last decode ended: it ran to its end (true), or was stopped or failed (false).
     bool Succeeded() const { return FSucceeded; }
 
 private:
-    void Terminated(TZoKpiFileDecoderThread& thread); // main thread
+    void Terminated(TZoKpiFileDecoderThread& thread); // main thread, the worker waiting
+    void ReleaseThread();                             // main thread
 
     Hooks FHooks;
-    TZoKpiFileDecoderThread* FDecoderThread = nullptr;
+    std::unique_ptr<TZoKpiFileDecoderThread> FDecoderThread;
     uint32_t FTotalMs = 0;
     bool FRunning = false;
     bool FStopped = false;
     bool FSucceeded = false;
-    std::shared_ptr<std::atomic<int>> FLiveThreads = std::make_shared<std::atomic<int>>(0);
+    bool FWaitingForThread = false; // StopAndWait is inside the thread's WaitFor
+    // Lets a release posted from the end handler know whether the job still exists.
+    std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 };
 
 // Texts that more than one flow logs.

@@ -5,8 +5,6 @@
 #include <optional>
 #include <string>
 
-class QWidget;
-
 class IUserDialogs {
 public:
     virtual ~IUserDialogs() = default;
@@ -25,24 +23,3 @@ public:
     // Hands a web address or "mailto:" text to the desktop's default action.
     virtual void OpenAddress(const std::string& address) = 0;
 };
-
-// The real dialogs, owned by the given window.
-class TQtUserDialogs : public IUserDialogs {
-public:
-    explicit TQtUserDialogs(QWidget* owner) : FOwner(owner) {}
-    void SetOwner(QWidget* owner) { FOwner = owner; }
-
-    void ShowMessage(const std::string& caption, const std::string& text) override;
-    void ShowError(const std::string& text) override;
-    std::optional<std::string> SelectFolder(const std::string& startFolder) override;
-    std::optional<std::string> OpenFile(const std::string& filter) override;
-    std::optional<std::string> SaveFile(const std::string& filter) override;
-    void OpenAddress(const std::string& address) override;
-
-private:
-    QWidget* FOwner;
-    std::string FLastSaveName;
-};
-
-// Turns "caption|pattern|caption|pattern" into Qt's "caption (pattern);;caption (pattern)".
-std::string QtFilterText(const std::string& filter);

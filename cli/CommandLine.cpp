@@ -1,21 +1,14 @@
 #include "cli/CommandLine.h"
 
-#include <QString>
+#include "app/SettingsLayout.h"
 
 #include <stdexcept>
 
 namespace {
 
-// The ranges of the settings editors: the command accepts what the window accepts.
-struct Range {
-    long long Minimum, Maximum;
-};
-constexpr Range kRateRange{0, 192000};
-constexpr Range kChannelRange{0, 10};
-constexpr Range kLengthRange{10, 3600};
-constexpr Range kFadeRange{0, 100000};
-
-std::string Number(const std::string& option, const std::string& text, Range range)
+// Accepts what the window's editors accept.
+std::string Number(const std::string& option, const std::string& text,
+                   const settings::NumberRange& range)
 {
     size_t used = 0;
     long long value = 0;
@@ -26,7 +19,7 @@ std::string Number(const std::string& option, const std::string& text, Range ran
     }
     if (used != text.size() || text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])))
         throw std::invalid_argument(option + " needs a whole number, not '" + text + "'");
-    if (value < range.Minimum || value > range.Maximum)
+    if (!range.Contains(value))
         throw std::invalid_argument(option + " must lie between " + std::to_string(range.Minimum) +
                                     " and " + std::to_string(range.Maximum));
     return std::to_string(value);
@@ -90,21 +83,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments)
         } else if (argument == "--setting")
             command.SettingName = value();
         else if (argument == "--rate")
-            command.Rate = Number(argument, value(), kRateRange);
+            command.Rate = Number(argument, value(), settings::kSamplingFrequencyRange);
         else if (argument == "--bits") {
             const std::string bits = value();
             if (bits != "default" && bits != "16" && bits != "24" && bits != "32")
                 throw std::invalid_argument("--bits must be default, 16, 24 or 32");
             command.Bits = bits;
         } else if (argument == "--channels")
-            command.Channels = Number(argument, value(), kChannelRange);
+            command.Channels = Number(argument, value(), settings::kChannelsRange);
         else if (argument == "--length")
-            command.Length = Number(argument, value(), kLengthRange);
+            command.Length = Number(argument, value(), settings::kDefaultLengthRange);
         else if (argument == "--fade")
-            command.Fade = Number(argument, value(), kFadeRange);
+            command.Fade = Number(argument, value(), settings::kFadeoutLengthRange);
         else if (argument == "--song")
             command.SongNumber =
-                static_cast<uint32_t>(std::stoul(Number(argument, value(), {0, 2147483647})));
+                static_cast<uint32_t>(std::stoul(Number(argument, value(), {0, 2147483647, 1, 1})));
         else if (argument == "--plugins")
             command.PluginFolder = value();
         else if (argument == "--list-plugins")
@@ -150,9 +143,7 @@ DecodeSettingRow ChooseSetting(const CommandLine& command,
                 chosen = &row;
         // The store ignores letter case in names; so does the command.
         for (const auto& row : rows)
-            if (chosen == nullptr &&
-                QString::fromStdString(row.Name).compare(
-                    QString::fromStdString(*command.SettingName), Qt::CaseInsensitive) == 0)
+            if (chosen == nullptr && SameSettingName(row.Name, *command.SettingName))
                 chosen = &row;
         if (chosen == nullptr) {
             std::string names;

@@ -5,7 +5,7 @@
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
 #include "app/LogLines.h"
-#include "app/MainThreadHook.h"
+#include "app/MainThreadLoop.h"
 #include "app/PlaylistDecoding.h"
 #include "app/SongDecoding.h"
 #include "app/Version.h"
@@ -13,17 +13,17 @@
 #include "kpi/KPI.h"
 #include "kpi/kpiDriver.h"
 #include "platform/FileSystem.h"
+#include "platform/MainThreadQueue.h"
 #include "platform/Paths.h"
-
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QSocketNotifier>
+#include "ui/QtSettingsStore.h"
 
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -68,8 +68,11 @@ private:
     bool FProgressShown = false;
 };
 
-// Ctrl+C reaches the event loop through a pipe: the handler only writes a byte.
+// Ctrl+C reaches the main thread through a pipe: the handler only writes a byte, and a watcher
+// thread posts the stop to the main thread's loop.
 int gInterruptPipe[2] = {-1, -1};
+// Main thread: what a Ctrl+C does at the moment.
+std::function<void()> gOnInterrupt;
 
 void OnInterrupt(int)
 {
@@ -77,6 +80,17 @@ void OnInterrupt(int)
     [[maybe_unused]] const ssize_t n = ::write(gInterruptPipe[1], &byte, 1);
     // A second Ctrl+C ends the program at once.
     std::signal(SIGINT, SIG_DFL);
+}
+
+// Reads the interrupt pipe until its writing end is closed.
+void WatchInterrupts()
+{
+    char byte;
+    while (::read(gInterruptPipe[0], &byte, 1) == 1)
+        platform::MainThreadQueue::Post([] {
+            if (gOnInterrupt)
+                gOnInterrupt();
+        });
 }
 
 std::string ResolveFolder(const CommandLine& command)
@@ -97,12 +111,15 @@ std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, Console& co
             console.Log(logtext::PluginLoadedLine(plugin));
         return true;
     };
-    driver->OnPluginLoadFailed = [&console, failures](const std::string& name) {
-        const std::string line = logtext::PluginLoadFailedLine(name);
-        if (failures != nullptr)
-            failures->push_back(line);
-        else
-            console.Log(line);
+    driver->OnPluginLoadFailed = [&console, failures](const std::string& name,
+                                                      const std::string& reason) {
+        for (const std::string& line :
+             {logtext::PluginLoadFailedLine(name), logtext::PluginLoadFailedReasonLine(reason)}) {
+            if (failures != nullptr)
+                failures->push_back(line);
+            else
+                console.Log(line);
+        }
     };
     // The cache is written for the host player's tools and read by nobody; a program folder
     // that is not writable is no reason to complain on every run.
@@ -130,7 +147,7 @@ int ListPlugins(TZoKpiDriver& driver, const std::vector<std::string>& failures)
 }
 
 int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSettingRow& row,
-              Console& console, QSocketNotifier& interrupts)
+              Console& console)
 {
     SongDecodeRequest request;
     try {
@@ -145,7 +162,7 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     request.Output = command.Output;
     request.SongNumber = command.SongNumber;
 
-    QEventLoop wait;
+    TPlainMainThreadLoop loop;
     bool ended = false;
     TSingleDecodeJob::Hooks hooks;
     hooks.Log = [&console](const std::string& line) { console.Log(line); };
@@ -154,21 +171,21 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     };
     hooks.Ended = [&] {
         ended = true;
-        wait.quit();
+        loop.Wake();
     };
     TSingleDecodeJob job(std::move(hooks));
     bool stopped = false;
-    QObject::connect(&interrupts, &QSocketNotifier::activated, [&] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(gInterruptPipe[0], &byte, 1);
+    gOnInterrupt = [&] {
         stopped = true;
         job.Stop();
-    });
-    if (!job.Start(driver, request))
+    };
+    if (!job.Start(driver, request)) {
+        gOnInterrupt = nullptr;
         return kFailed;
-    if (!ended)
-        wait.exec();
-    job.StopAndWait(); // the thread frees itself right after its end
+    }
+    loop.RunUntil([&] { return ended; });
+    job.StopAndWait(); // releases the thread: the file is completed, or deleted after a stop
+    gOnInterrupt = nullptr;
     console.ClearProgress();
     if (stopped)
         return kStopped;
@@ -176,7 +193,7 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
 }
 
 int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const DecodeSettingRow& row,
-                   Console& console, QSocketNotifier& interrupts)
+                   Console& console)
 {
     DecodeSetting setting;
     SoundFormat requested{};
@@ -193,13 +210,11 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
     hooks.Progress = [&console](uint32_t position, uint32_t total) {
         console.Progress(position, total);
     };
-    TPlaylistDecodeJob job(std::move(hooks));
-    QObject::connect(&interrupts, &QSocketNotifier::activated, [&] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(gInterruptPipe[0], &byte, 1);
-        job.Stop();
-    });
+    TPlainMainThreadLoop loop;
+    TPlaylistDecodeJob job(loop, std::move(hooks));
+    gOnInterrupt = [&] { job.Stop(); };
     job.Run(driver, command.Input, setting, requested);
+    gOnInterrupt = nullptr;
     console.ClearProgress();
     if (job.WasStopped())
         return kStopped;
@@ -227,16 +242,16 @@ int main(int argc, char** argv)
         return kConverted;
     }
 
-    QCoreApplication app(argc, argv);
-    InstallMainThreadQueueHook();
-    TAppRegistry registry;
+    platform::MainThreadQueue::SetCurrentThreadAsMain();
+    TQtSettingsStore store;
+    TAppRegistry registry(store);
     AppRegistry = &registry;
     Console console(command.Quiet);
 
     DecodeSettingRow row;
     if (command.What != CommandLine::Action::ListPlugins) {
         try {
-            const auto stored = LoadDecodeSettingRows(registry.Settings());
+            const auto stored = LoadDecodeSettingRows(registry.Store());
             row = ChooseSetting(command, stored ? *stored : BuiltInDecodeSettings());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "pellan-decode: %s\n", e.what());
@@ -271,12 +286,16 @@ int main(int argc, char** argv)
         std::perror("pellan-decode");
         return kFailed;
     }
-    QSocketNotifier interrupts(gInterruptPipe[0], QSocketNotifier::Read);
+    std::thread watcher(WatchInterrupts);
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     const int status = command.What == CommandLine::Action::DecodePlaylist
-                           ? DecodePlaylist(*driver, command, row, console, interrupts)
-                           : DecodeOne(*driver, command, row, console, interrupts);
+                           ? DecodePlaylist(*driver, command, row, console)
+                           : DecodeOne(*driver, command, row, console);
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    ::close(gInterruptPipe[1]); // ends the watcher
+    watcher.join();
     driver.reset();
     AppRegistry = nullptr;
     return status;

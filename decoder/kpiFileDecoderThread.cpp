@@ -56,8 +56,6 @@ TZoKpiFileDecoderThread::~TZoKpiFileDecoderThread()
     }
     FSong.reset(); // closes the plug-in's handle
     Effectors.clear();
-    if (OnDestroyed)
-        OnDestroyed();
 }
 
 void TZoKpiFileDecoderThread::WriteBlock(const uint8_t* bytes, size_t length, uint64_t tailSize)

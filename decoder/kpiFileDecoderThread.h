@@ -36,9 +36,6 @@ public:
     TZoWavTagInfo TagInfo;
     // Applied to every block in this order.
     std::vector<std::unique_ptr<TZoKpiEffector>> Effectors;
-    // Called last in the destructor, on whichever thread destroys the object (for a self-freeing
-    // thread, its own): lets an owner know that the song and the file are released.
-    std::function<void()> OnDestroyed;
     // The largest file the run may produce; a RIFF file cannot describe more. Lowered by tests.
     uint64_t FileSizeLimit = WavFileWriter::kMaxFileSize;
 

@@ -39,27 +39,37 @@ void TZoKpi::Load()
         throw EZoError("szFileName == nil");
 
     // Owned from the first moment: any failure below unloads it again before escaping.
-    std::unique_ptr<platform::DynamicLibrary> library = platform::DynamicLibrary::Load(FFileName);
+    std::string loaderError;
+    std::unique_ptr<platform::DynamicLibrary> library =
+        platform::DynamicLibrary::Load(FFileName, loaderError);
     if (!library)
-        throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad);
+        throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad, loaderError);
 
     FFileTime = platform::FileDosDateTime(FFileName);
 
     const auto getModule = reinterpret_cast<KpiGetModuleProc>(library->Symbol(KPI_ENTRY_NAME));
     if (getModule == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNoEntry);
+        throw EKpiLoadFailed(EKpiLoadFailed::kNoEntry, "no export " KPI_ENTRY_NAME);
     const KpiModule* module = getModule();
     if (module == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNilModule);
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilModule, KPI_ENTRY_NAME " returned nil");
     FModule = *module;
     if (FModule.InterfaceVersion != KPI_INTERFACE_VERSION)
-        throw EKpiLoadFailed(EKpiLoadFailed::kBadVersion);
+        throw EKpiLoadFailed(EKpiLoadFailed::kBadVersion,
+                             "interface version " + std::to_string(FModule.InterfaceVersion) +
+                                 " (" + std::to_string(KPI_INTERFACE_VERSION) + " needed)");
     if (FModule.SupportedExtensions == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNilExtensions);
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilExtensions, "no extension list");
     // The host calls these without further checks once a plug-in is in use.
-    if (FModule.Open == nullptr || FModule.Close == nullptr || FModule.Render == nullptr ||
-        FModule.SetPosition == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNilRequiredEntry);
+    const std::pair<bool, const char*> required[] = {
+        {FModule.Open == nullptr, "Open"},
+        {FModule.Close == nullptr, "Close"},
+        {FModule.Render == nullptr, "Render"},
+        {FModule.SetPosition == nullptr, "SetPosition"}};
+    for (const auto& [missing, name] : required)
+        if (missing)
+            throw EKpiLoadFailed(EKpiLoadFailed::kNilRequiredEntry,
+                                 std::string("no ") + name + " entry");
 
     FExtensions.clear();
     for (const char* const* entry = FModule.SupportedExtensions; *entry != nullptr; ++entry)
@@ -90,19 +100,31 @@ KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
 {
     if (FNotLoaded)
         Load();
-    if (FOpenCount.load() > 0 && FModule.Reentrant == 0)
-        return 0;
     if (format == nullptr)
         return 0;
+    // A plug-in that is not reentrant has one song slot, taken before the call so that two
+    // threads cannot both find it free.
+    const bool oneSong = FModule.Reentrant == 0;
+    if (oneSong) {
+        int32_t free = 0;
+        if (!FOpenCount.compare_exchange_strong(free, 1))
+            return 0;
+    }
+    const auto failed = [this, oneSong] {
+        if (oneSong)
+            --FOpenCount;
+        return KPI_HANDLE(0);
+    };
     const KPI_HANDLE handle = FModule.Open(fileName.c_str(), format);
     if (handle == 0)
-        return 0;
+        return failed();
     if (format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0) {
         FModule.Close(handle);
-        return 0;
+        return failed();
     }
     FModule.SetPosition(handle, 0);
-    ++FOpenCount;
+    if (!oneSong)
+        ++FOpenCount;
     return handle;
 }
 

@@ -16,7 +16,8 @@ namespace platform {
 class DynamicLibrary;
 }
 
-// Raised, with an empty message, when a plug-in library cannot be taken into use.
+// Raised, with an empty message, when a plug-in library cannot be taken into use. Reason says
+// why, for the log and the plug-in listing: the loader's own message, or the check that failed.
 class EKpiLoadFailed : public EZoError {
 public:
     enum : uint8_t {
@@ -27,8 +28,11 @@ public:
         kNilExtensions = 4,    // SupportedExtensions is nil
         kNilRequiredEntry = 5, // Open, Close, Render or SetPosition is nil
     };
-    explicit EKpiLoadFailed(uint8_t code) : EZoError(""), Code(code) {}
+    EKpiLoadFailed(uint8_t code, std::string reason)
+        : EZoError(""), Code(code), Reason(std::move(reason))
+    {}
     uint8_t Code;
+    std::string Reason;
 };
 
 class TZoKpi {
@@ -44,8 +48,9 @@ public:
     // Loads and checks the library, then calls Init. Does nothing once loaded.
     void Load();
 
-    // Any thread. Returns the song handle, or 0 when the plug-in refused or failed the open,
-    // or when it is not reentrant and a song is open already.
+    // Any thread; a plug-in that is not reentrant is never asked to open a second song, however
+    // many threads ask at once. Returns the song handle, or 0 when the plug-in refused or failed
+    // the open, or when it is not reentrant and a song is open already.
     KPI_HANDLE OpenSong(const std::string& fileName, SoundFormat* format);
     void CloseSong(KPI_HANDLE handle);
     // Bytes written into buffer; never more than size, whatever the plug-in answers.
@@ -78,7 +83,7 @@ private:
     KpiModule FModule{};
     std::vector<std::string> FExtensions;
     int32_t FFileTime = -1;
-    // The one value changed from both the main thread and a decoder thread.
+    // Changed from the threads that open songs and the decoder threads that close them.
     std::atomic<int32_t> FOpenCount{0};
 };
 

@@ -1,9 +1,13 @@
 // One audio file opened through one plug-in. Construction opens it; a failed open leaves a
 // song with no handle, which renders nothing. The song counts the bytes it rendered and turns
 // them into a position in milliseconds.
+//
+// Threads: a song takes no lock. It is made, inspected and sought on the thread that opens songs
+// (the main thread), then handed whole to one decoder thread, which alone renders it; the main
+// thread reads Position only while that thread waits for it (progress calls). Whoever holds the
+// song last destroys it, which closes the plug-in's handle.
 #pragma once
 
-#include "kpi/CriticalSection.h"
 #include "kpi/KpiInterface.h"
 
 #include <cstdint>
@@ -46,5 +50,4 @@ public:
     bool Ended = false;
     // Called each time a render comes back short.
     std::function<void(TZoSong&)> OnEnded;
-    TZoCriticalSection Lock;
 };

@@ -95,9 +95,15 @@ void TZoKpiDriver::AddPlugin(const std::string& fileName)
         FPlugins.push_back(std::move(plugin));
         for (const std::string& ext : FPlugins.back()->Extensions())
             AddExtension(ext);
+    } catch (const EKpiLoadFailed& e) {
+        if (OnPluginLoadFailed)
+            OnPluginLoadFailed(fileName, e.Reason);
+    } catch (const std::exception& e) {
+        if (OnPluginLoadFailed)
+            OnPluginLoadFailed(fileName, e.what());
     } catch (...) {
         if (OnPluginLoadFailed)
-            OnPluginLoadFailed(fileName);
+            OnPluginLoadFailed(fileName, "unknown error");
     }
 }
 

@@ -57,8 +57,9 @@ public:
     // Called for each plug-in that loaded; the result becomes its Enabled flag. Without a
     // handler every plug-in stays disabled.
     std::function<bool(TZoKpi&)> OnPluginLoaded;
-    // Called with the full path of each plug-in file that failed to load.
-    std::function<void(const std::string& fileName)> OnPluginLoadFailed;
+    // Called with the full path of each plug-in file that failed to load, and why it failed
+    // (the loader's message, or the check the plug-in did not pass).
+    std::function<void(const std::string& fileName, const std::string& reason)> OnPluginLoadFailed;
     // Called from the destructor with the cache's path when it could not be written.
     std::function<void(const std::string& cachePath)> OnCacheSaveFailed;
 

@@ -21,13 +21,34 @@ namespace platform {
 
 #ifdef _WIN32
 
-std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path)
+namespace {
+
+// The system's text for an error code, without the line break it ends with.
+std::string ErrorText(DWORD code)
+{
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text = length > 0 && buffer != nullptr ? std::string(buffer, length) : "";
+    if (buffer != nullptr)
+        LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text + " (error " + std::to_string(code) + ")";
+}
+
+} // namespace
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, std::string& error)
 {
     // The altered search path makes Windows look in the plug-in's own folder first for the
     // DLLs it depends on.
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (module == nullptr)
+    if (module == nullptr) {
+        error = ErrorText(GetLastError());
         return nullptr;
+    }
     std::unique_ptr<DynamicLibrary> library(new DynamicLibrary);
     library->FHandle = module;
     return library;
@@ -183,17 +204,22 @@ bool HasRunPath(const std::string& path)
     return ReadDynamicSection(path, section) && section.hasRunPath;
 }
 
-std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path)
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, std::string& error)
 {
     // Opening a pipe or a device would block or read for ever; a library is a plain file.
-    if (!IsRegularFile(path))
+    if (!IsRegularFile(path)) {
+        error = FileExists(path) || FolderExists(path) ? "not a regular file" : "no such file";
         return nullptr;
+    }
     std::unique_ptr<DynamicLibrary> library(new DynamicLibrary);
     std::set<std::string> visited;
     OpenDependenciesFromFolder(path, ExtractFilePath(path), visited, library->FDependencies);
     library->FHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library->FHandle == nullptr)
+    if (library->FHandle == nullptr) {
+        const char* reason = ::dlerror();
+        error = reason != nullptr ? reason : "the library cannot be loaded";
         return nullptr; // the destructor releases the dependencies opened for it
+    }
     return library;
 }
 

@@ -10,8 +10,9 @@ namespace platform {
 
 class DynamicLibrary {
 public:
-    // Loads the library at path (a full path); nullptr when it cannot be loaded.
-    static std::unique_ptr<DynamicLibrary> Load(const std::string& path);
+    // Loads the library at path (a full path); nullptr when it cannot be loaded, with the
+    // loader's own reason in error.
+    static std::unique_ptr<DynamicLibrary> Load(const std::string& path, std::string& error);
 
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -14,6 +15,8 @@ struct PendingCall {
     const std::function<void()>* call;
     bool done = false;
     std::exception_ptr error;
+    // A posted call: owned by the queue, nobody waits for it.
+    std::unique_ptr<std::function<void()>> posted;
 };
 
 struct QueueState {
@@ -63,7 +66,7 @@ void MainThreadQueue::Run(const std::function<void()>& call)
         return;
     }
     QueueState& state = State();
-    PendingCall pending{&call, false, nullptr};
+    PendingCall pending{&call, false, nullptr, nullptr};
     std::function<void()> hook;
     {
         std::lock_guard lock(state.mutex);
@@ -79,6 +82,23 @@ void MainThreadQueue::Run(const std::function<void()>& call)
         std::rethrow_exception(pending.error);
 }
 
+void MainThreadQueue::Post(std::function<void()> call)
+{
+    QueueState& state = State();
+    auto pending = new PendingCall{nullptr, false, nullptr,
+                                   std::make_unique<std::function<void()>>(std::move(call))};
+    pending->call = pending->posted.get();
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(state.mutex);
+        state.calls.push_back(pending);
+        hook = state.wakeUpHook;
+    }
+    state.mainWakeUp.notify_all();
+    if (hook)
+        hook();
+}
+
 bool MainThreadQueue::Serve()
 {
     QueueState& state = State();
@@ -91,6 +111,16 @@ bool MainThreadQueue::Serve()
                 return ran;
             pending = state.calls.front();
             state.calls.pop_front();
+        }
+        if (pending->posted) {
+            std::unique_ptr<PendingCall> owned(pending);
+            try {
+                (*owned->call)();
+            } catch (...) {
+                // Posted calls promise not to throw; one that does has nobody to report to.
+            }
+            ran = true;
+            continue;
         }
         std::exception_ptr error;
         try {

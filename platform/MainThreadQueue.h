@@ -22,6 +22,11 @@ public:
     // is thrown again here. On the main thread itself call runs at once.
     static void Run(const std::function<void()>& call);
 
+    // Queues call to run on the main thread and returns at once (any thread, the main thread
+    // included: there it runs the next time the queue is served). Such a call must not throw;
+    // there is nobody to hand its error to.
+    static void Post(std::function<void()> call);
+
     // Main thread: runs every queued call. Returns whether any ran.
     static bool Serve();
 

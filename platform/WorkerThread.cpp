@@ -16,9 +16,6 @@ void WorkerThread::Start()
     FStarted = true;
     std::lock_guard starting(FStarting);
     FThread = std::thread([this] { Run(); });
-    // Nobody waits for a self-freeing thread: it runs on its own.
-    if (FreeOnTerminate)
-        FThread.detach();
 }
 
 void WorkerThread::Run()
@@ -38,11 +35,6 @@ void WorkerThread::Run()
         } catch (...) {
             // An end handler's failure has nobody left to report to.
         }
-    }
-    if (FreeOnTerminate) {
-        delete this;
-        MainThreadQueue::Notify();
-        return;
     }
     FFinished.store(true, std::memory_order_release);
     MainThreadQueue::Notify();

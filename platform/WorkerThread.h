@@ -1,7 +1,7 @@
-// A worker thread object, created suspended. The owner sets OnTerminate and FreeOnTerminate,
-// then calls Start; Terminate only raises the stop flag that Execute polls. After the run,
-// however it ended, OnTerminate runs on the main thread while the worker waits, and then a
-// FreeOnTerminate object deletes itself on the worker thread.
+// A worker thread object, created suspended. The owner sets OnTerminate, then calls Start;
+// Terminate only raises the stop flag that Execute polls. After the run, however it ended,
+// OnTerminate runs on the main thread while the worker waits. The object never frees itself:
+// its owner destroys it once the run has ended (after WaitFor, or once Finished holds).
 #pragma once
 
 #include <atomic>
@@ -28,7 +28,7 @@ public:
     bool Terminated() const { return FTerminated.load(std::memory_order_relaxed); }
     // Blocks until the run (OnTerminate included) has ended. On the main thread it keeps
     // running the worker's calls onto the main thread meanwhile. Returns at once for a thread
-    // that was never started. Not for a FreeOnTerminate thread, which may be gone by then.
+    // that was never started.
     void WaitFor();
     bool Started() const { return FStarted; }
     bool Finished() const { return FFinished.load(std::memory_order_acquire); }
@@ -39,7 +39,6 @@ public:
     std::string FatalMessage() const;
 
     std::function<void()> OnTerminate; // runs on the main thread after the run
-    bool FreeOnTerminate = false;
 
 protected:
     // The body, on the worker thread. Skipped when Terminate came before Start.
@@ -54,8 +53,8 @@ private:
     void Run(); // worker thread
 
     std::thread FThread;
-    // Held by Start until the thread object is in place: the worker may not touch it, or free
-    // itself, before then.
+    // Held by Start until the thread object is in place: the worker may not touch it before
+    // then.
     std::mutex FStarting;
     bool FStarted = false;
     std::atomic<bool> FTerminated{false};

@@ -7,13 +7,15 @@
 #include "app/LogLines.h"
 #include "app/PlaylistDecoding.h"
 #include "app/SongDecoding.h"
-#include "app/SplashWnd.h"
 #include "app/UserDialogs.h"
 #include "app/Version.h"
 #include "kpi/KPI.h"
 #include "kpi/kpiDriver.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "ui/QtMainThreadLoop.h"
+#include "ui/QtText.h"
+#include "ui/SplashWnd.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -22,7 +24,8 @@
 
 #include <cstdio>
 
-TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places) : FDialogs(dialogs), FPlaces(places)
+TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places)
+    : FDialogs(dialogs), FPlaces(places), FLoop(std::make_unique<TQtMainThreadLoop>())
 {
     CreateLayout();
     connect(btnBrowse, &QPushButton::clicked, this, [this] { btnBrowseClick(); });
@@ -62,8 +65,9 @@ void TfrmMain::FormCreate()
             if (!FPlaces.CacheFolder.empty())
                 FDriver->CacheFolder = FPlaces.CacheFolder;
             FDriver->OnPluginLoaded = [this](TZoKpi& plugin) { return PluginLoaded(plugin); };
-            FDriver->OnPluginLoadFailed = [this](const std::string& name) {
-                PluginLoadFailed(name);
+            FDriver->OnPluginLoadFailed = [this](const std::string& name,
+                                                 const std::string& reason) {
+                PluginLoadFailed(name, reason);
             };
             FDriver->OnCacheSaveFailed = [this](const std::string& path) {
                 AddLog("  警告: プラグインキャッシュ " + path + " を書き込めませんでした");
@@ -116,10 +120,11 @@ bool TfrmMain::PluginLoaded(TZoKpi& plugin)
     return true;
 }
 
-void TfrmMain::PluginLoadFailed(const std::string& fileName)
+void TfrmMain::PluginLoadFailed(const std::string& fileName, const std::string& reason)
 {
     const std::string line = logtext::PluginLoadFailedLine(fileName);
     AddLog(line);
+    AddLog(logtext::PluginLoadFailedReasonLine(reason));
     ShowSplashStatus(line);
 }
 

@@ -30,6 +30,7 @@ class TZoKpiDriver;
 class TfrmSplash;
 class TSingleDecodeJob;
 class TPlaylistDecodeJob;
+class TQtMainThreadLoop;
 struct DecodeSetting;
 struct DecodeSettingRow;
 struct SoundFormat;
@@ -127,7 +128,7 @@ private:
     void FormCreate();
     void FormDestroy();
     bool PluginLoaded(TZoKpi& plugin);
-    void PluginLoadFailed(const std::string& fileName);
+    void PluginLoadFailed(const std::string& fileName, const std::string& reason);
     void ShowSplashStatus(const std::string& text);
 
     void mnuCopyLogEntryClick();
@@ -171,6 +172,8 @@ private:
     TfrmSplash* FSplash = nullptr;
     std::unique_ptr<TSingleDecodeJob> FSingleJob;
     std::unique_ptr<TPlaylistDecodeJob> FPlaylistJob;
+    // The playlist job waits for each entry on Qt's event loop, so the window stays usable.
+    std::unique_ptr<TQtMainThreadLoop> FLoop;
     bool FCloseAfterBatch = false;
     bool FSettingRowWritesOff = false;
 };

@@ -2,7 +2,7 @@
 // name as objectName, so that tests and style sheets find it.
 #include "ui/MainWnd.h"
 
-#include "app/KbMD_Common.h"
+#include "app/SettingsLayout.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -95,13 +95,13 @@ void MakeDefaultButton(QWidget* page, QPushButton* button)
     }
 }
 
-QSpinBox* SpinBox(const char* name, int minimum, int maximum, int step, int value)
+QSpinBox* SpinBox(const char* name, const settings::NumberRange& range)
 {
     auto* box = Named(new TZoSpinEdit, name);
     box->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
-    box->setRange(minimum, maximum);
-    box->setSingleStep(step);
-    box->setValue(value);
+    box->setRange(range.Minimum, range.Maximum);
+    box->setSingleStep(range.Step);
+    box->setValue(range.Initial);
     box->setAlignment(Qt::AlignRight);
     return box;
 }
@@ -147,7 +147,7 @@ QWidget* TfrmMain::CreateSingleFileTab()
     btnBrowse = Named(new QPushButton(QStringLiteral("参照(&B)...")), "btnBrowse");
     lbePCMFile = Named(new QLineEdit, "lbePCMFile");
     btnBrowsePCM = Named(new QPushButton(QStringLiteral("参照(&R)...")), "btnBrowsePCM");
-    speSongNum = SpinBox("speSongNum", 1, 255, 1, 1);
+    speSongNum = SpinBox("speSongNum", settings::kSongNumberRange);
     cmbPCMFormat = Named(new QComboBox, "cmbPCMFormat");
     btnSingleDecode = StartButton("btnSingleDecode");
     pbrDecodeProgress = ProgressBar("pbrDecodeProgress");
@@ -237,15 +237,15 @@ QWidget* TfrmMain::CreateSettingsTab()
     btnDeleteSetting->setEnabled(false);
 
     grpModifySetting = Named(new QGroupBox(QStringLiteral("CD の設定")), "grpModifySetting");
-    speSamplingFrequency = SpinBox("speSamplingFrequency", 0, 192000, 25, 44100);
+    speSamplingFrequency = SpinBox("speSamplingFrequency", settings::kSamplingFrequencyRange);
     cmbSampleFormat = Named(new QComboBox, "cmbSampleFormat");
     cmbSampleFormat->setMinimumWidth(76);
-    cmbSampleFormat->addItems({QStringLiteral("default"), QStringLiteral("16"),
-                               QStringLiteral("24"), QStringLiteral("32")});
-    cmbSampleFormat->setCurrentIndex(1);
-    speChannels = SpinBox("speChannels", 0, 10, 1, 1);
-    speDefaultLength = SpinBox("speDefaultLength", 10, 3600, 1, 120);
-    speFadeoutLength = SpinBox("speFadeoutLength", 0, 100000, 100, 5000);
+    for (const char* text : settings::kBitsTexts)
+        cmbSampleFormat->addItem(QString::fromLatin1(text));
+    cmbSampleFormat->setCurrentIndex(settings::kInitialBitsItem);
+    speChannels = SpinBox("speChannels", settings::kChannelsRange);
+    speDefaultLength = SpinBox("speDefaultLength", settings::kDefaultLengthRange);
+    speFadeoutLength = SpinBox("speFadeoutLength", settings::kFadeoutLengthRange);
     for (QSpinBox* box : {speSamplingFrequency, speChannels, speDefaultLength, speFadeoutLength})
         box->setMinimumWidth(76);
 

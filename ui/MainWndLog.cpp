@@ -5,6 +5,7 @@
 #include "app/KbMD_Common.h"
 #include "app/UserDialogs.h"
 #include "platform/Paths.h"
+#include "ui/QtText.h"
 
 #include <QAction>
 #include <QApplication>

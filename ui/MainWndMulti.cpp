@@ -8,6 +8,8 @@
 #include "app/KbMD_Common.h"
 #include "app/PlaylistDecoding.h"
 #include "platform/Errors.h"
+#include "ui/QtMainThreadLoop.h"
+#include "ui/QtText.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -70,7 +72,7 @@ void TfrmMain::MultiDecodeRun()
             pbrIndivProgress->setValue(0);
             btnSingleDecode->setEnabled(true);
         };
-        FPlaylistJob = std::make_unique<TPlaylistDecodeJob>(std::move(hooks));
+        FPlaylistJob = std::make_unique<TPlaylistDecodeJob>(*FLoop, std::move(hooks));
     }
     FPlaylistJob->Run(*FDriver, FromQString(lbeKbmFile->text()), setting, requested);
 

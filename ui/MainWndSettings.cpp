@@ -5,9 +5,11 @@
 
 #include "app/DecodeSettings.h"
 #include "app/KbMD_Common.h"
+#include "app/SettingsLayout.h"
 #include "app/SongDecoding.h"
 #include "app/UserDialogs.h"
 #include "platform/Errors.h"
+#include "ui/QtText.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -131,7 +133,7 @@ void TfrmMain::AddSettingRow(const DecodeSettingRow& row)
 
 void TfrmMain::LoadDecodeSettings()
 {
-    const auto rows = LoadDecodeSettingRows(AppRegistry->Settings());
+    const auto rows = LoadDecodeSettingRows(AppRegistry->Store());
     if (!rows)
         return; // nothing stored: the built-in rows stay
     lvwDecodeSettings->clear();
@@ -144,7 +146,7 @@ void TfrmMain::SaveDecodeSettings()
     std::vector<DecodeSettingRow> rows;
     for (int i = 0; i < SettingCount(); ++i)
         rows.push_back(SettingRow(i));
-    SaveDecodeSettingRows(AppRegistry->Settings(), rows);
+    SaveDecodeSettingRows(AppRegistry->Store(), rows);
 }
 
 int TfrmMain::SettingCount() const
@@ -206,36 +208,32 @@ void TfrmMain::ShowDecodeSetting(QTreeWidgetItem* item)
         int value = 0;
         return IsWholeNumber(item->text(column + 1), value) ? value : fallback;
     };
-    speSamplingFrequency->setValue(number(kRate, 44100));
-    speChannels->setValue(number(kChannels, 2));
-    speDefaultLength->setValue(number(kDefaultLength, 120));
-    speFadeoutLength->setValue(number(kFadeout, 5000));
+    const auto& fallback = settings::kShownWhenNotANumber;
+    speSamplingFrequency->setValue(number(kRate, fallback[kRate]));
+    speChannels->setValue(number(kChannels, fallback[kChannels]));
+    speDefaultLength->setValue(number(kDefaultLength, fallback[kDefaultLength]));
+    speFadeoutLength->setValue(number(kFadeout, fallback[kFadeout]));
     cmbSampleFormat->setCurrentIndex(cmbSampleFormat->findText(item->text(kBits + 1)));
     EnableSettingEditors(true);
 }
 
 std::string TfrmMain::RefuseSettingName(const std::string& name, const QTreeWidgetItem* item) const
 {
-    // A setting is stored under its name: the name must name exactly one key of its own.
-    if (name.empty())
-        return "設定の名前を入力してください。";
-    if (name.find_first_of("\\/") != std::string::npos)
-        return "設定の名前に \\ と / は使えません。";
-    const QString text = ToQString(name);
+    std::vector<std::string> others;
     for (int i = 0; i < SettingCount(); ++i) {
         const QTreeWidgetItem* other = lvwDecodeSettings->topLevelItem(i);
-        if (other != item && other->text(0).compare(text, Qt::CaseInsensitive) == 0)
-            return "設定 " + name + " は既にあります。";
+        if (other != item)
+            others.push_back(FromQString(other->text(0)));
     }
-    return std::string();
+    return ::RefuseSettingName(name, others);
 }
 
 void TfrmMain::btnAddSettingClick()
 {
     // A name of its own, so that no setting is lost when the settings are stored.
-    std::string name = "新しい設定";
+    std::string name = settings::kNewRow.Name;
     for (int n = 2; !RefuseSettingName(name, nullptr).empty(); ++n)
-        name = "新しい設定 " + std::to_string(n);
+        name = std::string(settings::kNewRow.Name) + " " + std::to_string(n);
     AddSettingRow(NewDecodeSettingRow(name));
     QTreeWidgetItem* item = lvwDecodeSettings->topLevelItem(SettingCount() - 1);
     lvwDecodeSettings->setCurrentItem(item);

@@ -9,6 +9,7 @@
 #include "app/SongDecoding.h"
 #include "kpi/kpiDriver.h"
 #include "platform/Errors.h"
+#include "ui/QtText.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -251,7 +251,8 @@ TEST_F(CliFixture, HelpVersionAndThePluginList)
     const Result list = Run({"--plugins", pluginFolder, "--list-plugins"});
     EXPECT_EQ(list.Status, 0);
     EXPECT_EQ(list.Out, "test.kpi\tver.1\t" + pluginFolder + "/test.kpi\ttst\n");
-    EXPECT_EQ(list.Err, "  警告: " + pluginFolder + "/broken.kpi のロードに失敗しました\n");
+    EXPECT_EQ(list.Err, "  警告: " + pluginFolder + "/broken.kpi のロードに失敗しました\n" +
+                            "    理由: " + pluginFolder + "/broken.kpi: file too short\n");
 }
 
 TEST_F(CliFixture, StoredFolderAndRelativePathsWork)

@@ -441,19 +441,3 @@ TEST_F(DecoderFixture, RunStopsBeforeTheFileOutgrowsWhatRiffCanDescribe)
     EXPECT_EQ(wav.Frames, 5 * 8192 / 4);
     EXPECT_EQ(wav.Artist, "abc");
 }
-
-TEST_F(DecoderFixture, SelfFreeingThreadReleasesItsSongAfterTheEndHandler)
-{
-    TestSong d;
-    d.Frames = "100";
-    bool ended = false;
-    auto* thread = new TZoKpiFileDecoderThread(Song(d), dir / "free.wav");
-    thread->FreeOnTerminate = true;
-    thread->OnTerminate = [&] {
-        ended = true;
-        EXPECT_EQ(kpi.OpenCount(), 1);
-    };
-    thread->Start();
-    platform::MainThreadQueue::ServeUntil([&] { return ended && kpi.OpenCount() == 0; });
-    EXPECT_EQ(ReadFileBytes(dir / "free.wav").size(), 46u + 400u);
-}

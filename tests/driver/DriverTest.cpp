@@ -94,7 +94,9 @@ TEST(DriverScan, FolderPluginsComeBeforeSubFoldersDownToTheDepthGiven)
             loaded.push_back(plugin.FileName());
             return true;
         };
-        driver.OnPluginLoadFailed = [&](const std::string& name) { loaded.push_back("!" + name); };
+        driver.OnPluginLoadFailed = [&](const std::string& name, const std::string&) {
+            loaded.push_back("!" + name);
+        };
         driver.ScanFolder(dir.Path(), depth);
         EXPECT_EQ(FileNames(driver), loaded);
         return loaded;
@@ -116,7 +118,7 @@ TEST(DriverScan, HiddenPluginFilesAndHiddenFoldersAreSkipped)
 
     EnablingDriver driver(dir);
     int failures = 0;
-    driver.OnPluginLoadFailed = [&](const std::string&) { ++failures; };
+    driver.OnPluginLoadFailed = [&](const std::string&, const std::string&) { ++failures; };
     driver.LoadFolder(dir.Path());
     EXPECT_EQ(FileNames(driver), (std::vector<std::string>{dir / "shown/visible.kpi"}));
     EXPECT_EQ(failures, 0);
@@ -229,13 +231,19 @@ TEST(DriverLoad, FailuresAreReportedWithTheirPathAndTheScanGoesOn)
         return true;
     };
     std::vector<std::string> failed;
-    driver.OnPluginLoadFailed = [&](const std::string& name) { failed.push_back(name); };
+    driver.OnPluginLoadFailed = [&](const std::string& name, const std::string& reason) {
+        failed.push_back(name + ": " + reason);
+    };
     ASSERT_NO_THROW(driver.LoadFolder(dir.Path()));
 
     EXPECT_EQ(FileNames(driver), (std::vector<std::string>{good.Path()}));
     std::sort(failed.begin(), failed.end());
-    EXPECT_EQ(failed, (std::vector<std::string>{dir / "broken.kpi", rejectedByOwner.Path(),
-                                                refused.Path()}));
+    ASSERT_EQ(failed.size(), 3u);
+    // Each failure says why: the loader's words, the handler's error, the check that failed.
+    EXPECT_EQ(failed[0].rfind(dir / "broken.kpi: ", 0), 0u) << failed[0];
+    EXPECT_NE(failed[0].find("broken.kpi"), failed[0].rfind("broken.kpi")) << failed[0];
+    EXPECT_EQ(failed[1], rejectedByOwner.Path() + ": handler failed");
+    EXPECT_EQ(failed[2], refused.Path() + ": interface version 99 (100 needed)");
     // The plug-in whose handler raised was loaded, so it is shut down again; its extension is
     // not registered.
     EXPECT_EQ(rejectedByOwner.Counts().Init, 1);

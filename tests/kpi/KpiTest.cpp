@@ -7,6 +7,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -16,14 +18,17 @@ using testsupport::TempFolder;
 
 namespace {
 
-// Loads path and returns the load failure's code, or -1 when it loaded.
-int LoadFailureCode(const std::string& path)
+// Loads path and returns the load failure's code, or -1 when it loaded; reason, when given,
+// receives why.
+int LoadFailureCode(const std::string& path, std::string* reason = nullptr)
 {
     try {
         TZoKpi plugin(path);
         return -1;
     } catch (const EKpiLoadFailed& e) {
         EXPECT_STREQ(e.what(), "");
+        if (reason != nullptr)
+            *reason = e.Reason;
         return e.Code;
     }
 }
@@ -57,6 +62,29 @@ bool IsLoaded(const std::string& path)
 
 } // namespace
 
+TEST(KpiLoad, HelperLibraryBesideThePluginIsFoundWithoutAnySearchPath)
+{
+    ASSERT_EQ(std::getenv("LD_LIBRARY_PATH") == nullptr ||
+                  std::string(std::getenv("LD_LIBRARY_PATH")).find("helper") == std::string::npos,
+              true);
+    const std::string built = testkpi::BuiltPluginPath("helper/helperuser.kpi");
+    const std::string helper = testkpi::BuiltPluginPath("helper/libkpihelper.so");
+
+    // Without the helper beside it the plug-in cannot load. (Checked first: once loaded, the
+    // helper's name would be known to the process.)
+    TempFolder alone;
+    std::filesystem::copy_file(built, alone / "helperuser.kpi");
+    std::string reason;
+    EXPECT_EQ(LoadFailureCode(alone / "helperuser.kpi", &reason), EKpiLoadFailed::kCannotLoad);
+    EXPECT_NE(reason.find("libkpihelper.so"), std::string::npos) << reason;
+
+    TempFolder dir;
+    std::filesystem::copy_file(built, dir / "helperuser.kpi");
+    std::filesystem::copy_file(helper, dir / "libkpihelper.so");
+    TZoKpi kpi(dir / "helperuser.kpi");
+    EXPECT_EQ(kpi.PluginVersion(), 77u); // answered by the helper
+}
+
 TEST(KpiLoad, EmptyFileNameFailsBeforeAnyLibraryCall)
 {
     try {
@@ -73,42 +101,72 @@ TEST(KpiLoad, EachBrokenLibraryGivesItsCodeAndIsUnloadedWithoutInit)
 {
     TempFolder dir;
     testsupport::WriteFileBytes(dir / "text.kpi", "not a library");
-    EXPECT_EQ(LoadFailureCode(dir / "text.kpi"), EKpiLoadFailed::kCannotLoad);
-    EXPECT_EQ(LoadFailureCode(dir / "missing.kpi"), EKpiLoadFailed::kCannotLoad);
+    std::string reason;
+    EXPECT_EQ(LoadFailureCode(dir / "text.kpi", &reason), EKpiLoadFailed::kCannotLoad);
+    // The loader's own words, which name the file.
+    EXPECT_NE(reason.find("text.kpi"), std::string::npos) << reason;
+    EXPECT_EQ(LoadFailureCode(dir / "missing.kpi", &reason), EKpiLoadFailed::kCannotLoad);
+    EXPECT_EQ(reason, "no such file");
 
     struct Case {
         std::string name;
         std::map<std::string, std::string> conf;
         std::string variant;
         int code;
+        std::string reason;
     };
     const std::vector<Case> cases = {
-        {"noexport.kpi", {}, "testplugin_noexport.kpi", EKpiLoadFailed::kNoEntry},
-        {"nilmodule.kpi", {{"module", "nil"}}, "testplugin.kpi", EKpiLoadFailed::kNilModule},
-        {"v99.kpi", {{"interface", "99"}}, "testplugin.kpi", EKpiLoadFailed::kBadVersion},
-        {"v101.kpi", {{"interface", "101"}}, "testplugin.kpi", EKpiLoadFailed::kBadVersion},
-        {"noext.kpi", {{"extensions", "nil"}}, "testplugin.kpi", EKpiLoadFailed::kNilExtensions},
+        {"noexport.kpi",
+         {},
+         "testplugin_noexport.kpi",
+         EKpiLoadFailed::kNoEntry,
+         "no export kmp_GetTestModule"},
+        {"nilmodule.kpi",
+         {{"module", "nil"}},
+         "testplugin.kpi",
+         EKpiLoadFailed::kNilModule,
+         "kmp_GetTestModule returned nil"},
+        {"v99.kpi",
+         {{"interface", "99"}},
+         "testplugin.kpi",
+         EKpiLoadFailed::kBadVersion,
+         "interface version 99 (100 needed)"},
+        {"v101.kpi",
+         {{"interface", "101"}},
+         "testplugin.kpi",
+         EKpiLoadFailed::kBadVersion,
+         "interface version 101 (100 needed)"},
+        {"noext.kpi",
+         {{"extensions", "nil"}},
+         "testplugin.kpi",
+         EKpiLoadFailed::kNilExtensions,
+         "no extension list"},
         {"noopen.kpi",
          {{"nil_entry", "Open"}},
          "testplugin.kpi",
-         EKpiLoadFailed::kNilRequiredEntry},
+         EKpiLoadFailed::kNilRequiredEntry,
+         "no Open entry"},
         {"noclose.kpi",
          {{"nil_entry", "Close"}},
          "testplugin.kpi",
-         EKpiLoadFailed::kNilRequiredEntry},
+         EKpiLoadFailed::kNilRequiredEntry,
+         "no Close entry"},
         {"norender.kpi",
          {{"nil_entry", "Render"}},
          "testplugin.kpi",
-         EKpiLoadFailed::kNilRequiredEntry},
+         EKpiLoadFailed::kNilRequiredEntry,
+         "no Render entry"},
         {"nosetpos.kpi",
          {{"nil_entry", "SetPosition"}},
          "testplugin.kpi",
-         EKpiLoadFailed::kNilRequiredEntry},
+         EKpiLoadFailed::kNilRequiredEntry,
+         "no SetPosition entry"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PlacePlugin(dir / c.name, c.conf, c.variant);
-        EXPECT_EQ(LoadFailureCode(dir / c.name), c.code);
+        EXPECT_EQ(LoadFailureCode(dir / c.name, &reason), c.code);
+        EXPECT_EQ(reason, c.reason);
         if (kUnloadIsVisible) {
             EXPECT_FALSE(IsLoaded(dir / c.name)) << "the failed library must be unloaded";
         }
@@ -287,6 +345,31 @@ TEST(KpiSongCalls, NonReentrantPluginGetsNoSecondOpenUntilTheFirstCloses)
     EXPECT_NE(again, 0u);
     kpi.CloseSong(again);
     EXPECT_EQ(plugin.Counts().MaxOpenNow, 1);
+}
+
+TEST(KpiSongCalls, NonReentrantPluginNeverHasTwoSongsOpenWhateverThreadsAsk)
+{
+    TempFolder dir;
+    TestPlugin plugin(dir / "a.kpi", {{"reentrant", "0"}});
+    TZoKpi kpi(plugin.Path());
+    TestSong{}.WriteTo(dir / "s.tst");
+    const std::string song = dir / "s.tst";
+    std::atomic<int> opened{0};
+    const auto openAndClose = [&] {
+        for (int i = 0; i < 500; ++i) {
+            SoundFormat f{};
+            if (const KPI_HANDLE h = kpi.OpenSong(song, &f)) {
+                ++opened;
+                kpi.CloseSong(h);
+            }
+        }
+    };
+    std::thread a(openAndClose), b(openAndClose);
+    a.join();
+    b.join();
+    EXPECT_EQ(plugin.Counts().MaxOpenNow, 1);
+    EXPECT_EQ(plugin.Counts().Open, opened.load());
+    EXPECT_EQ(kpi.OpenCount(), 0);
 }
 
 TEST(KpiSongCalls, RenderNeverClaimsMoreThanTheBufferHolds)

@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 using platform::MainThreadQueue;
 using platform::WorkerThread;
@@ -97,47 +98,19 @@ TEST(WorkerThread, ErrorOutOfTheBodyIsHeldAndReadableInTheEndHandler)
     EXPECT_EQ(clean.FatalMessage(), "");
 }
 
-TEST(WorkerThread, FreeOnTerminateDeletesItselfAfterTheEndHandler)
+TEST(MainThreadQueue, PostedCallsRunOnTheMainThreadInOrderWhenTheQueueIsServed)
 {
-    std::atomic<bool> destroyed{false};
-    bool ended = false;
-    auto* probe = new Probe;
-    probe->Destroyed = &destroyed;
-    probe->FreeOnTerminate = true;
-    probe->OnTerminate = [&] {
-        EXPECT_FALSE(destroyed);
-        ended = true;
-    };
-    probe->Start();
-    MainThreadQueue::ServeUntil([&] { return destroyed.load(); });
-    EXPECT_TRUE(ended);
-}
-
-TEST(WorkerThread, SelfFreeingThreadWithoutEndHandlerMayEndBeforeStartReturns)
-{
-    std::atomic<int> destroyed{0};
-    constexpr int kThreads = 2000;
-    for (int i = 0; i < kThreads; ++i) {
-        auto* probe = new Probe; // an empty body: the quickest possible run
-        probe->Destroyed = nullptr;
-        probe->FreeOnTerminate = true;
-        probe->Body = [&destroyed](Probe&) {};
-        if (i % 2)
-            probe->Terminate(); // the body is skipped too
-        auto* counter = new std::atomic<bool>(false);
-        probe->Destroyed = counter;
-        probe->Start();
-        std::thread([counter, &destroyed] {
-            while (!counter->load())
-                std::this_thread::yield();
-            delete counter;
-            ++destroyed;
-        }).detach();
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (destroyed.load() < kThreads && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(destroyed.load(), kThreads);
+    std::vector<int> ran;
+    MainThreadQueue::Post([&] { ran.push_back(1); }); // from the main thread: not at once
+    EXPECT_TRUE(ran.empty());
+    std::thread worker([&] { MainThreadQueue::Post([&] { ran.push_back(2); }); });
+    worker.join();
+    // A posted call that throws has nobody to report to and must not stop the others.
+    MainThreadQueue::Post([] { throw std::runtime_error("ignored"); });
+    MainThreadQueue::Post([&] { ran.push_back(3); });
+    EXPECT_TRUE(MainThreadQueue::Serve());
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+    EXPECT_FALSE(MainThreadQueue::Serve());
 }
 
 TEST(WorkerThread, StopWhileTheWorkerWaitsForTheMainThreadDoesNotDeadlock)

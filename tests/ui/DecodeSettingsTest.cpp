@@ -51,7 +51,8 @@ struct SettingsFixture : WindowFixture {
     }
     int Stored(const std::string& name, const char* value)
     {
-        return AppRegistry->Settings()
+        // The settings file as the store left it.
+        return QSettings("Quenz", "PellanDecoder")
             .value(QString::fromStdString("DecodeSettings/" + name + "/" + value), -99)
             .toInt();
     }
@@ -115,7 +116,7 @@ TEST_F(SettingsFixture, DeletingEveryRowRemovesTheStoreAndBringsTheBuiltInRowsBa
     EXPECT_EQ(window->cmbPCMFormat->currentIndex(), -1);
     EXPECT_FALSE(window->btnDeleteSetting->isEnabled());
     window.reset();
-    EXPECT_FALSE(AppRegistry->Settings().childGroups().contains("DecodeSettings"));
+    EXPECT_FALSE(QSettings("Quenz", "PellanDecoder").childGroups().contains("DecodeSettings"));
     env.Restart();
     window = Open();
     EXPECT_EQ(Rows(), kBuiltIn);

@@ -3,15 +3,15 @@
 #include "ui/MainWnd.h"
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
-#include "app/ProgramEntry.h"
-#include "app/SplashFrame.h"
-#include "app/SplashWnd.h"
-#include "app/UserDialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "tests/testplugin/TestPluginHost.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/WindowFixture.h"
+#include "ui/ProgramEntry.h"
+#include "ui/QtUserDialogs.h"
+#include "ui/SplashFrame.h"
+#include "ui/SplashWnd.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -52,6 +52,8 @@ TEST_F(MainWndFixture, StartLogsEveryPluginAndTheCountThenShowsTheWindow)
                   "プラグインを " + pluginFolder + " からロードします",
                   "  a.kpi ver.3 をロードしました",
                   "  警告: " + pluginFolder + "/sub/broken.kpi のロードに失敗しました",
+                  // Why, in the loader's own words.
+                  "    理由: " + pluginFolder + "/sub/broken.kpi: file too short",
                   "  c&%d.kpi ver.-2147483648 をロードしました",
                   "2 個のプラグインをロードしました",
               }));

@@ -1,13 +1,13 @@
 // Saves pictures of the splash window and of the main window on each tab, as a person would
 // see them, into the folder given on the command line. Run under a display server (Xvfb).
-#include "app/Fonts.h"
 #include "app/KbMD_Common.h"
-#include "app/MainThreadHook.h"
-#include "app/SplashFrame.h"
-#include "app/SplashWnd.h"
 #include "tests/testplugin/TestPluginHost.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/Fonts.h"
 #include "ui/MainWnd.h"
+#include "ui/QtMainThreadLoop.h"
+#include "ui/SplashFrame.h"
+#include "ui/SplashWnd.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,6 +4,8 @@
 #include "app/KbMPath.h"
 #include "platform/MainThreadQueue.h"
 #include "ui/MainWnd.h"
+#include "ui/QtSettingsStore.h"
+#include "ui/QtText.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,7 +22,8 @@ AppEnvironment::AppEnvironment()
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString(Dir / "settings"));
     ClearEndRequest();
-    Registry = std::make_unique<TAppRegistry>();
+    Store = std::make_unique<TQtSettingsStore>();
+    Registry = std::make_unique<TAppRegistry>(*Store);
     AppRegistry = Registry.get();
     Log = std::make_unique<TRunLog>();
     RunLog = Log.get();
@@ -36,7 +39,9 @@ AppEnvironment::~AppEnvironment()
 void AppEnvironment::Restart()
 {
     Registry.reset();
-    Registry = std::make_unique<TAppRegistry>();
+    Store->Flush();
+    Store = std::make_unique<TQtSettingsStore>();
+    Registry = std::make_unique<TAppRegistry>(*Store);
     AppRegistry = Registry.get();
     Log = std::make_unique<TRunLog>();
     RunLog = Log.get();

@@ -13,6 +13,7 @@
 #include <vector>
 
 class TAppRegistry;
+class TQtSettingsStore;
 class TRunLog;
 class TfrmMain;
 
@@ -72,6 +73,7 @@ public:
     AppEnvironment();
     ~AppEnvironment();
     testsupport::TempFolder Dir;
+    std::unique_ptr<TQtSettingsStore> Store;
     std::unique_ptr<TAppRegistry> Registry;
     std::unique_ptr<TRunLog> Log;
     // Replaces the registry with a new one reading the same store, as a restart would.

@@ -7,6 +7,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/MainWnd.h"
 
+#include <QSettings>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -48,7 +49,7 @@ struct WindowFixture : ::testing::Test {
     void StoreSetting(const std::string& name, int rate, int bits, int channels, int lengthS,
                       int fadeMs)
     {
-        QSettings& store = AppRegistry->Settings();
+        QSettings store("Quenz", "PellanDecoder");
         store.beginGroup(QString::fromStdString("DecodeSettings/" + name));
         store.setValue("SamplingFrequency", rate);
         store.setValue("BitsPerSample", bits);
@@ -56,6 +57,7 @@ struct WindowFixture : ::testing::Test {
         store.setValue("DefaultLength", lengthS);
         store.setValue("FadeoutLength", fadeMs);
         store.endGroup();
+        store.sync();
     }
 };
 

@@ -1,5 +1,5 @@
 // Pellan Decoder: the window program. It reads no command line.
-#include "app/ProgramEntry.h"
+#include "ui/ProgramEntry.h"
 
 int main(int argc, char** argv)
 {

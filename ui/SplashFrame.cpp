@@ -1,6 +1,7 @@
-#include "app/SplashFrame.h"
+#include "ui/SplashFrame.h"
 
 #include "app/KbMD_Common.h"
+#include "ui/QtText.h"
 #include "app/Version.h"
 
 #include <QLabel>

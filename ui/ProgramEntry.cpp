@@ -1,14 +1,15 @@
-#include "app/ProgramEntry.h"
+#include "ui/ProgramEntry.h"
 
-#include "app/Fonts.h"
+#include "ui/Fonts.h"
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
-#include "app/MainThreadHook.h"
-#include "app/UserDialogs.h"
+#include "ui/QtMainThreadLoop.h"
+#include "ui/QtUserDialogs.h"
 #include "app/Version.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "ui/MainWnd.h"
+#include "ui/QtSettingsStore.h"
 
 #include <QApplication>
 
@@ -19,7 +20,8 @@
 int RunPellanDecode(int& argc, char** argv, const std::function<void(TfrmMain&)>& afterStart)
 {
     FileVersionText();
-    auto registry = std::make_unique<TAppRegistry>();
+    auto store = std::make_unique<TQtSettingsStore>();
+    auto registry = std::make_unique<TAppRegistry>(*store);
     AppRegistry = registry.get();
     auto runLog = std::make_unique<TRunLog>();
     RunLog = runLog.get();
@@ -45,7 +47,9 @@ int RunPellanDecode(int& argc, char** argv, const std::function<void(TfrmMain&)>
         window.reset(); // frees the driver (plug-in cache), then stores the decode settings
     }
 
-    registry.reset(); // written to permanent storage as it closes
+    registry->Flush();
+    registry.reset();
+    store.reset(); // written to permanent storage as it closes
     AppRegistry = nullptr;
     const std::string logPath = platform::ChangeFileExt(platform::ExecutablePath(), ".log");
     try {

@@ -1,6 +1,6 @@
-#include "app/SplashWnd.h"
+#include "ui/SplashWnd.h"
 
-#include "app/SplashFrame.h"
+#include "ui/SplashFrame.h"
 
 #include <QFrame>
 #include <QGuiApplication>

@@ -1,8 +1,9 @@
-#include "app/MainThreadHook.h"
+#include "ui/QtMainThreadLoop.h"
 
 #include "platform/MainThreadQueue.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QMetaObject>
 
 void InstallMainThreadQueueHook()
@@ -14,4 +15,21 @@ void InstallMainThreadQueueHook()
             QMetaObject::invokeMethod(
                 app, [] { platform::MainThreadQueue::Serve(); }, Qt::QueuedConnection);
     });
+}
+
+void TQtMainThreadLoop::RunUntil(const std::function<bool()>& done)
+{
+    while (!done()) {
+        QEventLoop loop;
+        FLoops.push_back(&loop);
+        loop.exec();
+        FLoops.pop_back();
+    }
+}
+
+void TQtMainThreadLoop::Wake()
+{
+    // Every wait leaves its event loop and checks its own condition; those not done go back.
+    for (QEventLoop* loop : FLoops)
+        loop->quit();
 }

@@ -1,5 +1,6 @@
 #include "app/KbMD_Common.h"
-#include "app/UserDialogs.h"
+#include "ui/QtText.h"
+#include "ui/QtUserDialogs.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
