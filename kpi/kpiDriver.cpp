@@ -5,7 +5,6 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -160,12 +159,9 @@ void TZoKpiDriver::SaveCache() const
     for (const auto& plugin : FPlugins)
         plugin->WriteCacheRecord(bytes);
 
+    // Written beside the old cache and renamed over it: whatever stands at its name (a pipe, a
+    // symbolic link) is replaced, never waited on or written through.
     const std::string path = CachePath();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        throw EZoError("エラー：" + path + " を作成できません。");
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed)
+    if (!platform::ReplaceFileWith(path, bytes))
         throw EZoError("エラー：" + path + " に書き込めません。");
 }

@@ -3,13 +3,16 @@
 #include "platform/Paths.h"
 
 #include <cctype>
+#include <cstdio>
 #include <ctime>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -138,6 +141,46 @@ bool RemoveFile(const std::string& path)
     return DeleteFileA(path.c_str()) != 0;
 }
 
+std::string ResolvedPath(const std::string& path)
+{
+    HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return AbsolutePath(path);
+    char buffer[MAX_PATH + 8];
+    const DWORD n = GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    if (n == 0 || n >= sizeof buffer)
+        return AbsolutePath(path);
+    std::string result(buffer, n);
+    // The handle's name carries the long-path prefix.
+    if (result.rfind("\\\\?\\UNC\\", 0) == 0)
+        return "\\\\" + result.substr(8);
+    if (result.rfind("\\\\?\\", 0) == 0)
+        return result.substr(4);
+    return result;
+}
+
+bool ReplaceFileWith(const std::string& path, const std::string& bytes)
+{
+    const std::string temporary = path + ".new";
+    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+        written == bytes.size();
+    CloseHandle(file);
+    if (!ok || MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        DeleteFileA(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool SetCurrentFolder(const std::string& folder)
 {
     return SetCurrentDirectoryA(folder.c_str()) != 0;
@@ -241,6 +284,38 @@ bool FolderExists(const std::string& path)
 bool RemoveFile(const std::string& path)
 {
     return ::unlink(path.c_str()) == 0;
+}
+
+std::string ResolvedPath(const std::string& path)
+{
+    char buffer[PATH_MAX];
+    if (::realpath(path.c_str(), buffer) == nullptr)
+        return AbsolutePath(path);
+    return buffer;
+}
+
+bool ReplaceFileWith(const std::string& path, const std::string& bytes)
+{
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        ok = n > 0;
+        done += ok ? static_cast<size_t>(n) : 0;
+    }
+    // Readable as a file created the ordinary way would be.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ok = ::fchmod(fd, 0666 & ~mask) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool SetCurrentFolder(const std::string& folder)

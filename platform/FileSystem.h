@@ -58,6 +58,15 @@ bool FolderExists(const std::string& path);
 // Named so as not to meet the Windows headers' DeleteFile macro.
 bool RemoveFile(const std::string& path);
 
+// The file path leads to once every symbolic link is followed, as an absolute path; path made
+// absolute when nothing is there to resolve.
+std::string ResolvedPath(const std::string& path);
+
+// Replaces the file at path by bytes in one step: they go into a new file beside it, which is
+// then renamed over path. Whatever stood at path (a symbolic link, a pipe) is replaced, never
+// written through or waited on. False when it failed; path is then as it was.
+bool ReplaceFileWith(const std::string& path, const std::string& bytes);
+
 bool SetCurrentFolder(const std::string& folder);
 std::string CurrentFolder();
 // path made absolute against the current folder; an absolute path comes back as it is, and so

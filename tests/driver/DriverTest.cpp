@@ -464,3 +464,35 @@ TEST(DriverShutdown, UnwritableCacheIsReportedAndPluginsAreStillReleased)
     });
     EXPECT_FALSE(fs::exists(dir / "missing"));
 }
+
+TEST(DriverShutdown, CacheReplacesAPipeOrALinkInItsPlaceWithoutWaitingOrWritingThrough)
+{
+    TempFolder dir;
+    TestPlugin a(dir / "a.kpi");
+    // A pipe would block an ordinary write until somebody reads it.
+    ASSERT_EQ(::mkfifo((dir / "plugin.cache").c_str(), 0600), 0);
+    {
+        EnablingDriver driver(dir);
+        driver.LoadFolder(dir.Path());
+    }
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "plugin.cache")));
+    const std::string written = testsupport::ReadFileBytes(dir / "plugin.cache");
+    EXPECT_EQ(written.substr(0, 8), std::string("\1\0\0\0\1\0\0\0", 8));
+
+    // A link: its target is left as it was, and the link becomes the cache.
+    fs::remove(dir / "plugin.cache");
+    testsupport::WriteFileBytes(dir / "precious", "keep me");
+    fs::create_symlink(dir / "precious", dir / "plugin.cache");
+    {
+        EnablingDriver driver(dir);
+        driver.LoadFolder(dir.Path());
+    }
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "precious"), "keep me");
+    EXPECT_FALSE(fs::is_symlink(dir / "plugin.cache"));
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "plugin.cache"), written);
+    // Nothing is left behind beside it.
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path()))
+        ++entries;
+    EXPECT_EQ(entries, 4); // a.kpi, a.kpi.conf, precious, plugin.cache
+}
