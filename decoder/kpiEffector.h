@@ -13,4 +13,7 @@ public:
     // bytes from its start are to be written (0 to length). The song's Position is the position
     // at the end of the block.
     virtual int32_t Process(TZoSong& song, uint8_t* buffer, int32_t length) = 0;
+    // Decoder thread, after Process: the output has ended with the block just processed, so
+    // no further block is to be rendered, however long the block was.
+    virtual bool OutputEnded() const { return false; }
 };

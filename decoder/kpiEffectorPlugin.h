@@ -16,6 +16,9 @@ public:
     // every frame is scaled by Gain, which falls by Step per frame; the block is cut after the
     // frame whose scaling brought Gain to 0.
     int32_t Process(TZoSong& song, uint8_t* buffer, int32_t length) override;
+    // Silence is reached: the frame that brought Gain to 0 was the last one to write. A block of
+    // one frame or less never comes back short, so this is what ends such a decode.
+    bool OutputEnded() const override { return Gain == 0; }
 
     // Frames of a fade of fadeLengthMs at sampleRate: sampleRate x (fadeLengthMs / 1000),
     // divided first and taken in extended precision, truncated.

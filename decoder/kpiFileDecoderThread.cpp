@@ -3,6 +3,7 @@
 #include "kpi/KpiSong.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/FilesInProgress.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,25 +38,54 @@ TZoKpiFileDecoderThread::TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song,
     const SoundFormat& f = FSong->Format;
     const WavFormatRecord format =
         WavFormatRecord::FromPcm(f.SampleRate, f.Channels, f.BitsPerSample);
-    if (!FWav.Create(FFileName, format)) {
-        const bool created = FWav.IsOpen();
+    const bool created = FWav.Create(FFileName, format);
+    // Through a symbolic link the file made is the link's target.
+    if (FWav.IsOpen())
+        FCreatedPath = platform::ResolvedPath(FFileName);
+    if (created)
+        FInProgress = platform::FilesInProgress::Add(FCreatedPath);
+    if (!created) {
+        const bool opened = FWav.IsOpen();
         FWav.Close();
-        if (created)
-            DeleteOutputFile(FFileName);
+        if (opened)
+            DeleteOutputFile(FCreatedPath);
         throw EZoError(Replace("エラー: Wav ファイル %s を作成できませんでした", "%s", FFileName));
     }
 }
 
 TZoKpiFileDecoderThread::~TZoKpiFileDecoderThread()
 {
+    // A run still going when its owner lets go is stopped, and its file goes with it.
+    if (Started() && !Finished())
+        RequestStop();
     EnsureRunEnded();
     if (FWav.IsOpen()) {
         FWav.Close();
-        if (FAborted)
-            DeleteOutputFile(FFileName);
+        if (Aborted())
+            DeleteOutputFile(FCreatedPath);
     }
+    platform::FilesInProgress::Remove(FInProgress);
     FSong.reset(); // closes the plug-in's handle
     Effectors.clear();
+}
+
+bool TZoKpiFileDecoderThread::RequestStop()
+{
+    int state = kRunning;
+    // Asked before, it still holds. After the run's end it is too late: the stop flag is left
+    // alone, so that the end's own reading of it cannot turn the answer round.
+    if (!FStopState.compare_exchange_strong(state, kStopRequested) && state != kStopRequested)
+        return false;
+    Terminate();
+    return true;
+}
+
+bool TZoKpiFileDecoderThread::StoppedBeforeTheEnd()
+{
+    int state = kRunning;
+    if (FStopState.compare_exchange_strong(state, kFinished))
+        return Terminated(); // a plain Terminate, which asks nothing back, read once here
+    return state == kStopRequested;
 }
 
 void TZoKpiFileDecoderThread::WriteBlock(const uint8_t* bytes, size_t length, uint64_t tailSize)
@@ -79,6 +109,7 @@ void TZoKpiFileDecoderThread::Execute()
     // The pad byte and the LIST chunk still have to fit when the data chunk is closed.
     const uint64_t tailSize = WavFileWriter::TailSize(1, TagInfo.Title, TagInfo.Artist);
 
+    bool decided = false; // whether the run's end has settled FAborted
     try {
         // Room for one block plus the part of a frame left over from the block before: the
         // effectors see whole frames only, even when the block size is not a multiple of the
@@ -92,14 +123,18 @@ void TZoKpiFileDecoderThread::Execute()
             const uint32_t available = carried + rendered;
             const uint32_t whole = frameSize == 0 ? available : available - available % frameSize;
             int32_t length = static_cast<int32_t>(whole);
+            bool outputEnded = false;
             for (const auto& effector : Effectors) {
                 const int32_t given = length;
                 length = effector->Process(song, buffer.data(), given);
                 if (length < 0 || length > given)
                     throw EZoError("Effector returned an invalid length");
+                outputEnded = outputEnded || effector->OutputEnded();
             }
             WriteBlock(buffer.data(), static_cast<size_t>(length), tailSize);
-            shortened = static_cast<uint32_t>(length) < whole;
+            // A block cut short ends the output; so does an effector that has reached its end
+            // with a block it did not need to cut (a block of one frame or less).
+            shortened = static_cast<uint32_t>(length) < whole || outputEnded;
             carried = available - whole;
             if (carried > 0 && !shortened) {
                 if (song.Ended) // the song's last bytes, not a whole frame
@@ -120,13 +155,22 @@ void TZoKpiFileDecoderThread::Execute()
             std::this_thread::yield();
         } while (!song.Ended && !Terminated() && !shortened);
 
-        FAborted = Terminated();
+        FAborted = StoppedBeforeTheEnd();
+        decided = true;
         if (OnProgress)
             Synchronize([this, &song] { OnProgress(song); });
     } catch (...) {
+        // A stop asked before the error still deletes the file, as its owner was told.
+        if (!decided)
+            FAborted = StoppedBeforeTheEnd();
         FWav.Finish(TagInfo.Title, TagInfo.Artist);
         throw;
     }
     if (!FWav.Finish(TagInfo.Title, TagInfo.Artist))
         throw EZoError(Replace("Wav ファイル %s に書き込めませんでした", "%s", FFileName));
+    // Complete and kept: an emergency exit from here on leaves it alone.
+    if (!FAborted) {
+        platform::FilesInProgress::Remove(FInProgress);
+        FInProgress = -1;
+    }
 }

@@ -1,12 +1,19 @@
 // Renders one opened song into one WAV file on a worker thread: block by block through the
 // effectors into the file's data chunk, with a progress report to the main thread about once
 // per second of song time. A run ended by a stop request leaves no file behind.
+//
+// Threads: the owner (the main thread) constructs the object, sets its properties, starts it,
+// may ask it to stop, and destroys it once the run has ended. The worker alone renders, runs the
+// effectors and writes the file. Whether a stop deletes the file is settled by one atomic
+// exchange between RequestStop and the worker's end of the run, so that the owner learns
+// exactly which of the two came first.
 #pragma once
 
 #include "decoder/WavFile.h"
 #include "decoder/kpiEffector.h"
 #include "platform/WorkerThread.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,8 +48,16 @@ public:
 
     TZoSong& Song() { return *FSong; }
     const std::string& FileName() const { return FFileName; }
-    // Whether the run ended on a stop request (its file is then deleted at destruction).
-    bool Aborted() const { return FAborted; }
+    // The file the constructor created: FileName with every symbolic link followed. This is the
+    // file a stop deletes, never a link that led to it.
+    const std::string& CreatedPath() const { return FCreatedPath; }
+
+    // The stop request (main thread). True when it will stop the run, whose file is then
+    // deleted at destruction; false when the run had already finished and keeps its file.
+    bool RequestStop();
+    // Whether the run ended on a stop request (its file is then deleted at destruction), or a
+    // stop request kept the run from starting. Valid once the run has ended.
+    bool Aborted() const { return FAborted || FStopState.load() == kStopRequested; }
 
 protected:
     void Execute() override;
@@ -52,8 +67,17 @@ private:
     // the write does not succeed.
     void WriteBlock(const uint8_t* bytes, size_t length, uint64_t tailSize);
 
+    // Decided once per run: the worker's end and a stop request race for it.
+    enum StopState : int { kRunning, kStopRequested, kFinished };
+    // Worker thread: settles the race; true when a stop request came first.
+    bool StoppedBeforeTheEnd();
+
     std::unique_ptr<TZoSong> FSong;
     WavFileWriter FWav;
     bool FAborted = false;
+    std::atomic<int> FStopState{kRunning};
     std::string FFileName;
+    std::string FCreatedPath;
+    // The file's place in the list an emergency exit deletes; -1 once it is complete.
+    int FInProgress = -1;
 };

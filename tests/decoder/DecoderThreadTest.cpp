@@ -14,10 +14,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <random>
 #include <thread>
 
 using testkpi::TestPlugin;
@@ -440,4 +442,89 @@ TEST_F(DecoderFixture, RunStopsBeforeTheFileOutgrowsWhatRiffCanDescribe)
     ASSERT_TRUE(wav.Ok);
     EXPECT_EQ(wav.Frames, 5 * 8192 / 4);
     EXPECT_EQ(wav.Artist, "abc");
+}
+
+TEST_F(DecoderFixture, FadeEndsAtTheSameByteWhateverTheBlockSize)
+{
+    // A fade from the start of the song: with blocks of one frame or less the fader never
+    // cuts a block short, and only the fade's end can end the run.
+    const auto decode = [&](uint32_t unit) {
+        TestSong d;
+        d.Rate = 1000;
+        d.Unit = unit;
+        d.Length = "none";
+        d.Frames = "inf";
+        d.Pattern = "const";
+        d.Value = 12345;
+        const std::string name = "u" + std::to_string(unit) + ".wav";
+        {
+            TZoKpiFileDecoderThread thread(Song(d), dir / name);
+            thread.Effectors.push_back(std::make_unique<TZoKpiFader>(0, 50));
+            thread.FileSizeLimit = 1
+                                   << 20; // a run that never ends fails instead of filling the disk
+            Run(thread);
+            EXPECT_EQ(thread.FatalMessage(), "") << "block of " << unit << " bytes";
+        }
+        return ReadFileBytes(dir / name);
+    };
+    const std::string large = decode(8192);
+    // 50 ms at 1000 Hz: the gain falls by 0xFFFFFFFF / 50 per frame and reaches 0 in frame 51.
+    ASSERT_EQ(large.size(), 46u + 51u * 4u);
+    for (uint32_t unit : {1u, 2u, 3u, 4u, 5u})
+        EXPECT_SAME_BYTES(decode(unit), large);
+}
+
+TEST_F(DecoderFixture, StopAndTheRunsEndAgreeOnWhetherTheFileGoes)
+{
+    // A one-block song ends at once; a stop races it. Whatever the stop is told happens.
+    std::mt19937 random(7);
+    TestSong d;
+    d.Frames = "100";
+    int took = 0, late = 0;
+    // The pause before the stop follows the outcomes, so that both keep happening whatever
+    // the machine's speed.
+    double scale = 100; // microseconds
+    for (int round = 0; round < 300; ++round) {
+        bool stopped = false;
+        {
+            TZoKpiFileDecoderThread thread(Song(d), dir / "race.wav");
+            thread.Start();
+            const auto pause = std::chrono::microseconds(
+                static_cast<int64_t>(std::uniform_real_distribution<>(0, 2 * scale)(random)));
+            const auto until = std::chrono::steady_clock::now() + pause;
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            stopped = thread.RequestStop();
+            thread.WaitFor();
+            EXPECT_EQ(thread.Aborted(), stopped);
+        }
+        EXPECT_EQ(std::filesystem::exists(dir / "race.wav"), !stopped) << "round " << round;
+        ++(stopped ? took : late);
+        scale *= stopped ? 1.1 : 0.9;
+    }
+    // Both outcomes happened, so the race was really run.
+    EXPECT_GT(took, 0);
+    EXPECT_GT(late, 0);
+}
+
+TEST_F(DecoderFixture, OutputThroughASymbolicLinkIsCreatedAndDeletedAtItsTarget)
+{
+    std::filesystem::create_directories(dir / "real");
+    std::filesystem::create_symlink(dir / "real/target.wav", dir / "link.wav");
+    TestSong d;
+    d.Frames = "inf";
+    d.DelayMs = 1;
+    {
+        TZoKpiFileDecoderThread thread(Song(d), dir / "link.wav");
+        EXPECT_EQ(thread.CreatedPath(),
+                  std::filesystem::canonical(dir / "real/target.wav").string());
+        thread.Start();
+        while (plugin.Counts().Render < 3)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(thread.RequestStop());
+        thread.WaitFor();
+    }
+    // The partial file is gone; the link the user made stays.
+    EXPECT_FALSE(std::filesystem::exists(dir / "real/target.wav"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.wav"));
 }

@@ -184,16 +184,18 @@ TEST(WorkerThread, ThousandStartStopCyclesEndCleanly)
 
 TEST(WorkerThread, DestroyingARunningThreadStopsAndWaitsForIt)
 {
-    std::atomic<bool> left{false};
+    std::atomic<bool> running{false}, left{false};
     {
         Probe probe;
         probe.Body = [&](Probe& self) {
+            running = true;
             while (!self.Terminated())
                 Probe::Synchronize([] {});
             left = true;
         };
         probe.Start();
-        std::this_thread::sleep_for(5ms);
+        // Destroyed only once the body runs: before that, a stop would skip it.
+        MainThreadQueue::ServeUntil([&] { return running.load(); });
     }
     EXPECT_TRUE(left);
 }
