@@ -30,6 +30,7 @@ void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
     FFailed = false;
     FDecoded = 0;
     FBatchStopped = false;
+    FWasStopped = false;
     std::unique_ptr<TZoKbmPlayListReader> reader;
     try {
         reader = std::make_unique<TZoKbmPlayListReader>(playlist);
@@ -50,8 +51,15 @@ void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
         while (!reader->Eof()) {
             TZoKbmPlayListEntry entry;
             reader->ReadEntry(entry);
-            if (!DecodeEntry(driver, entry, setting, requested))
+            if (!DecodeEntry(driver, playlist, entry, setting, requested)) {
+                // A stop that came as an entry finished ends the batch all the same; it stopped
+                // something only when entries were left.
+                if (FBatchStopped && !FWasStopped && !reader->Eof()) {
+                    FWasStopped = true;
+                    FHooks.Log(logtext::kStoppedByUser);
+                }
                 break;
+            }
         }
     } catch (const std::exception& e) {
         error = e.what();
@@ -69,8 +77,9 @@ void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
     }
 }
 
-bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListEntry& entry,
-                                     const DecodeSetting& setting, const SoundFormat& requested)
+bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& playlist,
+                                     const TZoKbmPlayListEntry& entry, const DecodeSetting& setting,
+                                     const SoundFormat& requested)
 {
     if (!entry.ArchiveItem.empty()) {
         FHooks.Log("警告：書庫ファイル " + entry.FileName +
@@ -91,6 +100,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListE
     request.Requested = requested;
     request.Tags.Title = entry.Title;
     request.Tags.Artist = entry.Artist;
+    request.Playlist = playlist;
     PreparedSongDecode prepared;
     try {
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
@@ -120,21 +130,27 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListE
     // Wait for the entry's end or a stop; the window's events go on meanwhile.
     FLoop.RunUntil([this] { return FEntryFinished || FBatchStopped; });
 
-    if (FBatchStopped) {
+    FDecoderThread = nullptr;
+    if (FBatchStopped && FStopTookEffect) {
+        FWasStopped = true;
         if (FHooks.Stopped)
             FHooks.Stopped();
         FHooks.Log(logtext::kStoppedByUser);
         FHooks.Log(logtext::kFileDeleted);
-        FDecoderThread = nullptr;
         thread.reset(); // deletes the stopped entry's file
         return false;
     }
-    FDecoderThread = nullptr;
     if (raw->FatalMessage().empty())
         ++FDecoded;
     else
         FFailed = true;
     thread.reset(); // closes the finished file
+    if (FBatchStopped) {
+        // The stop came after the entry had finished: its file stays, and the batch ends.
+        if (FHooks.Stopped)
+            FHooks.Stopped();
+        return false;
+    }
     return true;
 }
 
@@ -152,7 +168,7 @@ void TPlaylistDecodeJob::Stop()
 {
     if (!FRunning || FDecoderThread == nullptr || FBatchStopped)
         return;
-    FDecoderThread->Terminate();
+    FStopTookEffect = FDecoderThread->RequestStop();
     FDecoderThread->WaitFor(); // its last progress and its end run meanwhile
     FBatchStopped = true;
     FLoop.Wake();

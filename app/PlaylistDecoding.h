@@ -48,13 +48,16 @@ public:
     // How the last batch went, for callers that report a result.
     int Decoded() const { return FDecoded; }
     bool Failed() const { return FFailed; }
-    bool WasStopped() const { return FBatchStopped; }
+    // A stop ended the batch with something left undone: an entry's file deleted, or entries
+    // not started.
+    bool WasStopped() const { return FWasStopped; }
 
 private:
     void MultiDecodeTerminate(TZoKpiFileDecoderThread& thread); // main thread
     // Decodes one entry; false when the batch must end.
-    bool DecodeEntry(TZoKpiDriver& driver, const TZoKbmPlayListEntry& entry,
-                     const DecodeSetting& setting, const SoundFormat& requested);
+    bool DecodeEntry(TZoKpiDriver& driver, const std::string& playlist,
+                     const TZoKbmPlayListEntry& entry, const DecodeSetting& setting,
+                     const SoundFormat& requested);
 
     IMainThreadLoop& FLoop;
     Hooks FHooks;
@@ -62,7 +65,9 @@ private:
     TZoKpiFileDecoderThread* FDecoderThread = nullptr;
     bool FRunning = false;
     bool FEntryFinished = false;
-    bool FBatchStopped = false;
+    bool FBatchStopped = false;   // a stop was asked for during this batch
+    bool FStopTookEffect = false; // valid once FBatchStopped: it stopped the entry's run
+    bool FWasStopped = false;
     bool FFailed = false;
     int FDecoded = 0;
 };

@@ -57,7 +57,9 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
     log("  " + std::to_string(static_cast<int32_t>(f.SampleRate)) + "Hz, " +
         std::to_string(static_cast<int32_t>(f.BitsPerSample)) + " ビット, " +
         std::to_string(static_cast<int32_t>(f.Channels)) + " チャンネル");
-    if (f.SampleRate * f.BitsPerSample * f.Channels == 0)
+    // A format whose bytes per second come out as 0 (samples under 8 bits, or a product that
+    // overflows 32 bits) would never reach a position, a default length or a fade.
+    if (f.SampleRate * f.BitsPerSample * f.Channels == 0 || song->BytesPerSecond() == 0)
         throw EZoError("エラー: PCM パラメータが異常です");
     // A plug-in may claim a file it then cannot open and still leave a format behind.
     if (song->Handle == 0)
@@ -74,6 +76,9 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
     }
     if (SameFile(request.Source, request.Output))
         throw EZoError(WithText("エラー: 出力先 %s は入力ファイルと同じです", request.Output));
+    if (!request.Playlist.empty() && SameFile(request.Playlist, request.Output))
+        throw EZoError(
+            WithText("エラー: 出力先 %s はプレイリストファイルと同じです", request.Output));
 
     const uint32_t lengthMs = f.LengthMs;
     const bool endless = song->IsEndless();
@@ -129,14 +134,22 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
     return true;
 }
 
-void TSingleDecodeJob::Stop()
+bool TSingleDecodeJob::Stop()
 {
-    if (!FRunning || FStopped)
-        return;
+    if (!FRunning)
+        return false;
+    if (FStopped)
+        return true;
     FStopped = true;
-    FDecoderThread->Terminate(); // a request: the thread ends after the block in hand
+    // A request: the thread ends after the block in hand. A run that has already finished
+    // keeps its complete file, and nothing is said of a stop.
+    if (!FDecoderThread->RequestStop()) {
+        FStopped = false;
+        return false;
+    }
     FHooks.Log(logtext::kStoppedByUser);
     FHooks.Log(logtext::kFileDeleted);
+    return true;
 }
 
 void TSingleDecodeJob::StopAndWait()

@@ -25,6 +25,7 @@ struct SongDecodeRequest {
     std::string Source; // as given: it is logged and handed to the plug-in unchanged
     std::string Output; // used as given: no extension is added
     std::optional<uint32_t> SongNumber; // used only for a multi-song file; none: the first
+    std::string Playlist;               // the playlist being decoded, which no output may replace
     DecodeSetting Setting;
     SoundFormat Requested{};
     TZoWavTagInfo Tags;
@@ -60,8 +61,10 @@ public:
     // Starts the decode. False when it could not start; the reason and the failure line are
     // logged.
     bool Start(TZoKpiDriver& driver, const SongDecodeRequest& request);
-    // The stop request: the thread ends after the block in hand and its file is deleted.
-    void Stop();
+    // The stop request: the thread ends after the block in hand and its file is deleted. False
+    // when there was nothing to stop: no decode runs, or its run had already finished, in which
+    // case the file stays complete.
+    bool Stop();
     // Stops the decode, if any, and waits until its thread has ended and is gone, serving its
     // calls onto the main thread meanwhile.
     void StopAndWait();

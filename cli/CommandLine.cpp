@@ -54,7 +54,8 @@ std::string UsageText()
            "  --version            the version\n"
            "\n"
            "Exit status: 0 when everything was converted, 1 when a file failed, 2 for bad\n"
-           "arguments, 130 when stopped with Ctrl+C (the file in progress is deleted).\n";
+           "arguments, 130 when stopped with Ctrl+C and 143 with SIGTERM (the file in progress is\n"
+           "deleted). A second Ctrl+C or SIGTERM ends the program at once.\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments)

@@ -13,6 +13,7 @@
 #include "kpi/KPI.h"
 #include "kpi/kpiDriver.h"
 #include "platform/FileSystem.h"
+#include "platform/FilesInProgress.h"
 #include "platform/MainThreadQueue.h"
 #include "platform/Paths.h"
 #include "ui/QtSettingsStore.h"
@@ -28,7 +29,8 @@
 
 namespace {
 
-enum ExitStatus { kConverted = 0, kFailed = 1, kBadArguments = 2, kStopped = 130 };
+// A stop by a signal exits with 128 + the signal's number: 130 for Ctrl+C, 143 for SIGTERM.
+enum ExitStatus { kConverted = 0, kFailed = 1, kBadArguments = 2, kSignalBase = 128 };
 
 // Log lines on standard error; on a terminal a progress line below them, rewritten in place.
 class Console {
@@ -68,18 +70,41 @@ private:
     bool FProgressShown = false;
 };
 
-// Ctrl+C reaches the main thread through a pipe: the handler only writes a byte, and a watcher
-// thread posts the stop to the main thread's loop.
+// Ctrl+C and SIGTERM reach the main thread through a pipe: the handler only writes a byte, and a
+// watcher thread posts the stop to the main thread's loop. A second signal of either kind ends
+// the program at once, from the handler itself, after deleting the files being written: a
+// plug-in blocked inside Render cannot hold it up.
 int gInterruptPipe[2] = {-1, -1};
-// Main thread: what a Ctrl+C does at the moment.
+volatile sig_atomic_t gSignalsSeen = 0;
+volatile sig_atomic_t gFirstSignal = 0;
+// Main thread: what a stop request does at the moment.
 std::function<void()> gOnInterrupt;
 
-void OnInterrupt(int)
+void OnInterrupt(int signal)
 {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gInterruptPipe[1], &byte, 1);
-    // A second Ctrl+C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+    const int seen = gSignalsSeen;
+    gSignalsSeen = seen + 1;
+    if (seen == 0) {
+        gFirstSignal = signal;
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(gInterruptPipe[1], &byte, 1);
+        return;
+    }
+    platform::FilesInProgress::DeleteAllNow();
+    ::_exit(kSignalBase + signal);
+}
+
+void InstallInterruptHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    // Neither signal interrupts the handler of the other.
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 // Reads the interrupt pipe until its writing end is closed.
@@ -175,10 +200,8 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     };
     TSingleDecodeJob job(std::move(hooks));
     bool stopped = false;
-    gOnInterrupt = [&] {
-        stopped = true;
-        job.Stop();
-    };
+    // A stop that comes after the run has finished stops nothing: the file stays complete.
+    gOnInterrupt = [&] { stopped = job.Stop() || stopped; };
     if (!job.Start(driver, request)) {
         gOnInterrupt = nullptr;
         return kFailed;
@@ -188,7 +211,7 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     gOnInterrupt = nullptr;
     console.ClearProgress();
     if (stopped)
-        return kStopped;
+        return kSignalBase + gFirstSignal;
     return job.Succeeded() ? kConverted : kFailed;
 }
 
@@ -217,7 +240,7 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
     gOnInterrupt = nullptr;
     console.ClearProgress();
     if (job.WasStopped())
-        return kStopped;
+        return kSignalBase + gFirstSignal;
     return job.Failed() ? kFailed : kConverted;
 }
 
@@ -287,8 +310,7 @@ int main(int argc, char** argv)
         return kFailed;
     }
     std::thread watcher(WatchInterrupts);
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    InstallInterruptHandlers();
     const int status = command.What == CommandLine::Action::DecodePlaylist
                            ? DecodePlaylist(*driver, command, row, console)
                            : DecodeOne(*driver, command, row, console);

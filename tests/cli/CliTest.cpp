@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -214,6 +215,49 @@ TEST_F(CliFixture, CtrlCStopsLikeTheStopButtonAndLeavesNoFile)
         std::vector<std::string>(lines.end() - 3, lines.end()),
         (std::vector<std::string>{"  警告: デコードはユーザの指示により中止されました",
                                   "  警告: ファイルは削除されました", "デコードは完了しました"}));
+}
+
+TEST_F(CliFixture, SigtermStopsLikeCtrlCAndASecondSignalEndsABlockedRenderAtOnce)
+{
+    // Each Render sleeps a minute: only the second signal can end the program in time.
+    TestSong blocked;
+    blocked.Length = "none";
+    blocked.Frames = "inf";
+    blocked.DelayMs = 60000;
+    const std::string source = Song("blocked.tst", blocked);
+    struct Case {
+        int first, second, status;
+    };
+    for (const Case c :
+         {Case{SIGTERM, SIGTERM, 143}, Case{SIGINT, SIGTERM, 143}, Case{SIGTERM, SIGINT, 130}}) {
+        SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
+        const std::string output = env.Dir / "blocked.wav";
+        const pid_t pid = Start({"--plugins", pluginFolder, source, output});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto stderrHas = [&](const std::string& text) {
+            return testsupport::ReadFileBytes(env.Dir / "stderr").find(text) != std::string::npos;
+        };
+        while ((!stderrHas("のデコードを開始します") || !fs::exists(output)) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(fs::exists(output));
+        ::kill(pid, c.first);
+        while (!stderrHas("ファイルは削除されました") &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::kill(pid, c.second);
+        const auto start = std::chrono::steady_clock::now();
+        const Result result = Finish(pid);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        // The second signal's own status: 128 + its number.
+        EXPECT_EQ(result.Status, c.status) << result.Err;
+        EXPECT_FALSE(fs::exists(output));
+        // The stop lines come once, however many signals arrive.
+        const auto lines = result.ErrLines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "  警告: デコードはユーザの指示により中止されました"),
+                  1);
+    }
 }
 
 TEST_F(CliFixture, BadArgumentsGiveStatusTwoAndTheUsage)
