@@ -235,7 +235,9 @@ TEST_F(CliFixture, SigtermStopsLikeCtrlCAndASecondSignalEndsABlockedRenderAtOnce
         const pid_t pid = Start({"--plugins", pluginFolder, source, output});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         const auto stderrHas = [&](const std::string& text) {
-            return testsupport::ReadFileBytes(env.Dir / "stderr").find(text) != std::string::npos;
+            std::error_code error; // the program may not have opened it yet
+            return fs::exists(env.Dir / "stderr", error) &&
+                   testsupport::ReadFileBytes(env.Dir / "stderr").find(text) != std::string::npos;
         };
         while ((!stderrHas("のデコードを開始します") || !fs::exists(output)) &&
                std::chrono::steady_clock::now() < deadline)
