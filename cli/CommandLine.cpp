@@ -2,6 +2,8 @@
 
 #include "app/SettingsLayout.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -30,14 +32,35 @@ std::string Number(const std::string& option, const std::string& text,
 std::string UsageText()
 {
     return "Usage: pellan-decode [options] INPUT OUTPUT.wav\n"
+           "       pellan-decode [options] --out-dir DIR INPUT...\n"
+           "       pellan-decode [options] --beside INPUT...\n"
            "       pellan-decode [options] --playlist LIST.kbm\n"
            "       pellan-decode [--plugins DIR] --list-plugins\n"
            "\n"
-           "Decodes one song of INPUT into OUTPUT.wav, or every entry of a KBM playlist into a\n"
-           "WAV file beside its source, through the KPI decoder plug-ins, exactly as the\n"
+           "Decodes audio files into WAV files through the KPI decoder plug-ins, exactly as the\n"
            "Pellan Decoder window does. The log goes to standard error.\n"
            "\n"
+           "The forms are told apart by their options, never by the names of the files:\n"
+           "  - with --out-dir or --beside, every name is an INPUT, a .wav file included; each\n"
+           "    becomes a WAV file named after it, in DIR or beside the input. An existing\n"
+           "    output is skipped with a warning unless --overwrite is given; two inputs that\n"
+           "    would write the same output are refused before anything starts;\n"
+           "  - with --playlist, every entry of the playlist becomes a WAV file beside its\n"
+           "    source, as in the window's playlist tab;\n"
+           "  - otherwise exactly two names are given: INPUT and the OUTPUT it is written to\n"
+           "    (replaced if it exists).\n"
+           "\n"
            "Options:\n"
+           "  --out-dir DIR        write the outputs of the INPUTs into DIR\n"
+           "  --beside             write each output beside its INPUT\n"
+           "  --recursive          walk the folders among the INPUTs, taking the files that a\n"
+           "                       plug-in claims\n"
+           "  --all-songs          every song of a multi-song file, as NAME[n].wav\n"
+           "  --song N | A-B       the song N (or songs A to B) of a multi-song file; with\n"
+           "                       INPUT OUTPUT only one song N (default 1)\n"
+           "  --overwrite          replace existing outputs of --out-dir or --beside\n"
+           "  --jobs N             songs decoded at once (default: one per processor; for\n"
+           "                       --playlist 1, which runs the entries exactly as the window)\n"
            "  --playlist LIST.kbm  decode the entries of a playlist\n"
            "  --setting NAME       the stored decode setting to use (default: the first)\n"
            "  --rate HZ            sampling frequency asked of the plug-in (0: its own)\n"
@@ -45,24 +68,25 @@ std::string UsageText()
            "  --channels N         channels asked of the plug-in (0: its own)\n"
            "  --length S           seconds played of songs without a length, before the fade\n"
            "  --fade MS            length of the fade-out in milliseconds\n"
-           "  --song N             the song of a file that holds several (default 1)\n"
            "  --plugins DIR        the plug-in folder (default: the stored one, the host\n"
            "                       player's, then the one installed with the program)\n"
            "  --list-plugins       list the plug-ins and the files that failed to load\n"
-           "  --quiet              log only errors and warnings; no progress line\n"
+           "  --quiet              log only errors and warnings; no progress or status line\n"
            "  --help               this text\n"
            "  --version            the version\n"
            "\n"
-           "Exit status: 0 when everything was converted, 1 when a file failed, 2 for bad\n"
-           "arguments, 130 when stopped with Ctrl+C and 143 with SIGTERM (the file in progress is\n"
-           "deleted). A second Ctrl+C or SIGTERM ends the program at once.\n";
+           "Exit status: 0 when everything was converted (or skipped as asked), 1 when a file\n"
+           "failed, 2 for bad arguments, 130 when stopped with Ctrl+C and 143 with SIGTERM (the\n"
+           "files in progress are deleted, finished ones stay). A second Ctrl+C or SIGTERM ends\n"
+           "the program at once.\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments)
 {
     CommandLine command;
     std::vector<std::string> positional;
-    bool playlist = false, list = false;
+    bool playlist = false, list = false, beside = false, allSongs = false;
+    std::optional<std::string> songText;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         const auto value = [&]() -> std::string {
@@ -81,13 +105,27 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments)
         if (argument == "--playlist") {
             playlist = true;
             command.Input = value();
-        } else if (argument == "--setting")
+        } else if (argument == "--out-dir")
+            command.OutDir = value();
+        else if (argument == "--beside")
+            beside = true;
+        else if (argument == "--recursive")
+            command.Recursive = true;
+        else if (argument == "--all-songs")
+            allSongs = true;
+        else if (argument == "--overwrite")
+            command.Overwrite = true;
+        else if (argument == "--jobs")
+            command.Jobs =
+                static_cast<unsigned>(std::stoul(Number(argument, value(), {1, 1024, 1, 1})));
+        else if (argument == "--setting")
             command.SettingName = value();
         else if (argument == "--rate")
             command.Rate = Number(argument, value(), settings::kSamplingFrequencyRange);
         else if (argument == "--bits") {
             const std::string bits = value();
-            if (bits != "default" && bits != "16" && bits != "24" && bits != "32")
+            if (std::find(std::begin(settings::kBitsTexts), std::end(settings::kBitsTexts), bits) ==
+                std::end(settings::kBitsTexts))
                 throw std::invalid_argument("--bits must be default, 16, 24 or 32");
             command.Bits = bits;
         } else if (argument == "--channels")
@@ -97,8 +135,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments)
         else if (argument == "--fade")
             command.Fade = Number(argument, value(), settings::kFadeoutLengthRange);
         else if (argument == "--song")
-            command.SongNumber =
-                static_cast<uint32_t>(std::stoul(Number(argument, value(), {0, 2147483647, 1, 1})));
+            songText = value();
         else if (argument == "--plugins")
             command.PluginFolder = value();
         else if (argument == "--list-plugins")
@@ -114,20 +151,59 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments)
         else
             positional.push_back(argument);
     }
+
+    const bool batch = command.OutDir.has_value() || beside;
+    if (command.OutDir && beside)
+        throw std::invalid_argument("give --out-dir DIR or --beside, not both");
     if (list) {
-        if (playlist || !positional.empty())
+        if (playlist || batch || !positional.empty())
             throw std::invalid_argument("--list-plugins decodes nothing: give no files with it");
         command.What = CommandLine::Action::ListPlugins;
-    } else if (playlist) {
-        if (!positional.empty())
-            throw std::invalid_argument("--playlist takes no INPUT or OUTPUT");
-        command.What = CommandLine::Action::DecodePlaylist;
-    } else {
-        if (positional.size() != 2)
-            throw std::invalid_argument("give INPUT and OUTPUT.wav, or --playlist LIST.kbm");
-        command.Input = positional[0];
-        command.Output = positional[1];
+        return command;
     }
+    if (!batch && (command.Recursive || allSongs || command.Overwrite))
+        throw std::invalid_argument(
+            "--recursive, --all-songs and --overwrite go with --out-dir DIR or --beside");
+    if (playlist) {
+        if (batch || !positional.empty())
+            throw std::invalid_argument("--playlist takes no INPUT, OUTPUT, --out-dir or --beside");
+        if (songText)
+            throw std::invalid_argument("--playlist takes its song numbers from the playlist");
+        command.What = CommandLine::Action::DecodePlaylist;
+        return command;
+    }
+    if (batch) {
+        if (positional.empty())
+            throw std::invalid_argument("give the INPUT files to convert");
+        if (allSongs && songText)
+            throw std::invalid_argument("give --all-songs or --song, not both");
+        command.What = CommandLine::Action::DecodeBatch;
+        command.Inputs = positional;
+        if (allSongs)
+            command.Songs.What = SongSelection::Kind::All;
+        if (songText) {
+            const size_t dash = songText->find('-', 1);
+            const std::string first = songText->substr(0, dash);
+            const std::string last = dash == std::string::npos ? first : songText->substr(dash + 1);
+            command.Songs.What = SongSelection::Kind::Range;
+            command.Songs.First =
+                static_cast<uint32_t>(std::stoul(Number("--song", first, {0, 2147483647, 1, 1})));
+            command.Songs.Last =
+                static_cast<uint32_t>(std::stoul(Number("--song", last, {0, 2147483647, 1, 1})));
+            if (command.Songs.Last < command.Songs.First)
+                throw std::invalid_argument("--song " + *songText + " runs backwards");
+        }
+        return command;
+    }
+    if (positional.size() != 2)
+        throw std::invalid_argument(
+            "give INPUT and OUTPUT.wav, --out-dir DIR or --beside with the INPUTs, or "
+            "--playlist LIST.kbm");
+    command.Input = positional[0];
+    command.Output = positional[1];
+    if (songText)
+        command.SongNumber =
+            static_cast<uint32_t>(std::stoul(Number("--song", *songText, {0, 2147483647, 1, 1})));
     return command;
 }
 

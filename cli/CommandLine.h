@@ -1,6 +1,13 @@
 // The command line of pellan-decode: what to decode, with which setting, from which plug-ins.
+//
+// The forms are told apart by their options alone, never by file names:
+//   --list-plugins                     the plug-ins, nothing decoded
+//   --playlist LIST.kbm                every entry of a playlist, beside its source
+//   --out-dir DIR or --beside INPUT... every INPUT (files, or folders with --recursive)
+//   INPUT OUTPUT                       one song of INPUT into OUTPUT (exactly two names)
 #pragma once
 
+#include "app/BatchDecoding.h"
 #include "app/DecodeSettings.h"
 
 #include <optional>
@@ -8,14 +15,20 @@
 #include <vector>
 
 struct CommandLine {
-    enum class Action { Decode, DecodePlaylist, ListPlugins, Help, Version };
+    enum class Action { Decode, DecodeBatch, DecodePlaylist, ListPlugins, Help, Version };
     Action What = Action::Decode;
-    std::string Input;  // Decode: the source file; DecodePlaylist: the playlist
-    std::string Output; // Decode only
+    std::string Input;                 // Decode: the source file; DecodePlaylist: the playlist
+    std::string Output;                // Decode only
+    std::vector<std::string> Inputs;   // DecodeBatch: files and folders as given
+    std::optional<std::string> OutDir; // DecodeBatch: the outputs' folder; none: beside
+    bool Recursive = false;
+    bool Overwrite = false;
+    SongSelection Songs; // DecodeBatch
     std::optional<std::string> SettingName;
     // Fields of the setting replaced from the command line, as the settings list holds them.
     std::optional<std::string> Rate, Bits, Channels, Length, Fade;
-    uint32_t SongNumber = 1;
+    uint32_t SongNumber = 1; // Decode
+    unsigned Jobs = 0;       // 0: one per processor
     std::optional<std::string> PluginFolder;
     bool Quiet = false;
 };

@@ -9,114 +9,26 @@
 #include "app/PlaylistDecoding.h"
 #include "app/SongDecoding.h"
 #include "app/Version.h"
+#include "cli/BatchCommand.h"
 #include "cli/CommandLine.h"
+#include "cli/Console.h"
 #include "kpi/KPI.h"
 #include "kpi/kpiDriver.h"
 #include "platform/FileSystem.h"
-#include "platform/FilesInProgress.h"
 #include "platform/MainThreadQueue.h"
 #include "platform/Paths.h"
+#include "platform/StopRequests.h"
 #include "ui/QtSettingsStore.h"
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <functional>
 #include <memory>
 #include <stdexcept>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
-// A stop by a signal exits with 128 + the signal's number: 130 for Ctrl+C, 143 for SIGTERM.
-enum ExitStatus { kConverted = 0, kFailed = 1, kBadArguments = 2, kSignalBase = 128 };
-
-// Log lines on standard error; on a terminal a progress line below them, rewritten in place.
-class Console {
-public:
-    explicit Console(bool quiet) : FQuiet(quiet), FTerminal(::isatty(STDERR_FILENO) != 0) {}
-
-    void Log(const std::string& line)
-    {
-        // Quiet keeps the lines that tell of a problem.
-        if (FQuiet && line.find("エラー") == std::string::npos &&
-            line.find("警告") == std::string::npos)
-            return;
-        ClearProgress();
-        std::fprintf(stderr, "%s\n", line.c_str());
-        std::fflush(stderr);
-    }
-    void Progress(uint32_t positionMs, uint32_t totalMs)
-    {
-        if (FQuiet || !FTerminal)
-            return;
-        std::fprintf(stderr, "\r  %s / %s", FormatPlayTime(positionMs).c_str(),
-                     FormatPlayTime(totalMs).c_str());
-        std::fflush(stderr);
-        FProgressShown = true;
-    }
-    void ClearProgress()
-    {
-        if (FProgressShown) {
-            std::fprintf(stderr, "\r\033[K");
-            FProgressShown = false;
-        }
-    }
-
-private:
-    bool FQuiet;
-    bool FTerminal;
-    bool FProgressShown = false;
-};
-
-// Ctrl+C and SIGTERM reach the main thread through a pipe: the handler only writes a byte, and a
-// watcher thread posts the stop to the main thread's loop. A second signal of either kind ends
-// the program at once, from the handler itself, after deleting the files being written: a
-// plug-in blocked inside Render cannot hold it up.
-int gInterruptPipe[2] = {-1, -1};
-volatile sig_atomic_t gSignalsSeen = 0;
-volatile sig_atomic_t gFirstSignal = 0;
-// Main thread: what a stop request does at the moment.
-std::function<void()> gOnInterrupt;
-
-void OnInterrupt(int signal)
-{
-    const int seen = gSignalsSeen;
-    gSignalsSeen = seen + 1;
-    if (seen == 0) {
-        gFirstSignal = signal;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(gInterruptPipe[1], &byte, 1);
-        return;
-    }
-    platform::FilesInProgress::DeleteAllNow();
-    ::_exit(kSignalBase + signal);
-}
-
-void InstallInterruptHandlers()
-{
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    // Neither signal interrupts the handler of the other.
-    sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-
-// Reads the interrupt pipe until its writing end is closed.
-void WatchInterrupts()
-{
-    char byte;
-    while (::read(gInterruptPipe[0], &byte, 1) == 1)
-        platform::MainThreadQueue::Post([] {
-            if (gOnInterrupt)
-                gOnInterrupt();
-        });
-}
+// A stop by a signal exits with platform::StopRequests::ExitStatus() (130 for Ctrl+C, 143 for
+// SIGTERM).
+enum ExitStatus { kConverted = 0, kFailed = 1, kBadArguments = 2 };
 
 std::string ResolveFolder(const CommandLine& command)
 {
@@ -201,17 +113,17 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     TSingleDecodeJob job(std::move(hooks));
     bool stopped = false;
     // A stop that comes after the run has finished stops nothing: the file stays complete.
-    gOnInterrupt = [&] { stopped = job.Stop() || stopped; };
+    platform::StopRequests::Install([&] { stopped = job.Stop() || stopped; });
     if (!job.Start(driver, request)) {
-        gOnInterrupt = nullptr;
+        platform::StopRequests::Uninstall();
         return kFailed;
     }
     loop.RunUntil([&] { return ended; });
     job.StopAndWait(); // releases the thread: the file is completed, or deleted after a stop
-    gOnInterrupt = nullptr;
+    platform::StopRequests::Uninstall();
     console.ClearProgress();
     if (stopped)
-        return kSignalBase + gFirstSignal;
+        return platform::StopRequests::ExitStatus();
     return job.Succeeded() ? kConverted : kFailed;
 }
 
@@ -235,12 +147,12 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
     };
     TPlainMainThreadLoop loop;
     TPlaylistDecodeJob job(loop, std::move(hooks));
-    gOnInterrupt = [&] { job.Stop(); };
+    platform::StopRequests::Install([&] { job.Stop(); });
     job.Run(driver, command.Input, setting, requested);
-    gOnInterrupt = nullptr;
+    platform::StopRequests::Uninstall();
     console.ClearProgress();
     if (job.WasStopped())
-        return kSignalBase + gFirstSignal;
+        return platform::StopRequests::ExitStatus();
     return job.Failed() ? kFailed : kConverted;
 }
 
@@ -305,19 +217,19 @@ int main(int argc, char** argv)
         return ListPlugins(*driver, failures);
     console.Log(logtext::PluginCountLine(driver->Plugins().size()));
 
-    if (::pipe2(gInterruptPipe, O_CLOEXEC) != 0) {
-        std::perror("pellan-decode");
-        return kFailed;
+    int status = kFailed;
+    switch (command.What) {
+    case CommandLine::Action::DecodeBatch:
+        status = RunBatch(*driver, command, row, console);
+        break;
+    case CommandLine::Action::DecodePlaylist:
+        // One job runs the entries exactly as the window's playlist tab does.
+        status = JobCount(command) == 1 ? DecodePlaylist(*driver, command, row, console)
+                                        : RunPlaylistBatch(*driver, command, row, console);
+        break;
+    default:
+        status = DecodeOne(*driver, command, row, console);
     }
-    std::thread watcher(WatchInterrupts);
-    InstallInterruptHandlers();
-    const int status = command.What == CommandLine::Action::DecodePlaylist
-                           ? DecodePlaylist(*driver, command, row, console)
-                           : DecodeOne(*driver, command, row, console);
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    ::close(gInterruptPipe[1]); // ends the watcher
-    watcher.join();
     driver.reset();
     AppRegistry = nullptr;
     return status;

@@ -56,6 +56,9 @@ public:
     // Bytes written into buffer; never more than size, whatever the plug-in answers.
     uint32_t Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);
     uint32_t SetPosition(KPI_HANDLE handle, uint32_t positionMs);
+    // Whether an OpenSong now could open a song: false while a plug-in that is not reentrant
+    // has one open. A scheduler asks this first, so that a song waits rather than fails.
+    bool CanOpenSong() const { return FModule.Reentrant != 0 || FOpenCount.load() == 0; }
 
     // Appends this plug-in's record of the plug-in cache file to stream.
     void WriteCacheRecord(std::string& stream) const;

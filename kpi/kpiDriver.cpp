@@ -125,21 +125,27 @@ bool TZoKpiDriver::ComparePlugins(const TZoKpi& a, const TZoKpi& b)
     return a.FileTime() > b.FileTime();
 }
 
-std::unique_ptr<TZoSong> TZoKpiDriver::OpenSong(const std::string& fileName,
-                                                const SoundFormat* requested)
+TZoKpi* TZoKpiDriver::PluginFor(const std::string& fileName) const
 {
     std::string ext = platform::ExtractFileExt(fileName);
     if (!ext.empty())
         ext.erase(0, 1);
-    for (const auto& plugin : FPlugins) {
-        if (!plugin->Enabled || !plugin->HasExtension(ext))
-            continue;
-        // The first plug-in that claims the file has it, whether or not it can open it.
-        if (requested != nullptr)
-            return std::make_unique<TZoSong>(fileName, *plugin, *requested);
-        return std::make_unique<TZoSong>(fileName, *plugin);
-    }
+    for (const auto& plugin : FPlugins)
+        if (plugin->Enabled && plugin->HasExtension(ext))
+            return plugin.get();
     return nullptr;
+}
+
+std::unique_ptr<TZoSong> TZoKpiDriver::OpenSong(const std::string& fileName,
+                                                const SoundFormat* requested)
+{
+    // The first plug-in that claims the file has it, whether or not it can open it.
+    TZoKpi* plugin = PluginFor(fileName);
+    if (plugin == nullptr)
+        return nullptr;
+    if (requested != nullptr)
+        return std::make_unique<TZoSong>(fileName, *plugin, *requested);
+    return std::make_unique<TZoSong>(fileName, *plugin);
 }
 
 std::string TZoKpiDriver::CachePath() const

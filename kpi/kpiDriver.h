@@ -38,6 +38,9 @@ public:
     // when that plug-in fails to open it; nullptr when none lists it. requested, when given, is
     // the format asked of the plug-in.
     std::unique_ptr<TZoSong> OpenSong(const std::string& fileName, const SoundFormat* requested);
+    // The plug-in OpenSong would open fileName through: the first enabled one that lists its
+    // extension; nullptr when none does.
+    TZoKpi* PluginFor(const std::string& fileName) const;
     // Writes the plug-in cache into CacheFolder, replacing an earlier one. Raises EZoError when
     // the file cannot be written.
     void SaveCache() const;

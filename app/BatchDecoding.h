@@ -1,0 +1,132 @@
+// Many files converted at once: every input, every song or some songs of a multi-song file, a
+// number of decoder threads side by side. Shared by the command line's batch form and its
+// playlist form when it runs several jobs.
+//
+// Threads: everything here runs on the main thread, which schedules the songs and serves the
+// decoder threads' calls through the main-thread loop. Each song has its own decoder thread,
+// owned by the job from its start until the job has handled its end. A plug-in that cannot open
+// another song at the moment (one that is not reentrant and has a song open) is never asked to:
+// its songs wait for it.
+#pragma once
+
+#include "app/MainThreadLoop.h"
+#include "app/SongDecoding.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TZoKpi;
+class TZoKpiDriver;
+
+// Which songs of a file a batch converts.
+struct SongSelection {
+    enum class Kind {
+        First, // the file as one song (song 1 of a multi-song file) into the input's Output
+        Exact, // song First into the input's Output, as a playlist entry "name::n" names it
+        All,   // every song of a multi-song file
+        Range, // songs First to Last of a multi-song file (one song when they are equal)
+    } What = Kind::First;
+    uint32_t First = 1, Last = 1;
+};
+
+// One input of a batch: a file whose songs are to be converted. Output is where its song goes
+// when it holds one song ("name.wav"); the songs of a multi-song file go beside it as
+// "name[n].wav".
+struct BatchInput {
+    std::string Source;
+    std::string Output;
+    SongSelection Songs;
+    TZoWavTagInfo Tags;
+};
+
+struct BatchCounts {
+    int Converted = 0;
+    int Failed = 0;
+    int Skipped = 0;
+    int Running = 0;
+};
+
+class TBatchDecodeJob {
+public:
+    struct Options {
+        unsigned Jobs = 1;
+        DecodeSetting Setting;
+        SoundFormat Requested{};
+        // An existing output is skipped with a warning unless this is set.
+        bool Overwrite = false;
+        // A song that cannot start ends the batch: no further song starts and the running ones
+        // finish (the playlist's rule). Otherwise the batch goes on with the next.
+        bool StopAtFirstFailure = false;
+        // Each line names the song it belongs to, as lines of several songs meet in one log.
+        bool LabelLines = true;
+        // A file that no output may replace (the playlist being read), besides each song's source.
+        std::string Protected;
+    };
+    struct Hooks {
+        LogFunction Log;
+        // The counts changed, or a song made progress; for a status line.
+        std::function<void(const BatchCounts&)> Status;
+    };
+
+    TBatchDecodeJob(IMainThreadLoop& loop, Hooks hooks) : FLoop(loop), FHooks(std::move(hooks)) {}
+    ~TBatchDecodeJob();
+
+    // Converts every input; returns when all are done, or when a stop or a failure (with
+    // StopAtFirstFailure) has ended the batch and every running song has ended.
+    void Run(TZoKpiDriver& driver, std::vector<BatchInput> inputs, const Options& options);
+    // Stops every running song (their files are deleted) and starts no further one. Returns
+    // whether anything was stopped or left undone.
+    bool Stop();
+
+    const BatchCounts& Counts() const { return FCounts; }
+    bool WasStopped() const { return FWasStopped; }
+    // A song could not start and ended the batch (StopAtFirstFailure).
+    bool EndedByFailure() const { return FEndedByFailure; }
+
+private:
+    struct Song {
+        std::string Source;
+        std::optional<uint32_t> SongNumber;
+        std::string Output;
+        TZoWavTagInfo Tags;
+        std::string Label;
+    };
+    struct Running {
+        Song What;
+        std::unique_ptr<TZoKpiFileDecoderThread> Thread;
+        bool Ended = false;
+    };
+    struct Pending {
+        BatchInput Input;
+    };
+
+    // Starts the next song whose plug-in and output are free; false when none can start now.
+    bool StartOne();
+    // Turns an input into its songs; false when that needs a plug-in that is busy now.
+    bool Expand(Pending& input);
+    void StartSong(const Song& song);
+    void Reap(); // the threads whose end was handled
+    void Log(const Song& song, const std::string& line);
+    void Report();
+    bool Busy(const TZoKpi* plugin, const std::string& output) const;
+
+    IMainThreadLoop& FLoop;
+    Hooks FHooks;
+    TZoKpiDriver* FDriver = nullptr;
+    Options FOptions;
+    std::deque<Pending> FInputs; // inputs not yet turned into songs
+    std::deque<Song> FSongs;     // songs ready to start, in order
+    std::vector<std::unique_ptr<Running>> FRunning;
+    BatchCounts FCounts;
+    bool FStopping = false;
+    bool FWasStopped = false;
+    bool FEndedByFailure = false;
+};
+
+// The output of song n of a multi-song file whose own output would be output: "name[n].wav".
+std::string SongOutputName(const std::string& output, uint32_t songNumber);

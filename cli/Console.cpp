@@ -1,0 +1,89 @@
+#include "cli/Console.h"
+
+#include "app/SongDecoding.h"
+
+#include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#define PELLAN_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define PELLAN_ISATTY(fd) ::isatty(fd)
+#endif
+
+namespace {
+
+std::string Elapsed(std::chrono::steady_clock::duration elapsed)
+{
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return text;
+}
+
+} // namespace
+
+Console::Console(bool quiet) : FQuiet(quiet), FTerminal(PELLAN_ISATTY(2) != 0) {}
+
+void Console::Log(const std::string& line)
+{
+    // Quiet keeps the lines that tell of a problem.
+    if (FQuiet && line.find("エラー") == std::string::npos &&
+        line.find("警告") == std::string::npos)
+        return;
+    const std::string shown = FShown;
+    ClearProgress();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    if (!shown.empty())
+        Draw(shown);
+    std::fflush(stderr);
+}
+
+void Console::Progress(uint32_t positionMs, uint32_t totalMs)
+{
+    Draw("  " + FormatPlayTime(positionMs) + " / " + FormatPlayTime(totalMs));
+}
+
+void Console::Status(const BatchCounts& counts)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FLastStatus < std::chrono::milliseconds(200))
+        return;
+    FLastStatus = now;
+    Draw("converted " + std::to_string(counts.Converted) + ", failed " +
+         std::to_string(counts.Failed) + ", skipped " + std::to_string(counts.Skipped) +
+         ", running " + std::to_string(counts.Running) + "  " + Elapsed(now - FStart));
+}
+
+void Console::Summary(const BatchCounts& counts)
+{
+    ClearProgress();
+    if (FQuiet)
+        return;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f", seconds);
+    std::fprintf(stderr, "%d converted, %d failed, %d skipped in %s s\n", counts.Converted,
+                 counts.Failed, counts.Skipped, time);
+    std::fflush(stderr);
+}
+
+void Console::ClearProgress()
+{
+    if (!FShown.empty()) {
+        std::fprintf(stderr, "\r\033[K");
+        FShown.clear();
+    }
+}
+
+void Console::Draw(const std::string& text)
+{
+    if (FQuiet || !FTerminal)
+        return;
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    std::fflush(stderr);
+    FShown = text;
+}

@@ -1,0 +1,34 @@
+// pellan-decode's standard error: whole log lines, and on a terminal one line below them that is
+// rewritten in place (a song's progress, or a batch's status).
+#pragma once
+
+#include "app/BatchDecoding.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class Console {
+public:
+    explicit Console(bool quiet);
+
+    // One whole line; the line rewritten in place is drawn again below it.
+    void Log(const std::string& line);
+    // A single song's position.
+    void Progress(uint32_t positionMs, uint32_t totalMs);
+    // A batch's counts and the time since the batch began; at most a few times a second.
+    void Status(const BatchCounts& counts);
+    // The batch's last line: its counts and its time.
+    void Summary(const BatchCounts& counts);
+    // Removes the line rewritten in place.
+    void ClearProgress();
+
+private:
+    void Draw(const std::string& text);
+
+    bool FQuiet;
+    bool FTerminal;
+    std::string FShown; // the line rewritten in place, as last drawn
+    std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point FLastStatus{};
+};

@@ -1,0 +1,135 @@
+#include "platform/StopRequests.h"
+
+#include "platform/FilesInProgress.h"
+#include "platform/MainThreadQueue.h"
+
+#include <csignal>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+constexpr int kSignalBase = 128;
+std::function<void()> gOnFirst; // main thread only
+volatile std::sig_atomic_t gRequests = 0;
+volatile std::sig_atomic_t gFirst = 0;
+
+void PostFirst()
+{
+    MainThreadQueue::Post([] {
+        if (gOnFirst)
+            gOnFirst();
+    });
+}
+
+#ifdef _WIN32
+
+constexpr int kCtrlC = 2; // as SIGINT
+
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    // Runs on a thread of its own: it may post directly.
+    const int seen = gRequests;
+    gRequests = seen + 1;
+    if (seen == 0) {
+        gFirst = kCtrlC;
+        PostFirst();
+        return TRUE;
+    }
+    FilesInProgress::DeleteAllNow();
+    ExitProcess(kSignalBase + kCtrlC);
+}
+
+} // namespace
+
+bool StopRequests::Install(std::function<void()> onFirst)
+{
+    gOnFirst = std::move(onFirst);
+    return SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
+}
+
+void StopRequests::Uninstall()
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    gOnFirst = nullptr;
+}
+
+#else
+
+// The handler only writes a byte; a watcher thread posts the stop to the main thread.
+int gPipe[2] = {-1, -1};
+std::thread gWatcher;
+
+void OnSignal(int signal)
+{
+    const int seen = gRequests;
+    gRequests = seen + 1;
+    if (seen == 0) {
+        gFirst = signal;
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(gPipe[1], &byte, 1);
+        return;
+    }
+    FilesInProgress::DeleteAllNow();
+    ::_exit(kSignalBase + signal);
+}
+
+void Watch()
+{
+    char byte;
+    while (::read(gPipe[0], &byte, 1) == 1)
+        PostFirst();
+}
+
+} // namespace
+
+bool StopRequests::Install(std::function<void()> onFirst)
+{
+    gOnFirst = std::move(onFirst);
+    if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC) != 0)
+        return false;
+    if (!gWatcher.joinable())
+        gWatcher = std::thread(Watch);
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    // Neither signal interrupts the handler of the other.
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+void StopRequests::Uninstall()
+{
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (gWatcher.joinable()) {
+        ::close(gPipe[1]); // ends the watcher
+        gWatcher.join();
+        ::close(gPipe[0]);
+        gPipe[0] = gPipe[1] = -1;
+    }
+    gOnFirst = nullptr;
+}
+
+#endif
+
+int StopRequests::ExitStatus()
+{
+    return kSignalBase + gFirst;
+}
+
+} // namespace platform
