@@ -40,5 +40,8 @@ dp=$(soxi -D "$work/pellan.wav")
 df=$(soxi -D "$work/fluid.wav")
 printf 'pellan-decode: %.3f s   fluidsynth -F: %.3f s   ratio pellan/fluidsynth: %.2f   (median of %d)\n' \
   "$mp" "$mf" "$(echo "$mp / $mf" | bc -l)" "$rounds"
-printf 'durations: pellan-decode %.3f s   fluidsynth -F %.3f s   difference %+.3f s\n' \
-  "$dp" "$df" "$(echo "$dp - $df" | bc -l)"
+diff=$(echo "$dp - $df" | bc -l)
+agree=$(echo "$diff <= 5.1 && $diff >= -5.1" | bc -l)
+[ "$agree" = 1 ] && verdict="within the release tail" || verdict="BEYOND THE RELEASE TAIL"
+printf 'durations: pellan-decode %.3f s   fluidsynth -F %.3f s   difference %+.3f s (%s)\n' \
+  "$dp" "$df" "$diff" "$verdict"
