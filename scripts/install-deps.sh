@@ -8,15 +8,16 @@ packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev
   # window program
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
-  # reference plug-ins
-  libgme-dev libsndfile1-dev
+  # reference plug-ins, and the small General MIDI SoundFont that midi.kpi plays with
+  libgme-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth sox libsox-fmt-all ffmpeg
   # the Windows branches of the core, cross-compiled
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  # a real game-music file for the end-to-end tests (nightmode.gbs, public domain)
-  gbsplay
+  # a real game-music file for the end-to-end tests (nightmode.gbs, public domain), real game
+  # MIDI music (Planet Blupi, GPL), and FluidSynth's own renderer for the MIDI benchmark
+  gbsplay planetblupi-music-midi fluidsynth
 )
 
 missing=()

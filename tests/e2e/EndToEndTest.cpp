@@ -74,14 +74,16 @@ struct EndToEnd : uitest::WindowFixture {
 
 } // namespace
 
-TEST_F(EndToEnd, BothReferencePluginsLoadAtStart)
+TEST_F(EndToEnd, ReferencePluginsLoadAtStart)
 {
     const auto lines = LogLines(*window);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "  midi.kpi ver.1 をロードしました"),
+              lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "  gme.kpi ver.1 をロードしました"),
               lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "  sndfile.kpi ver.1 をロードしました"),
               lines.end());
-    EXPECT_EQ(lines.back(), "2 個のプラグインをロードしました");
+    EXPECT_EQ(lines.back(), "3 個のプラグインをロードしました");
 }
 
 TEST_F(EndToEnd, LosslessFilesFromSoxComeOutSampleForSample)

@@ -7,7 +7,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 for f in bin/PellanDecode bin/pellan-decode lib/pellandecoder/plugins/gme.kpi \
-         lib/pellandecoder/plugins/sndfile.kpi share/applications/pellandecoder.desktop \
+         lib/pellandecoder/plugins/sndfile.kpi lib/pellandecoder/plugins/midi.kpi \
+         share/applications/pellandecoder.desktop \
          share/icons/hicolor/256x256/apps/pellandecoder.png; do
   [ -e "$work/prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
@@ -17,6 +18,7 @@ listing=$("$work/prefix/bin/pellan-decode" --list-plugins)
 echo "$listing"
 echo "$listing" | grep -q "^gme.kpi	ver.1	$work/prefix/lib/pellandecoder/plugins/gme.kpi"
 echo "$listing" | grep -q "^sndfile.kpi	ver.1	$work/prefix/lib/pellandecoder/plugins/sndfile.kpi"
+echo "$listing" | grep -q "^midi.kpi	ver.1	$work/prefix/lib/pellandecoder/plugins/midi.kpi"
 sox -n -r 44100 -c 2 -b 16 "$work/tone.flac" synth 1 sine 440 2>/dev/null
 "$work/prefix/bin/pellan-decode" --quiet "$work/tone.flac" "$work/tone.wav"
 [ "$(soxi -s "$work/tone.wav")" = 44100 ]
