@@ -9,7 +9,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 #endif
@@ -67,9 +69,21 @@ void StopRequests::Uninstall()
 
 #else
 
-// The handler only writes a byte; a watcher thread posts the stop to the main thread.
+// The handler only writes a byte; a watcher thread posts the stop to the main thread. The
+// signals are blocked in the main thread, and so in the decoder threads it starts, and open in
+// the watcher alone: a plug-in's call on a decoder thread is never cut short by them.
 int gPipe[2] = {-1, -1};
 std::thread gWatcher;
+sigset_t gMainMask;
+
+sigset_t StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
 
 void OnSignal(int signal)
 {
@@ -87,9 +101,16 @@ void OnSignal(int signal)
 
 void Watch()
 {
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     char byte;
-    while (::read(gPipe[0], &byte, 1) == 1)
-        PostFirst();
+    for (;;) {
+        const ssize_t n = ::read(gPipe[0], &byte, 1);
+        if (n == 1)
+            PostFirst();
+        else if (n == 0 || errno != EINTR)
+            return;
+    }
 }
 
 } // namespace
@@ -116,6 +137,7 @@ void StopRequests::Uninstall()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    pthread_sigmask(SIG_SETMASK, &gMainMask, nullptr);
     if (gWatcher.joinable()) {
         ::close(gPipe[1]); // ends the watcher
         gWatcher.join();
