@@ -7,6 +7,7 @@
 #include "app/LogLines.h"
 #include "app/MainThreadLoop.h"
 #include "app/PlaylistDecoding.h"
+#include "app/ProgramFiles.h"
 #include "app/SongDecoding.h"
 #include "app/Version.h"
 #include "cli/CommandLine.h"
@@ -31,12 +32,14 @@ namespace {
 enum ExitStatus { kConverted = 0, kFailed = 1, kBadArguments = 2, kStopped = 130 };
 
 // Log lines on standard error; on a terminal a progress line below them, rewritten in place.
+// Every line, also those that quiet keeps off the terminal, goes to the run log.
 class Console {
 public:
     explicit Console(bool quiet) : FQuiet(quiet), FTerminal(::isatty(STDERR_FILENO) != 0) {}
 
     void Log(const std::string& line)
     {
+        FRunLog.Add(line);
         // Quiet keeps the lines that tell of a problem.
         if (FQuiet && line.find("エラー") == std::string::npos &&
             line.find("警告") == std::string::npos)
@@ -62,10 +65,25 @@ public:
         }
     }
 
+    // Writes the run log where the window writes its own, replacing the last run's. A log that
+    // cannot be written is reported: it is the only record of a quiet run.
+    void SaveRunLog()
+    {
+        if (FRunLog.Lines().empty())
+            return; // refused arguments: no run to keep
+        try {
+            FRunLog.SaveToFile(RunLogPath());
+        } catch (const std::exception& e) {
+            ClearProgress();
+            std::fprintf(stderr, "pellan-decode: %s\n", e.what());
+        }
+    }
+
 private:
     bool FQuiet;
     bool FTerminal;
     bool FProgressShown = false;
+    TRunLog FRunLog;
 };
 
 // Ctrl+C reaches the main thread through a pipe: the handler only writes a byte, and a watcher
@@ -121,9 +139,12 @@ std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, Console& co
                 console.Log(line);
         }
     };
-    // The cache is written for the host player's tools and read by nobody; a program folder
-    // that is not writable is no reason to complain on every run.
-    driver->OnCacheSaveFailed = [](const std::string&) {};
+    // In the same place as the window's: beside the program, or for an installed copy in the
+    // user's cache folder. Failing both is worth a warning.
+    driver->CacheFolder = PluginCacheFolder();
+    driver->OnCacheSaveFailed = [&console](const std::string& path) {
+        console.Log("  警告: プラグインキャッシュ " + path + " を書き込めませんでした");
+    };
     const std::string startFolder = platform::CurrentFolder();
     driver->LoadFolder(folder);
     platform::SetCurrentFolder(startFolder);
@@ -247,6 +268,17 @@ int main(int argc, char** argv)
     TAppRegistry registry(store);
     AppRegistry = &registry;
     Console console(command.Quiet);
+    // A conversion leaves its run log as the window does at exit, after the plug-ins are gone
+    // and their cache written; a listing does not.
+    struct RunLogAtExit {
+        Console& console;
+        bool wanted;
+        ~RunLogAtExit()
+        {
+            if (wanted)
+                console.SaveRunLog();
+        }
+    } runLogAtExit{console, command.What != CommandLine::Action::ListPlugins};
 
     DecodeSettingRow row;
     if (command.What != CommandLine::Action::ListPlugins) {

@@ -48,7 +48,8 @@ struct CliFixture : uitest::WindowFixture {
         fs::create_directories(home);
     }
     // Starts pellan-decode with its own settings store under home; returns its process id.
-    pid_t Start(const std::vector<std::string>& arguments)
+    pid_t Start(const std::vector<std::string>& arguments,
+                const std::string& program = PELLAN_DECODE_PROGRAM)
     {
         const std::string out = env.Dir / "stdout", err = env.Dir / "stderr";
         const pid_t pid = ::fork();
@@ -60,7 +61,6 @@ struct CliFixture : uitest::WindowFixture {
             ::dup2(outFd, 1);
             ::dup2(errFd, 2);
             std::vector<char*> argv;
-            const std::string program = PELLAN_DECODE_PROGRAM;
             argv.push_back(const_cast<char*>(program.c_str()));
             for (const auto& a : arguments)
                 argv.push_back(const_cast<char*>(a.c_str()));
@@ -80,7 +80,11 @@ struct CliFixture : uitest::WindowFixture {
         result.Err = testsupport::ReadFileBytes(env.Dir / "stderr");
         return result;
     }
-    Result Run(const std::vector<std::string>& arguments) { return Finish(Start(arguments)); }
+    Result Run(const std::vector<std::string>& arguments,
+               const std::string& program = PELLAN_DECODE_PROGRAM)
+    {
+        return Finish(Start(arguments, program));
+    }
 
     std::string Song(const std::string& name, TestSong song = TestSong{})
     {
@@ -270,4 +274,35 @@ TEST_F(CliFixture, StoredFolderAndRelativePathsWork)
     fs::current_path(startFolder);
     EXPECT_EQ(result.Status, 0) << result.Err;
     EXPECT_TRUE(fs::exists(env.Dir / "rel.wav"));
+}
+
+TEST_F(CliFixture, ConversionLeavesItsRunLogAndThePluginCacheBesideTheProgram)
+{
+    // A copy of the program in a folder of its own.
+    const std::string bin = env.Dir / "bin";
+    fs::create_directories(bin);
+    fs::copy_file(PELLAN_DECODE_PROGRAM, bin + "/pellan-decode");
+    const std::string source = Song("a.tst");
+    const Result result = Run({"--quiet", "--plugins", pluginFolder, source, env.Dir / "a.wav"},
+                              bin + "/pellan-decode");
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    EXPECT_EQ(result.Err, ""); // quiet
+
+    // Every line, those that quiet keeps off the terminal included, in the window's format.
+    std::string expected;
+    std::vector<std::string> lines = StartLines();
+    for (const auto& line : EntryLines(source))
+        lines.push_back(line);
+    for (const auto& line : lines)
+        expected += line + "\r\n";
+    EXPECT_EQ(testsupport::ReadFileBytes(bin + "/pellan-decode.log"), expected);
+    EXPECT_EQ(testsupport::ReadFileBytes(bin + "/plugin.cache").substr(0, 8),
+              std::string("\x01\0\0\0\x01\0\0\0", 8));
+
+    // A listing writes the cache but leaves no log.
+    fs::remove(bin + "/pellan-decode.log");
+    fs::remove(bin + "/plugin.cache");
+    EXPECT_EQ(Run({"--plugins", pluginFolder, "--list-plugins"}, bin + "/pellan-decode").Status, 0);
+    EXPECT_FALSE(fs::exists(bin + "/pellan-decode.log"));
+    EXPECT_TRUE(fs::exists(bin + "/plugin.cache"));
 }
