@@ -25,21 +25,37 @@ std::string QtFilterText(const std::string& filter)
     return FromQString(filters.join(";;"));
 }
 
+void TQtUserDialogs::CancelAll()
+{
+    FCancelled = true;
+    if (QWidget* dialog = QApplication::activeModalWidget())
+        dialog->close();
+}
+
 void TQtUserDialogs::ShowMessage(const std::string& caption, const std::string& text)
 {
+    if (FCancelled)
+        return;
     QMessageBox::information(FOwner, ToQString(caption), ToQString(text), QMessageBox::Ok);
 }
 
 void TQtUserDialogs::ShowError(const std::string& text)
 {
+    if (FCancelled)
+        return;
     QMessageBox::critical(FOwner, QStringLiteral("Pellan Decoder"), ToQString(text),
                           QMessageBox::Ok);
 }
 
 std::optional<std::string> TQtUserDialogs::SelectFolder(const std::string& startFolder)
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-        FOwner, QString(), ToQString(startFolder), QFileDialog::ShowDirsOnly);
+    if (FCancelled)
+        return std::nullopt;
+    // The user points at a folder that exists; read-only, the dialog offers no new folder (its
+    // own and the desktop's native one alike).
+    const QString folder =
+        QFileDialog::getExistingDirectory(FOwner, QString(), ToQString(startFolder),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
     if (folder.isEmpty())
         return std::nullopt;
     return FromQString(folder);

@@ -13,16 +13,22 @@
 #include "ui/SplashFrame.h"
 #include "ui/SplashWnd.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -260,4 +266,79 @@ TEST(Splash, StatusShowsAmpersandsAndTheVersionLineAlwaysSaysDebug)
     EXPECT_EQ(splash.size(), QSize(452, 340));
     EXPECT_FALSE(splash.fraSplash1->imgSplash->pixmap().isNull());
     EXPECT_EQ(splash.fraSplash1->imgSplash->pixmap().size(), QSize(448, 336));
+}
+
+TEST_F(MainWndFixture, AnnouncedAsAWindowWhileEveryFieldKeepsItsLabelsName)
+{
+    UsePluginFolder(pluginFolder);
+    auto window = Open();
+    QAccessibleInterface* self = QAccessible::queryAccessibleInterface(window.get());
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(self->role(), QAccessible::Window);
+
+    int labelled = 0;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->buddy() == nullptr)
+            continue;
+        ++labelled;
+        QAccessibleInterface* field = QAccessible::queryAccessibleInterface(label->buddy());
+        ASSERT_NE(field, nullptr);
+        const QString name = label->text().remove('&');
+        // Labelled by its caption; a drop-down list reads its choice as its name and points
+        // at the label, an edit takes the label's text as its name.
+        QStringList labels;
+        for (const auto& [other, relation] : field->relations(QAccessible::Label))
+            labels << other->text(QAccessible::Name);
+        EXPECT_TRUE(labels.contains(name)) << label->buddy()->objectName().toStdString();
+        if (qobject_cast<QComboBox*>(label->buddy()) == nullptr) {
+            EXPECT_EQ(field->text(QAccessible::Name), name);
+        }
+    }
+    EXPECT_EQ(labelled, 11); // every edit, spin box and list of the three working tabs
+}
+
+TEST(Dialogs, FolderQuestionOffersNoNewFolder)
+{
+    TQtUserDialogs dialogs(nullptr);
+    bool looked = false;
+    // The dialog is modal: it is examined and cancelled from its own event loop.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        poll.stop();
+        looked = true;
+        // Closed however the checks go, so that a failure does not leave the test waiting.
+        struct RejectOnExit {
+            QFileDialog* dialog;
+            ~RejectOnExit() { dialog->reject(); }
+        } rejectOnExit{dialog};
+        auto* newFolder = dialog->findChild<QToolButton*>("newFolderButton");
+        ASSERT_NE(newFolder, nullptr);
+        EXPECT_FALSE(newFolder->isEnabled());
+        // The list's context menu offers it no more than the button does. The menu runs its own
+        // loop; it is read and closed from there.
+        auto* list = dialog->findChild<QListView*>("listView");
+        ASSERT_NE(list, nullptr);
+        int offered = -1;
+        QTimer menuPoll;
+        QObject::connect(&menuPoll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr)
+                return;
+            menuPoll.stop();
+            offered = 0;
+            for (QAction* action : menu->actions())
+                if (action->text().contains("Folder", Qt::CaseInsensitive) && action->isEnabled())
+                    ++offered;
+            menu->close();
+        });
+        menuPoll.start(10);
+        QMetaObject::invokeMethod(list, "customContextMenuRequested", Q_ARG(QPoint, QPoint(1, 1)));
+        EXPECT_EQ(offered, 0);
+    });
+    poll.start(10);
+    EXPECT_EQ(dialogs.SelectFolder("."), std::nullopt);
+    EXPECT_TRUE(looked);
 }
