@@ -1,7 +1,8 @@
+#include "ui/QtUserDialogs.h"
 #include "app/KbMD_Common.h"
 #include "ui/QtText.h"
-#include "ui/QtUserDialogs.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -63,6 +64,8 @@ std::optional<std::string> TQtUserDialogs::SelectFolder(const std::string& start
 
 std::optional<std::string> TQtUserDialogs::OpenFile(const std::string& filter)
 {
+    if (FCancelled)
+        return std::nullopt;
     const QString name =
         QFileDialog::getOpenFileName(FOwner, QString(), QString(), ToQString(QtFilterText(filter)));
     if (name.isEmpty())
@@ -72,6 +75,8 @@ std::optional<std::string> TQtUserDialogs::OpenFile(const std::string& filter)
 
 std::optional<std::string> TQtUserDialogs::SaveFile(const std::string& filter)
 {
+    if (FCancelled)
+        return std::nullopt;
     // Qt's save dialog asks before replacing an existing file itself.
     const QString name = QFileDialog::getSaveFileName(FOwner, QString(), ToQString(FLastSaveName),
                                                       ToQString(QtFilterText(filter)));
