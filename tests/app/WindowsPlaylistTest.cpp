@@ -82,34 +82,22 @@ TEST_F(WindowsPlaylist, EntriesWrittenOnWindowsDecodeBesideTheFilesTheyName)
     std::string zPath = dir / "OTHER/track.TST";
     std::replace(zPath.begin(), zPath.end(), '/', '\\');
 
-    const std::string playlist = "KbMIDI Player Play List\r\n"
-                                 "0=C:\\music\\" +
-                                 kGame +
-                                 "\\STAGE1.tst::2\r\n"
-                                 "2=" +
-                                 kSoHyou +
-                                 "\r\n"
-                                 "3=Composer\r\n"
-                                 "-\r\n"
-                                 "0=relative\\" +
-                                 kSoHyou +
-                                 " song.tst\r\n"
-                                 "-\r\n"
-                                 "0=Z:" +
-                                 zPath +
-                                 "\r\n"
-                                 "-\r\n"
-                                 "0=C:\\Music\\" +
-                                 kGame +
-                                 "\\missing.xyz\r\n"
-                                 "-\r\n"
-                                 "0=" +
-                                 relative + "\r\n";
+    std::string playlist = "KbMIDI Player Play List\r\n";
+    for (const std::string& line : std::vector<std::string>{
+             "0=C:\\" + kGame + ".lzh", "1=inner.mid", "-", // skipped, its name shown readably
+             "0=C:\\music\\" + kGame + "\\STAGE1.tst::2", "2=" + kSoHyou, "3=Composer", "-",
+             "0=relative\\" + kSoHyou + " song.tst", "-",    // from the current folder
+             "0=Z:" + zPath, "-",                            // Z: is the root
+             "0=C:\\Music\\" + kGame + "\\missing.xyz", "-", // found nowhere
+             "0=" + relative})
+        playlist += line + "\r\n";
     testsupport::WriteFileBytes(dir / "list.kbm", playlist);
     Run(dir / "list.kbm");
 
     // The log names the files as they were found here.
-    std::vector<std::string> expected = {"一括デコードを開始します"};
+    std::vector<std::string> expected = {
+        "一括デコードを開始します",
+        "警告：書庫ファイル C:\\ゲーム.lzh はサポートしていません。スキップします。"};
     for (const std::string& source : {game, std::string("Relative/ソ表 Song.tst"), onZ})
         for (const std::string& line : EntryLines(source))
             expected.push_back(line);
@@ -134,32 +122,4 @@ TEST_F(WindowsPlaylist, EntriesWrittenOnWindowsDecodeBesideTheFilesTheyName)
 
     // The playlist itself is left as it was.
     EXPECT_EQ(testsupport::ReadFileBytes(dir / "list.kbm"), playlist);
-}
-
-TEST_F(WindowsPlaylist, ArchiveWarningShowsAShiftJisNameReadably)
-{
-    testsupport::WriteFileBytes(dir / "list.kbm", "KbMIDI Player Play List\r\n"
-                                                  "0=C:\\" +
-                                                      kGame +
-                                                      ".lzh\r\n"
-                                                      "1=inner.mid\r\n");
-    Run(dir / "list.kbm");
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[1], "警告：書庫ファイル C:\\ゲーム.lzh はサポートしていません。スキップします。");
-}
-
-TEST(PlaylistEntryNames, ResolvedNamesKeepTheSongNumberAndFollowTheFoundSpelling)
-{
-    testsupport::TempFolder dir;
-    fs::create_directories(dir / "Game");
-    testsupport::WriteFileBytes(dir / "Game/Stage.NSF", "x");
-    fs::current_path(dir.Path());
-    const PlaylistEntryNames names = ResolvePlaylistEntryNames("game\\stage.nsf::03");
-    EXPECT_EQ(names.Source, "Game/Stage.NSF");
-    EXPECT_EQ(names.SongNumber, 3u);
-    EXPECT_EQ(names.Output, "Game/Stage[3].wav");
-    EXPECT_EQ(ResolvePlaylistEntryNames("GAME\\STAGE.nsf").Output, "Game/Stage.wav");
-    // A name found nowhere keeps its text; a bad number fails before any look-up.
-    EXPECT_EQ(ResolvePlaylistEntryNames("/none/x.nsf").Output, "/none/x.wav");
-    EXPECT_THROW(ResolvePlaylistEntryNames("game\\stage.nsf::x"), std::exception);
 }
