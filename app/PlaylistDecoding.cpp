@@ -2,25 +2,41 @@
 
 #include "app/Conversions.h"
 #include "kpi/KpiSong.h"
+#include "platform/CodePages.h"
 #include "platform/Paths.h"
+#include "platform/WindowsPaths.h"
 #include "playlist/kpiPlayListReader.h"
 
 #include <memory>
 
+namespace {
+
+std::string OutputName(const std::string& source, std::optional<uint32_t> songNumber)
+{
+    if (!songNumber)
+        return platform::ChangeFileExt(source, ".wav");
+    return platform::ChangeFileExt(source, "") + "[" + std::to_string(*songNumber) + "].wav";
+}
+
+} // namespace
+
 PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName)
 {
     PlaylistEntryNames names;
+    // Safe on Shift_JIS bytes too: no second byte of a double-byte character is a colon.
     const size_t mark = fileName.find("::");
-    if (mark == std::string::npos) {
-        names.Source = fileName;
-        names.Output = platform::ChangeFileExt(fileName, ".wav");
-        return names;
-    }
     names.Source = fileName.substr(0, mark);
-    const uint32_t number = StrToCardinal(fileName.substr(mark + 2));
-    names.SongNumber = number;
-    names.Output =
-        platform::ChangeFileExt(names.Source, "") + "[" + std::to_string(number) + "].wav";
+    if (mark != std::string::npos)
+        names.SongNumber = StrToCardinal(fileName.substr(mark + 2));
+    names.Output = OutputName(names.Source, names.SongNumber);
+    return names;
+}
+
+PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName)
+{
+    PlaylistEntryNames names = DerivePlaylistEntryNames(fileName);
+    names.Source = platform::ResolveWindowsPath(names.Source).Path;
+    names.Output = OutputName(names.Source, names.SongNumber);
     return names;
 }
 
@@ -82,7 +98,8 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
                                      const SoundFormat& requested)
 {
     if (!entry.ArchiveItem.empty()) {
-        FHooks.Log("警告：書庫ファイル " + entry.FileName +
+        // The log is in the system code page; a playlist from Windows is not.
+        FHooks.Log("警告：書庫ファイル " + platform::SystemTextOf(entry.FileName) +
                    " はサポートしていません。スキップします。");
         return true;
     }
@@ -90,7 +107,9 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
         FHooks.Log("警告：CD-DA はサポートしていません。スキップします。");
         return true;
     }
-    const PlaylistEntryNames names = DerivePlaylistEntryNames(entry.FileName);
+    // The log shows the file as it was found here, so that the user can go and look at it;
+    // the tags stay the playlist's own bytes.
+    const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName);
 
     SongDecodeRequest request;
     request.Source = names.Source;

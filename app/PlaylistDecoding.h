@@ -22,6 +22,11 @@ struct PlaylistEntryNames {
 };
 // Fails with the conversion's message when the text after "::" is not a number of 0 or more.
 PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName);
+// The same names for the file as this system finds it: the source is resolved as a path that
+// may have been written on Windows (drive letters, backslashes, Shift_JIS, any letter case),
+// and the output lies beside the resolved source. A source that resolves to nothing keeps the
+// text that was looked for.
+PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName);
 
 class TPlaylistDecodeJob {
 public:

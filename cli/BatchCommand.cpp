@@ -3,6 +3,7 @@
 #include "app/PlaylistDecoding.h"
 #include "cli/Console.h"
 #include "kpi/kpiDriver.h"
+#include "platform/CodePages.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "playlist/kpiPlayListReader.h"
@@ -178,7 +179,7 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
         TZoKbmPlayListEntry entry;
         reader->ReadEntry(entry);
         if (!entry.ArchiveItem.empty()) {
-            console.Log("警告：書庫ファイル " + entry.FileName +
+            console.Log("警告：書庫ファイル " + platform::SystemTextOf(entry.FileName) +
                         " はサポートしていません。スキップします。");
             continue;
         }
@@ -187,7 +188,7 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
             continue;
         }
         try {
-            const PlaylistEntryNames names = DerivePlaylistEntryNames(entry.FileName);
+            const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName);
             BatchInput input;
             input.Source = names.Source;
             input.Output = names.Output;

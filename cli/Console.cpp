@@ -1,5 +1,6 @@
 #include "cli/Console.h"
 
+#include "app/ProgramFiles.h"
 #include "app/SongDecoding.h"
 
 #include <cstdio>
@@ -29,6 +30,7 @@ Console::Console(bool quiet) : FQuiet(quiet), FTerminal(PELLAN_ISATTY(2) != 0) {
 
 void Console::Log(const std::string& line)
 {
+    FRunLog.Add(line);
     // Quiet keeps the lines that tell of a problem.
     if (FQuiet && line.find("エラー") == std::string::npos &&
         line.find("警告") == std::string::npos)
@@ -69,6 +71,18 @@ void Console::Summary(const BatchCounts& counts)
     std::fprintf(stderr, "%d converted, %d failed, %d skipped in %s s\n", counts.Converted,
                  counts.Failed, counts.Skipped, time);
     std::fflush(stderr);
+}
+
+void Console::SaveRunLog()
+{
+    if (FRunLog.Lines().empty())
+        return; // refused arguments: no run to keep
+    try {
+        FRunLog.SaveToFile(RunLogPath());
+    } catch (const std::exception& e) {
+        ClearProgress();
+        std::fprintf(stderr, "pellan-decode: %s\n", e.what());
+    }
 }
 
 void Console::ClearProgress()

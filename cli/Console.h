@@ -1,8 +1,10 @@
 // pellan-decode's standard error: whole log lines, and on a terminal one line below them that is
-// rewritten in place (a song's progress, or a batch's status).
+// rewritten in place (a song's progress, or a batch's status). Every line, also those that quiet
+// keeps off the terminal, goes to the run log.
 #pragma once
 
 #include "app/BatchDecoding.h"
+#include "app/KbMD_Common.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +24,9 @@ public:
     void Summary(const BatchCounts& counts);
     // Removes the line rewritten in place.
     void ClearProgress();
+    // Writes the run log where the window writes its own, replacing the last run's. A log that
+    // cannot be written is reported: it is the only record of a quiet run.
+    void SaveRunLog();
 
 private:
     void Draw(const std::string& text);
@@ -29,6 +34,7 @@ private:
     bool FQuiet;
     bool FTerminal;
     std::string FShown; // the line rewritten in place, as last drawn
+    TRunLog FRunLog;
     std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point FLastStatus{};
 };

@@ -7,6 +7,7 @@
 #include "app/LogLines.h"
 #include "app/MainThreadLoop.h"
 #include "app/PlaylistDecoding.h"
+#include "app/ProgramFiles.h"
 #include "app/SongDecoding.h"
 #include "app/Version.h"
 #include "cli/BatchCommand.h"
@@ -58,9 +59,12 @@ std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, Console& co
                 console.Log(line);
         }
     };
-    // The cache is written for the host player's tools and read by nobody; a program folder
-    // that is not writable is no reason to complain on every run.
-    driver->OnCacheSaveFailed = [](const std::string&) {};
+    // In the same place as the window's: beside the program, or for an installed copy in the
+    // user's cache folder. Failing both is worth a warning.
+    driver->CacheFolder = PluginCacheFolder();
+    driver->OnCacheSaveFailed = [&console](const std::string& path) {
+        console.Log("  警告: プラグインキャッシュ " + path + " を書き込めませんでした");
+    };
     const std::string startFolder = platform::CurrentFolder();
     driver->LoadFolder(folder);
     platform::SetCurrentFolder(startFolder);
@@ -182,6 +186,17 @@ int main(int argc, char** argv)
     TAppRegistry registry(store);
     AppRegistry = &registry;
     Console console(command.Quiet);
+    // A conversion leaves its run log as the window does at exit, after the plug-ins are gone
+    // and their cache written; a listing does not.
+    struct RunLogAtExit {
+        Console& console;
+        bool wanted;
+        ~RunLogAtExit()
+        {
+            if (wanted)
+                console.SaveRunLog();
+        }
+    } runLogAtExit{console, command.What != CommandLine::Action::ListPlugins};
 
     DecodeSettingRow row;
     if (command.What != CommandLine::Action::ListPlugins) {

@@ -66,7 +66,8 @@ public:
     // Called from the destructor with the cache's path when it could not be written.
     std::function<void(const std::string& cachePath)> OnCacheSaveFailed;
 
-    // Where "plugin.cache" goes: the program's own folder.
+    // Where "plugin.cache" goes: the program's own folder unless the owner names another (an
+    // installed program cannot write beside itself).
     std::string CacheFolder;
 
 private:

@@ -6,6 +6,7 @@
 #include "app/KbMPath.h"
 #include "app/LogLines.h"
 #include "app/PlaylistDecoding.h"
+#include "app/ProgramFiles.h"
 #include "app/SongDecoding.h"
 #include "app/UserDialogs.h"
 #include "app/Version.h"
@@ -62,8 +63,10 @@ void TfrmMain::FormCreate()
         if (!EndRequested()) {
             AddLog(logtext::LoadingFromLine(folder));
             FDriver = std::make_unique<TZoKpiDriver>();
-            if (!FPlaces.CacheFolder.empty())
-                FDriver->CacheFolder = FPlaces.CacheFolder;
+            // Where the command line keeps it too: beside the program, or for an installed
+            // copy in the user's cache folder.
+            FDriver->CacheFolder =
+                FPlaces.CacheFolder.empty() ? PluginCacheFolder() : FPlaces.CacheFolder;
             FDriver->OnPluginLoaded = [this](TZoKpi& plugin) { return PluginLoaded(plugin); };
             FDriver->OnPluginLoadFailed = [this](const std::string& name,
                                                  const std::string& reason) {

@@ -1,9 +1,10 @@
 // The program's working window: the decode tabs, the decode settings, the About tab and the
-// log panel. Its creation step does the visible start of the program; its destruction frees
-// the plug-in driver and stores the decode settings.
+// log panel. A main window rather than a plain widget, so that assistive technology announces
+// it as the application's window. Its creation step does the visible start of the program; its
+// destruction frees the plug-in driver and stores the decode settings.
 #pragma once
 
-#include <QWidget>
+#include <QMainWindow>
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +19,6 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QAction;
-class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QSplitter;
@@ -31,16 +31,17 @@ class TfrmSplash;
 class TSingleDecodeJob;
 class TPlaylistDecodeJob;
 class TQtMainThreadLoop;
+class TZoProgressBar;
 struct DecodeSetting;
 struct DecodeSettingRow;
 struct SoundFormat;
 
-class TfrmMain : public QWidget {
+class TfrmMain : public QMainWindow {
 public:
     // Where a window looks for things that the program otherwise finds beside itself; tests
     // choose their own.
     struct Places {
-        std::string CacheFolder;                        // empty: beside the program
+        std::string CacheFolder; // empty: where the programs keep it (PluginCacheFolder)
         std::optional<std::string> BundledPluginFolder; // none: the one installed with it
     };
     // Runs the creation step at once.
@@ -85,7 +86,7 @@ public:
     QSpinBox* speSongNum = nullptr;
     QComboBox* cmbPCMFormat = nullptr;
     QPushButton* btnSingleDecode = nullptr;
-    QProgressBar* pbrDecodeProgress = nullptr;
+    TZoProgressBar* pbrDecodeProgress = nullptr;
     QLabel* lblProgress = nullptr;
 
     // Playlist.
@@ -93,7 +94,7 @@ public:
     QPushButton* btnBrowseForKbm = nullptr;
     QComboBox* cmbPcmFormatForMulti = nullptr;
     QPushButton* btnStartMultiDecode = nullptr;
-    QProgressBar* pbrIndivProgress = nullptr;
+    TZoProgressBar* pbrIndivProgress = nullptr;
     QLabel* lblIndivProgress = nullptr;
 
     // Decode settings.

@@ -3,6 +3,7 @@
 #include "ui/MainWnd.h"
 
 #include "app/SettingsLayout.h"
+#include "ui/ProgressBar.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -17,7 +18,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSpinBox>
@@ -73,12 +73,10 @@ QLabel* ProgressLabel(const char* name)
     return label;
 }
 
-QProgressBar* ProgressBar(const char* name)
+TZoProgressBar* ProgressBar(const char* name)
 {
-    auto* bar = Named(new QProgressBar, name);
-    bar->setRange(0, 100);
-    bar->setValue(0);
-    bar->setTextVisible(false); // a smooth bar without a percentage
+    auto* bar = Named(new TZoProgressBar, name); // 0 to 100 until a song gives its total
+    bar->setTextVisible(false);                  // a smooth bar without a percentage
     return bar;
 }
 
@@ -133,9 +131,7 @@ void TfrmMain::CreateLayout()
     splSplitter->setStretchFactor(1, 1);
     splSplitter->setSizes({257, 400 - 257 - 4});
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(splSplitter);
+    setCentralWidget(splSplitter);
 }
 
 QWidget* TfrmMain::CreateSingleFileTab()

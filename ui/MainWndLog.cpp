@@ -157,7 +157,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
         QMetaObject::invokeMethod(
             this, [this] { lvwDecodeSettingsClick(); }, Qt::QueuedConnection);
     }
-    return QWidget::eventFilter(watched, event);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmMain::btnBrowseClick()

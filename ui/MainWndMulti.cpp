@@ -4,6 +4,7 @@
 #include "ui/MainWnd.h"
 
 #include "ui/DecodeTabs.h"
+#include "ui/ProgressBar.h"
 
 #include "app/KbMD_Common.h"
 #include "app/PlaylistDecoding.h"
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
-#include <QProgressBar>
 #include <QPushButton>
 
 using namespace decodetabs;
@@ -57,9 +57,7 @@ void TfrmMain::MultiDecodeRun()
             btnSingleDecode->setEnabled(false);
             btnStartMultiDecode->setText(kStopCaption);
         };
-        hooks.EntryStarted = [this](uint32_t totalMs) {
-            pbrIndivProgress->setMaximum(BarValue(totalMs));
-        };
+        hooks.EntryStarted = [this](uint32_t totalMs) { pbrIndivProgress->SetTotal(totalMs); };
         hooks.Progress = [this](uint32_t positionMs, uint32_t totalMs) {
             MultiDecodeProgress(positionMs, totalMs);
         };
@@ -69,7 +67,7 @@ void TfrmMain::MultiDecodeRun()
         };
         hooks.Finished = [this] {
             btnStartMultiDecode->setText(kStartCaption);
-            pbrIndivProgress->setValue(0);
+            pbrIndivProgress->SetPosition(0);
             btnSingleDecode->setEnabled(true);
         };
         FPlaylistJob = std::make_unique<TPlaylistDecodeJob>(*FLoop, std::move(hooks));
@@ -85,6 +83,6 @@ void TfrmMain::MultiDecodeRun()
 
 void TfrmMain::MultiDecodeProgress(uint32_t positionMs, uint32_t totalMs)
 {
-    pbrIndivProgress->setValue(BarValue(positionMs));
+    pbrIndivProgress->SetPosition(positionMs);
     lblIndivProgress->setText(ProgressText(positionMs, totalMs));
 }

@@ -3,6 +3,7 @@
 #include "ui/MainWnd.h"
 
 #include "ui/DecodeTabs.h"
+#include "ui/ProgressBar.h"
 
 #include "app/KbMD_Common.h"
 #include "app/PlaylistDecoding.h"
@@ -15,7 +16,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -63,7 +63,7 @@ void TfrmMain::SingleDecodeStart()
         hooks.Log = [this](const std::string& line) { AddLog(line); };
         hooks.Started = [this](uint32_t totalMs) {
             btnSingleDecode->setText(kStopCaption);
-            pbrDecodeProgress->setMaximum(BarValue(totalMs));
+            pbrDecodeProgress->SetTotal(totalMs);
         };
         hooks.Progress = [this](uint32_t positionMs, uint32_t totalMs) {
             SingleDecodeProgress(positionMs, totalMs);
@@ -86,13 +86,13 @@ void TfrmMain::SingleDecodeStop()
 
 void TfrmMain::SingleDecodeProgress(uint32_t positionMs, uint32_t totalMs)
 {
-    pbrDecodeProgress->setValue(BarValue(positionMs));
+    pbrDecodeProgress->SetPosition(positionMs);
     lblProgress->setText(ProgressText(positionMs, totalMs));
 }
 
 void TfrmMain::SingleDecodeTerminate()
 {
-    pbrDecodeProgress->setValue(0);
+    pbrDecodeProgress->SetPosition(0);
     btnSingleDecode->setText(kStartCaption);
     btnSingleDecode->setEnabled(true);
     btnStartMultiDecode->setEnabled(true);
@@ -115,5 +115,5 @@ void TfrmMain::closeEvent(QCloseEvent* event)
             SingleDecodeStop();
         FSingleJob->StopAndWait();
     }
-    QWidget::closeEvent(event);
+    QMainWindow::closeEvent(event);
 }

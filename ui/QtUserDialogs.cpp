@@ -1,7 +1,8 @@
+#include "ui/QtUserDialogs.h"
 #include "app/KbMD_Common.h"
 #include "ui/QtText.h"
-#include "ui/QtUserDialogs.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,21 +26,37 @@ std::string QtFilterText(const std::string& filter)
     return FromQString(filters.join(";;"));
 }
 
+void TQtUserDialogs::CancelAll()
+{
+    FCancelled = true;
+    if (QWidget* dialog = QApplication::activeModalWidget())
+        dialog->close();
+}
+
 void TQtUserDialogs::ShowMessage(const std::string& caption, const std::string& text)
 {
+    if (FCancelled)
+        return;
     QMessageBox::information(FOwner, ToQString(caption), ToQString(text), QMessageBox::Ok);
 }
 
 void TQtUserDialogs::ShowError(const std::string& text)
 {
+    if (FCancelled)
+        return;
     QMessageBox::critical(FOwner, QStringLiteral("Pellan Decoder"), ToQString(text),
                           QMessageBox::Ok);
 }
 
 std::optional<std::string> TQtUserDialogs::SelectFolder(const std::string& startFolder)
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-        FOwner, QString(), ToQString(startFolder), QFileDialog::ShowDirsOnly);
+    if (FCancelled)
+        return std::nullopt;
+    // The user points at a folder that exists; read-only, the dialog offers no new folder (its
+    // own and the desktop's native one alike).
+    const QString folder =
+        QFileDialog::getExistingDirectory(FOwner, QString(), ToQString(startFolder),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
     if (folder.isEmpty())
         return std::nullopt;
     return FromQString(folder);
@@ -47,6 +64,8 @@ std::optional<std::string> TQtUserDialogs::SelectFolder(const std::string& start
 
 std::optional<std::string> TQtUserDialogs::OpenFile(const std::string& filter)
 {
+    if (FCancelled)
+        return std::nullopt;
     const QString name =
         QFileDialog::getOpenFileName(FOwner, QString(), QString(), ToQString(QtFilterText(filter)));
     if (name.isEmpty())
@@ -56,6 +75,8 @@ std::optional<std::string> TQtUserDialogs::OpenFile(const std::string& filter)
 
 std::optional<std::string> TQtUserDialogs::SaveFile(const std::string& filter)
 {
+    if (FCancelled)
+        return std::nullopt;
     // Qt's save dialog asks before replacing an existing file itself.
     const QString name = QFileDialog::getSaveFileName(FOwner, QString(), ToQString(FLastSaveName),
                                                       ToQString(QtFilterText(filter)));

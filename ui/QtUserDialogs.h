@@ -20,8 +20,13 @@ public:
     std::optional<std::string> SaveFile(const std::string& filter) override;
     void OpenAddress(const std::string& address) override;
 
+    // From now on no dialog is shown: messages are skipped and every question is answered as
+    // cancelled; a dialog on screen is closed as if cancelled. For a program that is ending.
+    void CancelAll();
+
 private:
     QWidget* FOwner;
+    bool FCancelled = false;
     std::string FLastSaveName;
 };
 

@@ -51,7 +51,8 @@ struct CliFixture : uitest::WindowFixture {
         fs::create_directories(home);
     }
     // Starts pellan-decode with its own settings store under home; returns its process id.
-    pid_t Start(const std::vector<std::string>& arguments)
+    pid_t Start(const std::vector<std::string>& arguments,
+                const std::string& program = PELLAN_DECODE_PROGRAM)
     {
         const std::string out = env.Dir / "stdout", err = env.Dir / "stderr";
         const pid_t pid = ::fork();
@@ -63,7 +64,6 @@ struct CliFixture : uitest::WindowFixture {
             ::dup2(outFd, 1);
             ::dup2(errFd, 2);
             std::vector<char*> argv;
-            const std::string program = PELLAN_DECODE_PROGRAM;
             argv.push_back(const_cast<char*>(program.c_str()));
             for (const auto& a : arguments)
                 argv.push_back(const_cast<char*>(a.c_str()));
@@ -83,7 +83,11 @@ struct CliFixture : uitest::WindowFixture {
         result.Err = testsupport::ReadFileBytes(env.Dir / "stderr");
         return result;
     }
-    Result Run(const std::vector<std::string>& arguments) { return Finish(Start(arguments)); }
+    Result Run(const std::vector<std::string>& arguments,
+               const std::string& program = PELLAN_DECODE_PROGRAM)
+    {
+        return Finish(Start(arguments, program));
+    }
 
     std::string Song(const std::string& name, TestSong song = TestSong{})
     {

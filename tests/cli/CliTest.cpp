@@ -212,3 +212,34 @@ TEST_F(CliFixture, StoredFolderAndRelativePathsWork)
     EXPECT_EQ(result.Status, 0) << result.Err;
     EXPECT_TRUE(fs::exists(env.Dir / "rel.wav"));
 }
+
+TEST_F(CliFixture, ConversionLeavesItsRunLogAndThePluginCacheBesideTheProgram)
+{
+    // A copy of the program in a folder of its own.
+    const std::string bin = env.Dir / "bin";
+    fs::create_directories(bin);
+    fs::copy_file(PELLAN_DECODE_PROGRAM, bin + "/pellan-decode");
+    const std::string source = Song("a.tst");
+    const Result result = Run({"--quiet", "--plugins", pluginFolder, source, env.Dir / "a.wav"},
+                              bin + "/pellan-decode");
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    EXPECT_EQ(result.Err, ""); // quiet
+
+    // Every line, those that quiet keeps off the terminal included, in the window's format.
+    std::string expected;
+    std::vector<std::string> lines = StartLines();
+    for (const auto& line : EntryLines(source))
+        lines.push_back(line);
+    for (const auto& line : lines)
+        expected += line + "\r\n";
+    EXPECT_EQ(testsupport::ReadFileBytes(bin + "/pellan-decode.log"), expected);
+    EXPECT_EQ(testsupport::ReadFileBytes(bin + "/plugin.cache").substr(0, 8),
+              std::string("\x01\0\0\0\x01\0\0\0", 8));
+
+    // A listing writes the cache but leaves no log.
+    fs::remove(bin + "/pellan-decode.log");
+    fs::remove(bin + "/plugin.cache");
+    EXPECT_EQ(Run({"--plugins", pluginFolder, "--list-plugins"}, bin + "/pellan-decode").Status, 0);
+    EXPECT_FALSE(fs::exists(bin + "/pellan-decode.log"));
+    EXPECT_TRUE(fs::exists(bin + "/plugin.cache"));
+}

@@ -13,19 +13,32 @@
 #include "ui/SplashFrame.h"
 #include "ui/SplashWnd.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 using testkpi::TestPlugin;
 using uitest::AppEnvironment;
@@ -260,4 +273,157 @@ TEST(Splash, StatusShowsAmpersandsAndTheVersionLineAlwaysSaysDebug)
     EXPECT_EQ(splash.size(), QSize(452, 340));
     EXPECT_FALSE(splash.fraSplash1->imgSplash->pixmap().isNull());
     EXPECT_EQ(splash.fraSplash1->imgSplash->pixmap().size(), QSize(448, 336));
+}
+
+TEST_F(MainWndFixture, AnnouncedAsAWindowWhileEveryFieldKeepsItsLabelsName)
+{
+    UsePluginFolder(pluginFolder);
+    auto window = Open();
+    QAccessibleInterface* self = QAccessible::queryAccessibleInterface(window.get());
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(self->role(), QAccessible::Window);
+
+    int labelled = 0;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->buddy() == nullptr)
+            continue;
+        ++labelled;
+        QAccessibleInterface* field = QAccessible::queryAccessibleInterface(label->buddy());
+        ASSERT_NE(field, nullptr);
+        const QString name = label->text().remove('&');
+        // Labelled by its caption; a drop-down list reads its choice as its name and points
+        // at the label, an edit takes the label's text as its name.
+        QStringList labels;
+        for (const auto& [other, relation] : field->relations(QAccessible::Label))
+            labels << other->text(QAccessible::Name);
+        EXPECT_TRUE(labels.contains(name)) << label->buddy()->objectName().toStdString();
+        if (qobject_cast<QComboBox*>(label->buddy()) == nullptr) {
+            EXPECT_EQ(field->text(QAccessible::Name), name);
+        }
+    }
+    EXPECT_EQ(labelled, 11); // every edit, spin box and list of the three working tabs
+}
+
+TEST(Dialogs, FolderQuestionOffersNoNewFolder)
+{
+    TQtUserDialogs dialogs(nullptr);
+    bool looked = false;
+    // The dialog is modal: it is examined and cancelled from its own event loop.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        poll.stop();
+        looked = true;
+        // Closed however the checks go, so that a failure does not leave the test waiting.
+        struct RejectOnExit {
+            QFileDialog* dialog;
+            ~RejectOnExit() { dialog->reject(); }
+        } rejectOnExit{dialog};
+        auto* newFolder = dialog->findChild<QToolButton*>("newFolderButton");
+        ASSERT_NE(newFolder, nullptr);
+        EXPECT_FALSE(newFolder->isEnabled());
+        // The list's context menu offers it no more than the button does. The menu runs its own
+        // loop; it is read and closed from there.
+        auto* list = dialog->findChild<QListView*>("listView");
+        ASSERT_NE(list, nullptr);
+        int offered = -1;
+        QTimer menuPoll;
+        QObject::connect(&menuPoll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr)
+                return;
+            menuPoll.stop();
+            offered = 0;
+            for (QAction* action : menu->actions())
+                if (action->text().contains("Folder", Qt::CaseInsensitive) && action->isEnabled())
+                    ++offered;
+            menu->close();
+        });
+        menuPoll.start(10);
+        QMetaObject::invokeMethod(list, "customContextMenuRequested", Q_ARG(QPoint, QPoint(1, 1)));
+        EXPECT_EQ(offered, 0);
+    });
+    poll.start(10);
+    EXPECT_EQ(dialogs.SelectFolder("."), std::nullopt);
+    EXPECT_TRUE(looked);
+}
+
+namespace {
+
+// Whether the process has its own handler for sig, read from the kernel's record.
+bool CatchesSignal(pid_t pid, int sig)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return ((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1) != 0;
+    return false;
+}
+
+// The window program copied into bin/ of the test's folder, so that what it writes beside
+// itself stays there, and started with settings of its own and the given arguments. Sends
+// SIGTERM once the program handles it and returns how the program ended (-1: by a signal).
+int RunCopyUntilTerminated(const std::string& folder, const std::string& storedPluginFolder,
+                           const std::vector<std::string>& arguments)
+{
+    const std::string bin = folder + "/bin";
+    fs::create_directories(bin);
+    fs::copy_file(PELLAN_WINDOW_PROGRAM, bin + "/PellanDecode");
+    const std::string config = folder + "/home/.config/Quenz";
+    fs::create_directories(config);
+    if (!storedPluginFolder.empty())
+        testsupport::WriteFileBytes(config + "/PellanDecoder.conf",
+                                    "[SearchPath]\nPlugins=" + storedPluginFolder + "\n");
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("HOME", (folder + "/home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (folder + "/home/.config").c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const std::string program = bin + "/PellanDecode";
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!CatchesSignal(pid, SIGTERM) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+} // namespace
+
+TEST_F(MainWndFixture, ProgramTakesNoOptionsAndEndsInGoodOrderOnATerminateSignal)
+{
+    // Qt's own options: taken, the first would end the program at once.
+    EXPECT_EQ(RunCopyUntilTerminated(env.Dir.Path(), pluginFolder,
+                                     {"-platform", "no-such-platform", "-reverse"}),
+              0);
+    // Ended as by closing the window: the run log and the plug-in cache are written.
+    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "bin/PellanDecode.log"),
+              "Pellan Decoder Version 1.0.0.79 デバッグ版\r\n"
+              "プラグインを " +
+                  pluginFolder +
+                  " からロードします\r\n"
+                  "0 個のプラグインをロードしました\r\n");
+    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "bin/plugin.cache"),
+              std::string("\x01\0\0\0\0\0\0\0", 8));
+}
+
+TEST_F(MainWndFixture, TerminateSignalAnswersTheFirstStartQuestionAsCancelled)
+{
+    // Nothing stored and no plug-ins beside the copy: the program asks for the folder, and the
+    // signal ends it there as a cancel would, with its run log.
+    EXPECT_EQ(RunCopyUntilTerminated(env.Dir.Path(), "", {}), 0);
+    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "bin/PellanDecode.log"),
+              "Pellan Decoder Version 1.0.0.79 デバッグ版\r\n");
 }

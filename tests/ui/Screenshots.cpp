@@ -6,6 +6,7 @@
 #include "ui/Fonts.h"
 #include "ui/MainWnd.h"
 #include "ui/QtMainThreadLoop.h"
+#include "ui/QtUserDialogs.h"
 #include "ui/SplashFrame.h"
 #include "ui/SplashWnd.h"
 
@@ -15,6 +16,7 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <filesystem>
@@ -89,5 +91,15 @@ int main(int argc, char** argv)
         window.pgDecodeMode->setCurrentIndex(tab);
         ok = Save(window, folder + "/main-" + names[tab] + ".png") && ok;
     }
+
+    // The folder question, as the first start shows it when it finds no plug-in folder.
+    TQtUserDialogs questions(&window);
+    QTimer::singleShot(500, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            ok = Save(*dialog, folder + "/folder-question.png") && ok;
+            dialog->close();
+        }
+    });
+    questions.SelectFolder(env.Dir.Path());
     return ok ? 0 : 1;
 }

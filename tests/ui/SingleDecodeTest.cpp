@@ -4,11 +4,11 @@
 #include "tests/support/WavReader.h"
 #include "tests/ui/WindowFixture.h"
 
+#include "ui/ProgressBar.h"
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTreeWidget>

@@ -1,0 +1,202 @@
+#include "platform/WindowsPaths.h"
+
+#include "platform/CodePages.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/UserFolders.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+#ifdef _WIN32
+
+bool PathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+#else
+
+bool PathExists(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// Every name in folder, hidden ones included: a Windows name may well begin with a dot.
+std::vector<std::string> NamesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+std::string Join(const std::string& base, const std::string& name)
+{
+    return base.empty() ? name : IncludeTrailingDelimiter(base) + name;
+}
+
+// The first existing path below base that spells components[index..] with letter case ignored.
+std::optional<std::string> MatchFrom(const std::string& base,
+                                     const std::vector<std::string>& components, size_t index)
+{
+    if (index == components.size())
+        return base;
+    const std::string& name = components[index];
+    const bool last = index + 1 == components.size();
+    const auto descend = [&](const std::string& path) -> std::optional<std::string> {
+        if (!last && !FolderExists(path))
+            return std::nullopt;
+        return MatchFrom(path, components, index + 1);
+    };
+
+    const std::string exact = Join(base, name);
+    if (PathExists(exact))
+        if (auto found = descend(exact))
+            return found;
+    // ".." has no other spelling.
+    if (name == "..")
+        return std::nullopt;
+    std::vector<std::string> spellings;
+    for (const std::string& candidate : NamesIn(base))
+        if (candidate != name && SameNameIgnoringCase(candidate, name))
+            spellings.push_back(candidate);
+    // A case-sensitive folder may hold several spellings; the same one wins on every run.
+    std::sort(spellings.begin(), spellings.end());
+    for (const std::string& spelling : spellings)
+        if (auto found = descend(Join(base, spelling)))
+            return found;
+    return std::nullopt;
+}
+
+bool StartsWithDrive(const std::string& path)
+{
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+#endif
+
+} // namespace
+
+#ifdef _WIN32
+
+ForeignPath ResolveWindowsPath(const std::string& text)
+{
+    if (text.empty())
+        return {text, false};
+    if (PathExists(text))
+        return {text, true};
+    // A Japanese playlist on a system of another code page: its names need that code page.
+    if (GetACP() != 932)
+        if (const auto converted = FromCodePage932(text); converted && PathExists(*converted))
+            return {*converted, true};
+    return {text, false};
+}
+
+#else
+
+std::optional<std::string> DriveFolder(char letter)
+{
+    const char drive =
+        static_cast<char>(letter >= 'A' && letter <= 'Z' ? letter - 'A' + 'a' : letter);
+    std::string prefix;
+    if (const char* variable = std::getenv("WINEPREFIX"); variable != nullptr && *variable)
+        prefix = variable;
+    else if (const std::string home = HomeFolder(); !home.empty())
+        prefix = IncludeTrailingDelimiter(home) + ".wine";
+    const std::string table = prefix.empty() ? std::string() : prefix + "/dosdevices";
+    if (table.empty() || !FolderExists(table)) {
+        if (drive == 'z')
+            return std::string("/");
+        return std::nullopt;
+    }
+
+    namespace fs = std::filesystem;
+    const fs::path link = fs::path(table) / (std::string(1, drive) + ":");
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(link, error);
+    if (error || !fs::exists(status))
+        return std::nullopt;
+    if (!fs::is_symlink(status))
+        return link.string(); // a folder put there by hand serves as well
+    fs::path target = fs::read_symlink(link, error);
+    if (error)
+        return std::nullopt;
+    // Wine's own links are relative to the table ("../drive_c").
+    if (target.is_relative())
+        target = fs::path(table) / target;
+    std::string folder = target.lexically_normal().string();
+    return ExcludeTrailingDelimiter(folder);
+}
+
+std::optional<std::string> MatchPathIgnoringCase(const std::string& path)
+{
+    if (path.empty())
+        return std::nullopt;
+    if (PathExists(path))
+        return path;
+    std::vector<std::string> components;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string component = path.substr(start, end - start);
+        if (!component.empty() && component != ".")
+            components.push_back(component);
+        start = end + 1;
+    }
+    return MatchFrom(IsAbsolutePath(path) ? "/" : "", components, 0);
+}
+
+ForeignPath ResolveWindowsPath(const std::string& text)
+{
+    if (text.empty())
+        return {text, false};
+    if (PathExists(text))
+        return {text, true};
+
+    // Converted before the backslashes are looked for: in Shift_JIS 0x5C is also the second
+    // byte of characters such as "ソ" and "表".
+    const std::string system = SystemTextOf(text);
+    std::string path = system;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (StartsWithDrive(path)) {
+        const std::optional<std::string> folder = DriveFolder(path[0]);
+        if (!folder)
+            return {system, false};
+        const size_t rest = path.find_first_not_of('/', 2);
+        path = rest == std::string::npos ? *folder
+                                         : IncludeTrailingDelimiter(*folder) + path.substr(rest);
+    }
+    if (const auto found = MatchPathIgnoringCase(path))
+        return {*found, true};
+    return {path, false};
+}
+
+#endif
+
+} // namespace platform

@@ -1,0 +1,114 @@
+// Texts and paths written on Windows: code page 932, letter case as Windows ignores it, Wine's
+// drive table, and the cases a playlist decode does not reach.
+#include "platform/WindowsPaths.h"
+#include "platform/CodePages.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using testsupport::TempFolder;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Shift_JIS bytes of ソ表 (both end in 0x5C, a backslash's byte) and of ゲーム.
+const std::string kSoHyou = "\x83\x5C\x95\x5C";
+const std::string kGame = "\x83\x51\x81\x5B\x83\x80";
+
+} // namespace
+
+TEST(CodePages, Utf8IsRecognisedAndCodePage932KeepsItsBackslashes)
+{
+    EXPECT_TRUE(platform::IsValidUtf8("C:\\音楽\\ソ表.mid"));
+    EXPECT_TRUE(platform::IsValidUtf8("\xF0\x9F\x8E\xB5"));
+    for (const std::string& bad :
+         {kSoHyou, std::string("\xC0\xAF"), std::string("\xE0\x80\xAF"),
+          std::string("\xED\xA0\x80"), std::string("\xF4\x90\x80\x80"), std::string("\xE3\x82")})
+        EXPECT_FALSE(platform::IsValidUtf8(bad)) << testing::PrintToString(bad);
+
+    // 0x5C stays a backslash, also as a second byte, and is no yen sign.
+    EXPECT_EQ(platform::FromCodePage932("C:\\" + kSoHyou + "\x87\x40~"), "C:\\ソ表①~");
+    EXPECT_EQ(platform::FromCodePage932("\x83"), std::nullopt); // a lead byte alone
+    EXPECT_EQ(platform::SystemTextOf(kGame), "ゲーム");
+    EXPECT_EQ(platform::SystemTextOf("ゲーム"), "ゲーム");
+    EXPECT_EQ(platform::SystemTextOf("a\x80"), "a\x80"); // neither: left alone
+}
+
+TEST(CodePages, NamesCompareWithLetterCaseIgnoredAsWindowsDoes)
+{
+    EXPECT_TRUE(platform::SameNameIgnoringCase("Stage1.NSF", "stage1.nsf"));
+    EXPECT_TRUE(platform::SameNameIgnoringCase("Ａ曲", "ａ曲")); // full-width Latin
+    EXPECT_TRUE(platform::SameNameIgnoringCase("ΣΟΦΙΑ Москва", "σοφια МОСКВА"));
+    EXPECT_FALSE(platform::SameNameIgnoringCase("stage1.nsf", "stage1.nsfx"));
+    EXPECT_FALSE(platform::SameNameIgnoringCase("ソ", "ゾ"));
+    EXPECT_FALSE(platform::SameNameIgnoringCase("a\x80", "A\x80")); // not UTF-8: bytes only
+}
+
+TEST(WineDrives, LettersMapThroughThePrefixTableAndWithoutOneOnlyZIsTheRoot)
+{
+    TempFolder dir;
+    testsupport::ScopedEnvironment environment;
+    environment.Set("WINEPREFIX", std::nullopt);
+    environment.Set("HOME", dir.Path());
+    EXPECT_EQ(platform::DriveFolder('Z'), "/");
+    EXPECT_EQ(platform::DriveFolder('C'), std::nullopt);
+
+    // The default prefix ~/.wine, with Wine's relative link, an absolute one and a folder.
+    fs::create_directories(dir / ".wine/dosdevices/f:");
+    fs::create_directories(dir / ".wine/drive_c");
+    fs::create_directories(dir / "media");
+    fs::create_symlink("../drive_c", dir / ".wine/dosdevices/c:");
+    fs::create_symlink(dir / "media/", dir / ".wine/dosdevices/e:");
+    EXPECT_EQ(platform::DriveFolder('c'), dir / ".wine/drive_c");
+    EXPECT_EQ(platform::DriveFolder('E'), dir / "media");
+    EXPECT_EQ(platform::DriveFolder('F'), dir / ".wine/dosdevices/f:");
+    EXPECT_EQ(platform::DriveFolder('Z'), std::nullopt); // a table without Z:
+
+    environment.Set("WINEPREFIX", dir / "elsewhere");
+    EXPECT_EQ(platform::DriveFolder('C'), std::nullopt);
+}
+
+TEST(CaseInsensitivePaths, TheExactSpellingWinsThenTheFirstThatLeadsToTheFile)
+{
+    TempFolder dir;
+    for (const char* folder : {"Songs", "songs", "SONGS"})
+        fs::create_directories(dir / folder);
+    testsupport::WriteFileBytes(dir / "songs/a.mid", "exact");
+    testsupport::WriteFileBytes(dir / "Songs/a.mid", "other");
+    testsupport::WriteFileBytes(dir / "SONGS/.Only.mid", "x");
+
+    EXPECT_EQ(platform::MatchPathIgnoringCase(dir / "songs/A.MID"), dir / "songs/a.mid");
+    // No exact spelling: the first in byte order, the same one on every run.
+    EXPECT_EQ(platform::MatchPathIgnoringCase(dir / "sONGS/a.mid"), dir / "Songs/a.mid");
+    // Only one spelling of the folder holds the file; a leading dot hides nothing.
+    EXPECT_EQ(platform::MatchPathIgnoringCase(dir / "songs/.ONLY.mid"), dir / "SONGS/.Only.mid");
+    EXPECT_EQ(platform::MatchPathIgnoringCase(dir / "songs/b.mid"), std::nullopt);
+    EXPECT_EQ(platform::MatchPathIgnoringCase(dir / "songs/a.mid/x"), std::nullopt);
+}
+
+TEST(WindowsPlaylistPaths, NamesThatExistAsWrittenStayAndMissingOnesSayWhereTheyWereSought)
+{
+    TempFolder dir;
+    // Legal names here, though Windows would read them otherwise.
+    testsupport::WriteFileBytes(dir / "a\\b.mid", "x");
+    testsupport::WriteFileBytes(dir / (kSoHyou + ".mid"), "x");
+    EXPECT_EQ(platform::ResolveWindowsPath(dir / "a\\b.mid").Path, dir / "a\\b.mid");
+    EXPECT_EQ(platform::ResolveWindowsPath(dir / (kSoHyou + ".mid")).Path,
+              dir / (kSoHyou + ".mid"));
+
+    testsupport::ScopedEnvironment environment;
+    environment.Set("WINEPREFIX", dir / "prefix");
+    fs::create_directories(dir / "prefix/dosdevices");
+    fs::create_symlink(dir.Path(), dir / "prefix/dosdevices/c:");
+    // A drive that maps: the path that was looked for here.
+    platform::ForeignPath missing = platform::ResolveWindowsPath("C:\\Music\\" + kGame + ".nsf");
+    EXPECT_FALSE(missing.Found);
+    EXPECT_EQ(missing.Path, dir / "Music/ゲーム.nsf");
+    // A drive that maps nowhere: the text as written, readable in the log.
+    missing = platform::ResolveWindowsPath("D:\\" + kGame + ".nsf");
+    EXPECT_FALSE(missing.Found);
+    EXPECT_EQ(missing.Path, "D:\\ゲーム.nsf");
+}
