@@ -1,11 +1,14 @@
 #include "kpi/kpiDriver.h"
 
 #include "platform/Errors.h"
+#include "platform/LibraryFormat.h"
 #include "platform/LittleEndian.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -15,7 +18,11 @@ constexpr const char* kCacheFileName = "plugin.cache";
 
 } // namespace
 
-TZoKpiDriver::TZoKpiDriver() : CacheFolder(platform::ExecutableFolder()) {}
+TZoKpiDriver::TZoKpiDriver() : CacheFolder(platform::ExecutableFolder())
+{
+    const char* isolate = std::getenv("PELLAN_ISOLATE_PLUGINS");
+    IsolateNativePlugins = isolate != nullptr && std::strcmp(isolate, "1") == 0;
+}
 
 TZoKpiDriver::~TZoKpiDriver()
 {
@@ -34,6 +41,8 @@ TZoKpiDriver::~TZoKpiDriver()
         plugin.reset();
     FPlugins.clear();
     FAllExtensions.clear();
+    // The hosts end together, each running its plug-in's Deinit.
+    FHostPool.reset();
 }
 
 void TZoKpiDriver::LoadFolder(const std::string& folder)
@@ -89,7 +98,7 @@ void TZoKpiDriver::ScanFolder(const std::string& folder, int32_t depth)
 void TZoKpiDriver::AddPlugin(const std::string& fileName)
 {
     try {
-        auto plugin = std::make_unique<TZoKpi>(fileName);
+        auto plugin = MakePlugin(fileName);
         if (OnPluginLoaded)
             plugin->Enabled = OnPluginLoaded(*plugin);
         FPlugins.push_back(std::move(plugin));
@@ -105,6 +114,17 @@ void TZoKpiDriver::AddPlugin(const std::string& fileName)
         if (OnPluginLoadFailed)
             OnPluginLoadFailed(fileName, "unknown error");
     }
+}
+
+std::unique_ptr<TZoKpi> TZoKpiDriver::MakePlugin(const std::string& fileName)
+{
+    const std::optional<KpiHostKind> host =
+        ChooseHost(platform::SniffLibrary(fileName), IsolateNativePlugins);
+    if (!host)
+        return std::make_unique<TZoKpi>(fileName);
+    if (!FHostPool)
+        FHostPool = std::make_shared<TZoKpiHostPool>(HostSettings);
+    return std::make_unique<TZoKpi>(fileName, FHostPool, *host);
 }
 
 void TZoKpiDriver::AddExtension(const std::string& ext)
