@@ -154,8 +154,16 @@ int main(int argc, char** argv)
 #ifdef _WIN32
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnCrash);
-    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    // Copies of the protocol's handles, kept from the plug-ins and from the C runtime, which
+    // closes the originals when its descriptors are redirected below.
+    const HANDLE self = GetCurrentProcess();
+    HANDLE in = nullptr;
+    HANDLE out = nullptr;
+    if (!DuplicateHandle(self, GetStdHandle(STD_INPUT_HANDLE), self, &in, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS) ||
+        !DuplicateHandle(self, GetStdHandle(STD_OUTPUT_HANDLE), self, &out, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return 2;
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     const HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                        nullptr, OPEN_EXISTING, 0, nullptr);
