@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <map>
 
 namespace platform {
@@ -354,7 +355,7 @@ std::string ChildProcess::ExitDescription() const
         return "";
     if (code >= 0xC0000000u) {
         char text[32];
-        wsprintfA(text, "exception 0x%08lX", code);
+        std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
         return text;
     }
     return "exit code " + std::to_string(code);
