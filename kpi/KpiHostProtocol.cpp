@@ -9,8 +9,6 @@ namespace kpihost {
 
 namespace {
 
-constexpr uint32_t kPointerBits = sizeof(void*) * 8;
-
 uint32_t Get32(const uint8_t* p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;

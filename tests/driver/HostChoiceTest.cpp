@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 using platform::LibraryFormat;
 using testsupport::TempFolder;
 
+#ifdef PELLAN_HAVE_WINDOWS_BUILDS
 TEST(HostChoice, TheFilesHeaderPicksTheWayAndTheHostsBitness)
 {
     TempFolder dir;
@@ -57,6 +58,8 @@ TEST(HostChoice, WithoutWineAWindowsPluginFailsToLoadAndSaysWhy)
     ASSERT_EQ(driver.Plugins().size(), 1u);
     EXPECT_EQ(driver.Plugins()[0]->FileName(), native.Path());
 }
+
+#endif
 
 TEST(HostChoice, AMissingHostProgramIsALoadFailureNamingIt)
 {

@@ -74,10 +74,12 @@ TEST(LibraryFormat, GoldenHeaders)
 TEST(LibraryFormat, TheBuiltTestPlugins)
 {
     EXPECT_EQ(platform::SniffLibrary(testkpi::BuiltPluginPath()), LibraryFormat::ElfThisMachine);
+#ifdef PELLAN_HAVE_WINDOWS_BUILDS
     EXPECT_EQ(platform::SniffLibrary(testkpi::BuiltPluginPath(testkpi::kWindows32Variant)),
               LibraryFormat::PeX86);
     EXPECT_EQ(platform::SniffLibrary(testkpi::BuiltPluginPath(testkpi::kWindows64Variant)),
               LibraryFormat::PeX64);
+#endif
 }
 
 TEST(LibraryFormat, FilesThatAreNoLibrary)
