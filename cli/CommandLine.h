@@ -18,6 +18,8 @@ struct CommandLine {
     uint32_t SongNumber = 1;
     std::optional<std::string> PluginFolder;
     bool Quiet = false;
+    // Plug-ins of this system run in host processes too, as Windows plug-ins always do.
+    bool IsolatePlugins = false;
 };
 
 // Reads argv (without the program name). Throws std::invalid_argument with the reason when the

@@ -22,6 +22,14 @@ TZoKpiDriver::TZoKpiDriver() : CacheFolder(platform::ExecutableFolder())
 {
     const char* isolate = std::getenv("PELLAN_ISOLATE_PLUGINS");
     IsolateNativePlugins = isolate != nullptr && std::strcmp(isolate, "1") == 0;
+    // A plug-in that needs longer than the usual limit for one call can be given it.
+    if (const char* limit = std::getenv("PELLAN_PLUGIN_TIME_LIMIT")) {
+        char* end = nullptr;
+        const double seconds = std::strtod(limit, &end);
+        if (end != limit && *end == '\0' && seconds > 0 && seconds <= 24 * 3600)
+            HostSettings.CallTimeLimit =
+                std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    }
 }
 
 TZoKpiDriver::~TZoKpiDriver()

@@ -73,8 +73,9 @@ public:
     // Plug-ins of this system run in host processes too, apart from the program. Starts as the
     // environment variable PELLAN_ISOLATE_PLUGINS says ("1": yes).
     bool IsolateNativePlugins = false;
-    // How host processes are found and how long a call may take; read when the first hosted
-    // plug-in is added.
+    // How host processes are found and how long a call may take (60 s, or the seconds that the
+    // environment variable PELLAN_PLUGIN_TIME_LIMIT gives); read when the first hosted plug-in
+    // is added.
     TZoKpiHostSettings HostSettings;
     // The host processes of the hosted plug-ins; nullptr until the first one is added.
     const std::shared_ptr<TZoKpiHostPool>& HostPool() const { return FHostPool; }
