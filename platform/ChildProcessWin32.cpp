@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cwctype>
 #include <map>
 
 namespace platform {
@@ -56,7 +57,8 @@ std::wstring EnvironmentBlock(const std::vector<std::pair<std::string, std::stri
 {
     // Variable names ignore letter case on Windows.
     const auto upper = [](std::wstring s) {
-        CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+        for (wchar_t& c : s)
+            c = static_cast<wchar_t>(std::towupper(c));
         return s;
     };
     std::map<std::wstring, std::wstring> variables;
