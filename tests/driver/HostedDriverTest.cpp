@@ -200,6 +200,57 @@ TEST_P(HostedDriver, SongsComeOutWithTheBytesOfThePluginInTheProgram)
     EXPECT_TRUE(bytes == expected);
 }
 
+// Plays song as a program might: three blocks, a seek to second 2, blocks up to 1.5 MB, then
+// blocks of changing sizes up to the end. Every byte, in order.
+std::string PlayAround(TZoSong& song)
+{
+    std::string bytes;
+    std::string block(20000, '\0');
+    const auto render = [&](uint32_t size) {
+        const uint32_t n = song.Render(reinterpret_cast<uint8_t*>(block.data()), size);
+        bytes.append(block, 0, n);
+        return n == size;
+    };
+    for (int i = 0; i < 3; ++i)
+        render(8192);
+    song.Seek(2);
+    while (bytes.size() < 1500000 && render(8192)) {
+    }
+    const uint32_t sizes[] = {5000, 20000, 8192};
+    for (size_t i = 0; !song.Ended; ++i)
+        render(sizes[i % 3]);
+    return bytes;
+}
+
+TEST_P(HostedDriver, LongSongsMoveInBatchesWithoutLosingOrRepeatingAByte)
+{
+    Plugin("long.kpi");
+    auto driver = Driver();
+    driver->LoadFolder(dir.Path());
+    TestSong longSong;
+    longSong.Frames = "700000"; // 2.8 MB: several batches
+    const std::string path = Song("long.tst", longSong);
+
+    TestPlugin native(reference / "long.kpi");
+    TZoKpi inProgram(native.Path());
+    TZoSong expectedSong(path, inProgram);
+    const std::string expected = PlayAround(expectedSong);
+    auto song = driver->OpenSong(path, nullptr);
+    ASSERT_NE(song->Handle, 0u);
+    EXPECT_TRUE(PlayAround(*song) == expected);
+    EXPECT_GT(expected.size(), 2000000u);
+
+    // A song let go while its next batch is on its way.
+    song = driver->OpenSong(path, nullptr);
+    uint8_t block[8192];
+    EXPECT_EQ(song->Render(block, sizeof block), sizeof block);
+    TZoKpi& plugin = song->Plugin;
+    song.reset();
+    EXPECT_EQ(plugin.OpenCount(), 0);
+    song = driver->OpenSong(path, nullptr);
+    EXPECT_TRUE(Render(*song, 8192) == Render(*std::make_unique<TZoSong>(path, inProgram), 8192));
+}
+
 TEST_P(HostedDriver, RegistrationAndCacheAreThoseOfThePluginsInTheProgram)
 {
     // The same three plug-ins, once as the native build in the program and once hosted, in
