@@ -328,6 +328,26 @@ TEST_P(HostedDriver, LoadFailuresGiveTheReasonsOfALoadInTheProgram)
     EXPECT_EQ(driver->HostPool()->StartedHosts(), 1);
 }
 
+TEST_P(HostedDriver, APluginThatCrashesWhileLoadingIsALoadFailureAndTheScanGoesOn)
+{
+    TestPlugin& crashes = Plugin("a-crashes.kpi", {{"crash", "init"}, {"extensions", ".bad"}});
+    TestPlugin& works = Plugin("b-works.kpi");
+    auto driver = Driver();
+    driver->AddPlugin(crashes.Path());
+    driver->AddPlugin(works.Path());
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].rfind("a-crashes.kpi: the plug-in host failed on it: the plug-in host "
+                                "ended",
+                                0),
+              0u)
+        << failures[0];
+    ASSERT_EQ(driver->Plugins().size(), 1u);
+    // The loader died with the first plug-in; a fresh one read the second.
+    EXPECT_EQ(driver->HostPool()->StartedHosts(), 2);
+    const auto song = driver->OpenSong(Song("s.tst"), nullptr);
+    EXPECT_NE(song->Handle, 0u);
+}
+
 TEST_P(HostedDriver, OneHostReadsTheFolderAndEachPluginKeepsItsHostForItsSongs)
 {
     TestPlugin& first = Plugin("first.kpi", {{"version", "2"}, {"extensions", ".tst"}});

@@ -4,7 +4,7 @@
 // host asks for the module (key=value lines):
 //   version=N  interface=N  reentrant=0|1  module=nil  init=0  deinit=0
 //   extensions=.tst,.MP3,.  (comma-separated entries as the plug-in lists them; "nil": none)
-//   nil_entry=Open|Close|Render|SetPosition
+//   nil_entry=Open|Close|Render|SetPosition  crash=init (the plug-in crashes in Init)
 // Song behaviour comes from the opened file itself (key=value lines):
 //   rate=N channels=N bits=N   (absent: the requested value, or 44100 / 2 / 16)
 //   length=N|none  songs=N (multi-song, LengthMs = N * 1000)  endless=0|1  unit=N
@@ -110,6 +110,7 @@ KpiModule gModule{};
 std::vector<std::string> gExtensionTexts;
 std::vector<const char*> gExtensionList;
 bool gPublish = false;
+bool gCrashInInit = false;
 
 std::string OwnPath();
 
@@ -208,6 +209,8 @@ void Chatter(const char* call)
 
 void KPI_CALL Init()
 {
+    if (gCrashInInit)
+        Crash();
     std::lock_guard lock(gMutex);
     ++gCounts.Init;
     Publish();
@@ -403,6 +406,7 @@ KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
     {
         std::lock_guard lock(gMutex);
         gPublish = Number(s, "publish", 0) != 0;
+        gCrashInInit = Text(s, "crash") == "init";
     }
 
     gModule = KpiModule{};
