@@ -6,6 +6,7 @@
 // what a plug-in prints goes to standard error, and it reads nothing from standard input.
 #include "host/KpiHostServer.h"
 #include "kpi/KpiHostProtocol.h"
+#include "platform/SharedMemory.h"
 
 #include <cstdio>
 #include <cstring>
@@ -92,6 +93,16 @@ std::string MapName(const std::string& path, kpihost::PathStyle style,
     return path;
 }
 
+std::unique_ptr<platform::SharedMemory>
+OpenShared(const std::string& name, kpihost::PathStyle style, size_t size, std::string& error)
+{
+    // The program on Linux made a file, which Wine shows under its DOS name.
+    const std::string local = style == kpihost::PathStyle::Unix
+                                  ? platform::AnsiFileName(platform::DosPathOfUnixPath(name))
+                                  : name;
+    return platform::SharedMemory::Open(local, size, error);
+}
+
 #else
 
 class FdChannel : public IHostChannel {
@@ -138,6 +149,12 @@ std::string MapName(const std::string& path, kpihost::PathStyle, const std::stri
         // A folder that went away leaves relative names to fail like missing files.
     }
     return path;
+}
+
+std::unique_ptr<platform::SharedMemory> OpenShared(const std::string& name, kpihost::PathStyle,
+                                                   size_t size, std::string& error)
+{
+    return platform::SharedMemory::Open(name, size, error);
 }
 
 #endif
@@ -190,6 +207,6 @@ int main(int argc, char** argv)
     ::dup2(2, 1);
     FdChannel channel(in, out);
 #endif
-    TKpiHostServer server(channel, MapName);
+    TKpiHostServer server(channel, MapName, OpenShared);
     return server.Run();
 }

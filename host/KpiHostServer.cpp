@@ -2,6 +2,7 @@
 
 #include "kpi/KPI.h"
 #include "platform/LittleEndian.h"
+#include "platform/SharedMemory.h"
 
 #include <chrono>
 
@@ -14,8 +15,8 @@ constexpr auto kRenderAheadTime = std::chrono::milliseconds(20);
 
 } // namespace
 
-TKpiHostServer::TKpiHostServer(IHostChannel& channel, NameMapper mapName)
-    : FChannel(channel), FMapName(std::move(mapName))
+TKpiHostServer::TKpiHostServer(IHostChannel& channel, NameMapper mapName, SharedOpener openShared)
+    : FChannel(channel), FMapName(std::move(mapName)), FOpenShared(std::move(openShared))
 {}
 
 TKpiHostServer::~TKpiHostServer() = default;
@@ -37,6 +38,7 @@ int TKpiHostServer::Run()
         if (!Serve(frame.Kind, payload))
             return FChannelFailed ? 3 : 0;
     }
+    FShared.clear();
     FPlugin.reset();
     return 0;
 }
@@ -91,7 +93,11 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
             return Send(out.Frame());
         }
         case kRender:
-            ReplyRender(payload);
+        case kRenderShared:
+            ReplyRender(payload, kind == kRenderShared);
+            return !FChannelFailed;
+        case kShare:
+            ReplyShare(payload);
             return !FChannelFailed;
         case kSetPosition: {
             KPI_HANDLE handle = 0;
@@ -112,11 +118,13 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
                 return !FChannelFailed;
             }
             FPlugin->CloseSong(handle);
+            FShared.erase(handle);
             MessageWriter out(kClose | kReplyFlag);
             return Send(out.Frame());
         }
         case kExit: {
             DecodeEmptyReply(data, size);
+            FShared.clear();
             FPlugin.reset(); // Deinit, then the library is unloaded
             MessageWriter out(kExit | kReplyFlag);
             Send(out.Frame());
@@ -171,7 +179,26 @@ void TKpiHostServer::ReplyLoad(uint32_t kind, const std::vector<uint8_t>& payloa
     Send(out.Frame());
 }
 
-void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload)
+void TKpiHostServer::ReplyShare(const std::vector<uint8_t>& payload)
+{
+    using namespace kpihost;
+    const ShareRequest request = DecodeShare(payload.data(), payload.size());
+    if (!FPlugin || FOpen.count(request.Handle) == 0) {
+        SendFailed("no such song");
+        return;
+    }
+    std::string error;
+    std::unique_ptr<platform::SharedMemory> memory =
+        FOpenShared(request.Name, request.Style, request.Size, error);
+    MessageWriter out(kShare | kReplyFlag);
+    out.U8(memory ? 1 : 0);
+    out.Text(memory ? "" : error.substr(0, kMaxTextLength));
+    if (memory)
+        FShared[request.Handle] = std::move(memory);
+    Send(out.Frame());
+}
+
+void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload, bool shared)
 {
     using namespace kpihost;
     const RenderRequest request = DecodeRender(payload.data(), payload.size());
@@ -179,29 +206,50 @@ void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload)
         SendFailed("no such song");
         return;
     }
+    // Shared: the blocks go straight into the song's region, which must hold the first one.
+    platform::SharedMemory* memory = nullptr;
+    if (shared) {
+        const auto it = FShared.find(request.Handle);
+        if (it == FShared.end() || it->second->Size() < request.BlockSize) {
+            SendFailed("no shared memory for this song");
+            return;
+        }
+        memory = it->second.get();
+    }
+    const size_t room = memory != nullptr ? memory->Size() : kMaxRenderBytes;
     const auto started = Clock::now();
     std::vector<uint32_t> lengths;
     size_t total = 0;
     for (;;) {
-        // The buffer keeps its room between requests; only growth costs anything.
-        if (FRendered.size() < total + request.BlockSize)
-            FRendered.resize(total + request.BlockSize);
-        const uint32_t n =
-            FPlugin->Render(request.Handle, FRendered.data() + total, request.BlockSize);
+        uint8_t* at;
+        if (memory != nullptr) {
+            at = memory->Data() + total;
+        } else {
+            // The buffer keeps its room between requests; only growth costs anything.
+            if (FRendered.size() < total + request.BlockSize)
+                FRendered.resize(total + request.BlockSize);
+            at = FRendered.data() + total;
+        }
+        const uint32_t n = FPlugin->Render(request.Handle, at, request.BlockSize);
         lengths.push_back(n);
         total += n;
         if (n < request.BlockSize || request.BlockSize == 0 ||
-            lengths.size() >= request.MaxBlocks || total + request.BlockSize > kMaxRenderBytes ||
+            lengths.size() >= request.MaxBlocks || total + request.BlockSize > room ||
             Clock::now() - started > kRenderAheadTime)
             break;
     }
-    // The header and the lengths first, then the blocks straight from where they were
-    // rendered.
-    MessageWriter out(kRender | kReplyFlag);
+    // The header and the lengths first, then (without shared memory) the blocks straight from
+    // where they were rendered.
+    MessageWriter out((shared ? kRenderShared : kRender) | kReplyFlag);
     out.U32(static_cast<uint32_t>(lengths.size()));
     for (uint32_t length : lengths)
         out.U32(length);
     std::vector<uint8_t> head = out.Frame();
+    if (memory != nullptr) {
+        if (!FChannel.Write(head.data(), head.size()))
+            FChannelFailed = true;
+        return;
+    }
     le::Put32(head.data(), static_cast<uint32_t>(head.size() - kHeaderSize + total));
     if (!FChannel.Write(head.data(), head.size()) || !FChannel.Write(FRendered.data(), total))
         FChannelFailed = true;

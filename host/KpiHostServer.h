@@ -7,12 +7,16 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 class TZoKpi;
+namespace platform {
+class SharedMemory;
+}
 
 // The byte stream to the program: the host's original standard input and output.
 class IHostChannel {
@@ -30,7 +34,11 @@ public:
     using NameMapper = std::function<std::string(const std::string& path, kpihost::PathStyle style,
                                                  const std::string& currentFolder)>;
 
-    TKpiHostServer(IHostChannel& channel, NameMapper mapName);
+    // Maps a region of shared memory that the program made, by its name read in style.
+    using SharedOpener = std::function<std::unique_ptr<platform::SharedMemory>(
+        const std::string& name, kpihost::PathStyle style, size_t size, std::string& error)>;
+
+    TKpiHostServer(IHostChannel& channel, NameMapper mapName, SharedOpener openShared);
     ~TKpiHostServer();
 
     // Serves until the program asks the host to end or goes away. The result is the host's exit
@@ -40,14 +48,18 @@ public:
 private:
     bool Serve(uint32_t kind, const std::vector<uint8_t>& payload); // false: end
     void ReplyLoad(uint32_t kind, const std::vector<uint8_t>& payload);
-    void ReplyRender(const std::vector<uint8_t>& payload);
+    void ReplyRender(const std::vector<uint8_t>& payload, bool shared);
+    void ReplyShare(const std::vector<uint8_t>& payload);
     bool Send(const std::vector<uint8_t>& frame);
     void SendFailed(const std::string& text);
 
     IHostChannel& FChannel;
     NameMapper FMapName;
+    SharedOpener FOpenShared;
     std::unique_ptr<TZoKpi> FPlugin;
     std::set<KPI_HANDLE> FOpen; // the handles the plug-in gave out and that are not closed
+    // The shared memory of the songs that have one, by handle.
+    std::map<KPI_HANDLE, std::unique_ptr<platform::SharedMemory>> FShared;
     std::vector<uint8_t> FRendered;
     bool FChannelFailed = false;
 };

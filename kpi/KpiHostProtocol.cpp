@@ -177,12 +177,23 @@ std::vector<uint8_t> EncodeOpen(const OpenRequest& request)
     return Frame(out);
 }
 
-std::vector<uint8_t> EncodeRender(const RenderRequest& request)
+std::vector<uint8_t> EncodeRender(const RenderRequest& request, bool shared)
 {
-    MessageWriter out(kRender);
+    MessageWriter out(shared ? kRenderShared : kRender);
     out.U32(request.Handle);
     out.U32(request.BlockSize);
     out.U32(request.MaxBlocks);
+    return Frame(out);
+}
+
+std::vector<uint8_t> EncodeShare(KPI_HANDLE handle, const std::string& name, PathStyle style,
+                                 uint32_t size)
+{
+    MessageWriter out(kShare);
+    out.U32(handle);
+    out.Text(name);
+    out.U8(static_cast<uint8_t>(style));
+    out.U32(size);
     return Frame(out);
 }
 
@@ -267,6 +278,18 @@ KPI_HANDLE DecodeClose(const uint8_t* data, size_t size)
     const KPI_HANDLE handle = in.U32();
     in.End();
     return handle;
+}
+
+ShareRequest DecodeShare(const uint8_t* data, size_t size)
+{
+    MessageReader in(data, size);
+    ShareRequest request;
+    request.Handle = in.U32();
+    request.Name = in.Text();
+    request.Style = in.Flag() ? PathStyle::Unix : PathStyle::Native;
+    request.Size = in.U32();
+    in.End();
+    return request;
 }
 
 // ---- replies
@@ -361,15 +384,17 @@ OpenReply DecodeOpenReply(const uint8_t* data, size_t size)
     return reply;
 }
 
-RenderReply DecodeRenderReply(const uint8_t* data, size_t size, const RenderRequest& request)
+namespace {
+
+// The count and the lengths of a render reply; the reader stands after them.
+RenderReply ReadBlockLengths(MessageReader& in, const RenderRequest& request, uint64_t& total)
 {
-    MessageReader in(data, size);
     const uint32_t count = in.U32();
     if (count == 0 || count > request.MaxBlocks || count > in.Left() / 4)
         throw EKpiHostProtocol("a render reply with " + std::to_string(count) + " blocks");
     RenderReply reply;
     reply.Lengths.resize(count);
-    uint64_t total = 0;
+    total = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t length = in.U32();
         if (length > request.BlockSize)
@@ -381,12 +406,45 @@ RenderReply DecodeRenderReply(const uint8_t* data, size_t size, const RenderRequ
         reply.Lengths[i] = length;
         total += length;
     }
+    return reply;
+}
+
+} // namespace
+
+RenderReply DecodeRenderReply(const uint8_t* data, size_t size, const RenderRequest& request)
+{
+    MessageReader in(data, size);
+    uint64_t total = 0;
+    RenderReply reply = ReadBlockLengths(in, request, total);
     reply.DataOffset = in.Offset();
     if (total != in.Left())
         throw EKpiHostProtocol("a render reply whose bytes do not match its lengths");
     in.Skip(static_cast<size_t>(total));
     in.End();
     return reply;
+}
+
+RenderReply DecodeSharedRenderReply(const uint8_t* data, size_t size, const RenderRequest& request,
+                                    size_t sharedSize)
+{
+    MessageReader in(data, size);
+    uint64_t total = 0;
+    RenderReply reply = ReadBlockLengths(in, request, total);
+    in.End();
+    if (total > sharedSize)
+        throw EKpiHostProtocol("a render reply beyond its shared memory (" + std::to_string(total) +
+                               " bytes in " + std::to_string(sharedSize) + ")");
+    reply.DataOffset = 0;
+    return reply;
+}
+
+bool DecodeShareReply(const uint8_t* data, size_t size, std::string& reason)
+{
+    MessageReader in(data, size);
+    const bool taken = in.Flag();
+    reason = in.Text();
+    in.End();
+    return taken;
 }
 
 uint32_t DecodeSetPositionReply(const uint8_t* data, size_t size)
@@ -419,12 +477,14 @@ uint32_t ReplyLimit(uint32_t requestKind, const RenderRequest* render)
                 kMaxPayload,
                 4 + 4ull * render->MaxBlocks + uint64_t(render->BlockSize) * render->MaxBlocks));
         return kMaxPayload;
+    case kRenderShared:
+        return 4 + 4 * kMaxBlocks;
     case kProbe:
     case kLoad:
         return 2 + 4 * 4 + kMaxExtensions * (4 + 1024) + kMaxTextLength;
     default:
         // Every other reply, and a failure's text.
-        return 4 + kMaxTextLength;
+        return 8 + kMaxTextLength;
     }
 }
 

@@ -14,6 +14,8 @@
 //   SetPosition      handle, milliseconds                      the plug-in's result
 //   Close            handle                                    (empty)
 //   Exit             (empty)                                   (empty); then the host ends
+//   Share            handle, name, path style, size            a byte 1, or 0 and why
+//   RenderShared     as Render                                 block count, lengths
 //
 // Texts are a 32-bit length and that many bytes, with no terminator and no NUL inside. A
 // format is the 32-byte SoundFormat, field by field.
@@ -22,6 +24,11 @@
 // whether Init and Deinit are there, the extension count and the extensions (as the plug-in
 // module sorted them); or a byte 0, a byte that is 1 for a load failure (then its code byte
 // follows) and 0 for another error, and the reason text.
+//
+// Share gives a song a region of memory that the program made (by its name: a file, which a
+// host under Wine opens through its DOS name); RenderShared then renders like Render, but into
+// that region from its start, and the reply carries the lengths alone. A song without one, or
+// whose blocks would not fit it, uses Render: the bytes then travel in the reply.
 //
 // Probe loads the plug-in, reports and unloads it again; Load keeps it for the song calls.
 // Render calls the plug-in's Render with the block size until it has the most blocks asked for,
@@ -62,6 +69,8 @@ enum Kind : uint32_t {
     kSetPosition = 6,
     kClose = 7,
     kExit = 8,
+    kShare = 9,
+    kRenderShared = 10,
     kReplyFlag = 0x80000000u,
     kFailed = 0xFFFFFFFFu,
 };
@@ -173,7 +182,9 @@ FrameHeader ReadHeader(const uint8_t (&bytes)[kHeaderSize]);
 std::vector<uint8_t> EncodeHello();
 std::vector<uint8_t> EncodeLoad(uint32_t kind, const std::string& path, PathStyle style);
 std::vector<uint8_t> EncodeOpen(const OpenRequest& request);
-std::vector<uint8_t> EncodeRender(const RenderRequest& request);
+std::vector<uint8_t> EncodeRender(const RenderRequest& request, bool shared = false);
+std::vector<uint8_t> EncodeShare(KPI_HANDLE handle, const std::string& name, PathStyle style,
+                                 uint32_t size);
 std::vector<uint8_t> EncodeSetPosition(KPI_HANDLE handle, uint32_t ms);
 std::vector<uint8_t> EncodeClose(KPI_HANDLE handle);
 std::vector<uint8_t> EncodeExit();
@@ -187,6 +198,12 @@ LoadResult DecodeLoadResult(const uint8_t* data, size_t size);
 OpenReply DecodeOpenReply(const uint8_t* data, size_t size);
 // request is what was asked: no block may be larger, nor more blocks come.
 RenderReply DecodeRenderReply(const uint8_t* data, size_t size, const RenderRequest& request);
+// The same for RenderShared, whose blocks lie in a region of sharedSize bytes from its start
+// (DataOffset 0 there).
+RenderReply DecodeSharedRenderReply(const uint8_t* data, size_t size, const RenderRequest& request,
+                                    size_t sharedSize);
+// Whether the host took the region; why not in reason.
+bool DecodeShareReply(const uint8_t* data, size_t size, std::string& reason);
 uint32_t DecodeSetPositionReply(const uint8_t* data, size_t size);
 void DecodeEmptyReply(const uint8_t* data, size_t size);
 std::string DecodeFailedReply(const uint8_t* data, size_t size);
@@ -202,6 +219,13 @@ OpenRequest DecodeOpen(const uint8_t* data, size_t size);
 RenderRequest DecodeRender(const uint8_t* data, size_t size);
 void DecodeSetPosition(const uint8_t* data, size_t size, KPI_HANDLE& handle, uint32_t& ms);
 KPI_HANDLE DecodeClose(const uint8_t* data, size_t size);
+struct ShareRequest {
+    KPI_HANDLE Handle = 0;
+    std::string Name;
+    PathStyle Style = PathStyle::Native;
+    uint32_t Size = 0;
+};
+ShareRequest DecodeShare(const uint8_t* data, size_t size);
 
 // The largest reply payload a request may bring back, so that a header announcing more is
 // refused before anything is read.

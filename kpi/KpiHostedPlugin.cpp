@@ -4,6 +4,7 @@
 #include "kpi/KpiHostProcess.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/SharedMemory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,14 +14,23 @@ namespace {
 // How much one Render request asks the host for, at most. Enough that a song moves in a few
 // dozen requests per minute of CD audio; small enough to stay in the caches.
 constexpr uint32_t kAheadBytes = 1u << 20;
+// A song's shared memory: room for a whole batch and then some. Pages that are never written
+// cost nothing.
+constexpr uint32_t kSharedBytes = 2u << 20;
 
 } // namespace
 
 struct TZoKpiHostedPlugin::Song {
     std::shared_ptr<TZoKpiHost> Host;
     KPI_HANDLE Remote = 0;
-    // Blocks rendered ahead: the reply's payload, the blocks' lengths, the next block and how
-    // much of it was already handed out (only after a render of another size).
+    // The memory the host renders the song's blocks into, when it could take it; asked for at
+    // the first render.
+    std::unique_ptr<platform::SharedMemory> Shared;
+    bool ShareAsked = false;
+    // Blocks rendered ahead: where they are (the shared memory, or the reply's payload), the
+    // blocks' lengths, the next block and how much of it was already handed out (only after a
+    // render of another size).
+    const uint8_t* Data = nullptr;
     std::vector<uint8_t> Payload;
     std::vector<uint32_t> Lengths;
     uint32_t BlockSize = 0;
@@ -206,20 +216,57 @@ void TZoKpiHostedPlugin::RenderFailed(const std::string& reason)
                    " のホストプロセスが失敗しました (" + reason + ")");
 }
 
+void TZoKpiHostedPlugin::Share(Song& song)
+{
+    song.ShareAsked = true;
+    std::string error;
+    std::unique_ptr<platform::SharedMemory> memory =
+        platform::SharedMemory::Create(kSharedBytes, error);
+    // Without shared memory the bytes travel in the replies: slower, no less right.
+    if (!memory)
+        return;
+    try {
+        std::vector<uint8_t> payload;
+        song.Host->Call(kpihost::EncodeShare(song.Remote, memory->Name(),
+                                             TZoKpiHostPool::PathStyleFor(FKind), kSharedBytes),
+                        payload, kpihost::ReplyLimit(kpihost::kShare));
+        std::string reason;
+        if (!kpihost::DecodeShareReply(payload.data(), payload.size(), reason))
+            return;
+    } catch (const kpihost::EKpiHostProtocol& e) {
+        song.Host->Finish(std::chrono::steady_clock::now());
+        RenderFailed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+    } catch (const EKpiHostFailed& e) {
+        RenderFailed(e.what());
+    }
+    // Both sides have it mapped: the name is not needed any more.
+    memory->RemoveName();
+    song.Shared = std::move(memory);
+}
+
 void TZoKpiHostedPlugin::Request(Song& song, uint32_t blockSize, uint32_t maxBlocks)
 {
+    if (!song.ShareAsked)
+        Share(song);
+    const bool shared = song.Shared && blockSize > 0 && blockSize <= song.Shared->Size();
     kpihost::RenderRequest request;
     request.Handle = song.Remote;
     request.BlockSize = blockSize;
-    request.MaxBlocks = maxBlocks;
+    request.MaxBlocks =
+        shared ? std::max<uint32_t>(1, std::min<size_t>(maxBlocks, song.Shared->Size() / blockSize))
+               : maxBlocks;
     song.DropAhead();
     try {
-        song.Host->Call(kpihost::EncodeRender(request), song.Payload,
-                        kpihost::ReplyLimit(kpihost::kRender, &request));
+        song.Host->Call(
+            kpihost::EncodeRender(request, shared), song.Payload,
+            kpihost::ReplyLimit(shared ? kpihost::kRenderShared : kpihost::kRender, &request));
         kpihost::RenderReply reply =
-            kpihost::DecodeRenderReply(song.Payload.data(), song.Payload.size(), request);
+            shared ? kpihost::DecodeSharedRenderReply(song.Payload.data(), song.Payload.size(),
+                                                      request, song.Shared->Size())
+                   : kpihost::DecodeRenderReply(song.Payload.data(), song.Payload.size(), request);
         song.Lengths = std::move(reply.Lengths);
-        song.NextOffset = reply.DataOffset;
+        song.Data = shared ? song.Shared->Data() : song.Payload.data() + reply.DataOffset;
+        song.NextOffset = 0;
         song.BlockSize = blockSize;
     } catch (const kpihost::EKpiHostProtocol& e) {
         song.Host->Finish(std::chrono::steady_clock::now());
@@ -235,7 +282,7 @@ uint32_t TZoKpiHostedPlugin::RenderAhead(Song& song, uint8_t* buffer, uint32_t s
     // exactly as the plug-in returned it.
     if (song.HasAhead() && song.NextUsed == 0 && song.BlockSize == size) {
         const uint32_t length = song.Lengths[song.Next];
-        std::memcpy(buffer, song.Payload.data() + song.NextOffset, length);
+        std::memcpy(buffer, song.Data + song.NextOffset, length);
         song.NextOffset += length;
         ++song.Next;
         return length;
@@ -252,7 +299,7 @@ uint32_t TZoKpiHostedPlugin::RenderAhead(Song& song, uint8_t* buffer, uint32_t s
     while (done < size && song.HasAhead()) {
         const uint32_t length = song.Lengths[song.Next];
         const uint32_t take = std::min(length - song.NextUsed, size - done);
-        std::memcpy(buffer + done, song.Payload.data() + song.NextOffset + song.NextUsed, take);
+        std::memcpy(buffer + done, song.Data + song.NextOffset + song.NextUsed, take);
         done += take;
         song.NextUsed += take;
         if (song.NextUsed == length) {

@@ -5,7 +5,9 @@
 // Render moves data in large blocks: when the host is asked for one block it renders several
 // in a row (as many as fit in about a megabyte, for a moment at most) and they are handed out
 // from here one by one, with the same sizes and the same short last block that the plug-in
-// gave. A seek or a close throws away what was rendered ahead.
+// gave. The host renders them into memory that the song shares with it, so that they need not
+// travel through the pipe (where there is no such memory, they do). A seek or a close throws
+// away what was rendered ahead.
 //
 // A serving host that dies takes its songs with it: their Render raises an error that names
 // the plug-in, their other calls do nothing, and the next song starts a fresh host.
@@ -61,6 +63,8 @@ private:
     std::shared_ptr<TZoKpiHost> ServingHost(); // starts one when there is none or it died
     uint32_t RenderAhead(Song& song, uint8_t* buffer, uint32_t size);
     void Request(Song& song, uint32_t blockSize, uint32_t maxBlocks);
+    // Gives the song a region of shared memory that the host renders into, when both can.
+    void Share(Song& song);
     [[noreturn]] void RenderFailed(const std::string& reason);
     void NoteFailure(const std::string& reason);
 

@@ -127,6 +127,17 @@ TEST(HostProtocol, ARenderReplyMayNotClaimMoreThanWasAsked)
     EXPECT_EQ(decode(Bytes({1, 3}, "abcd")), "a render reply whose bytes do not match its lengths");
     EXPECT_EQ(decode(Bytes({2, 4})), "a render reply with 2 blocks");
     EXPECT_EQ(decode({1, 0}), "reply ends early");
+
+    // Blocks in shared memory: the reply holds the lengths alone, which the memory must hold.
+    const auto shared = [&](const std::vector<uint8_t>& b, size_t room) {
+        return Rejection([&] { DecodeSharedRenderReply(b.data(), b.size(), request, room); });
+    };
+    EXPECT_EQ(shared(Bytes({3, 4, 4, 1}), 9), "");
+    EXPECT_EQ(DecodeSharedRenderReply(Bytes({2, 4, 3}).data(), 12, request, 100).DataOffset, 0u);
+    EXPECT_EQ(shared(Bytes({3, 4, 4, 1}), 8),
+              "a render reply beyond its shared memory (9 bytes in 8)");
+    EXPECT_EQ(shared(Bytes({1, 4}, "data"), 100), "reply is longer than its content");
+    EXPECT_EQ(shared(Bytes({1, 6}), 100), "a render reply longer than asked (6 bytes for 4)");
 }
 
 TEST(HostProtocol, TextsFlagsCountsAndLengthsAreChecked)
@@ -168,5 +179,6 @@ TEST(HostProtocol, ReplyLimitsFollowTheRequest)
     EXPECT_EQ(ReplyLimit(kRender, &request), 4 + 4 * 128 + 8192 * 128);
     const RenderRequest huge{1, kMaxRenderBytes, kMaxBlocks};
     EXPECT_EQ(ReplyLimit(kRender, &huge), kMaxPayload);
-    EXPECT_EQ(ReplyLimit(kSetPosition), 4 + kMaxTextLength);
+    EXPECT_EQ(ReplyLimit(kSetPosition), 8 + kMaxTextLength);
+    EXPECT_EQ(ReplyLimit(kRenderShared, &request), 4 + 4 * kMaxBlocks);
 }

@@ -1,7 +1,8 @@
 // Fuzz target for the program's reader of host replies, and the host's reader of requests: the
-// first byte picks the message, the next eight the render request it answers, the rest is the
-// payload. Besides crashes and reads out of bounds (AddressSanitizer), a reply that is accepted
-// while it breaks a rule the program relies on is a finding.
+// first byte picks the message, the next eight the render request it answers (and the size of
+// the shared memory a shared render has), the rest is the payload. Besides crashes and reads out of
+// bounds (AddressSanitizer), a reply that is accepted while it breaks a rule the program relies on
+// is a finding.
 #include "kpi/KpiHostProtocol.h"
 
 #include <cstdint>
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t length = size - 9;
 
     try {
-        switch (which % 10) {
+        switch (which % 13) {
         case 0: {
             const RenderReply reply = DecodeRenderReply(payload, length, request);
             Check(!reply.Lengths.empty() && reply.Lengths.size() <= request.MaxBlocks);
@@ -98,6 +99,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         case 8:
             CheckText(DecodeLoad(payload, length).Path, kMaxTextLength);
+            break;
+        case 10: {
+            const size_t room = Word(data + 1) % (4u << 20);
+            const RenderReply reply = DecodeSharedRenderReply(payload, length, request, room);
+            Check(!reply.Lengths.empty() && reply.Lengths.size() <= request.MaxBlocks);
+            uint64_t total = 0;
+            for (size_t i = 0; i < reply.Lengths.size(); ++i) {
+                Check(reply.Lengths[i] <= request.BlockSize);
+                if (i + 1 < reply.Lengths.size())
+                    Check(reply.Lengths[i] == request.BlockSize);
+                total += reply.Lengths[i];
+            }
+            Check(total <= room && length == 4 + 4 * reply.Lengths.size());
+            break;
+        }
+        case 11: {
+            std::string reason;
+            DecodeShareReply(payload, length, reason);
+            CheckText(reason, kMaxTextLength);
+            break;
+        }
+        case 12:
+            CheckText(DecodeShare(payload, length).Name, kMaxTextLength);
             break;
         default: {
             // A frame header: what the program would read next is bounded by the request.

@@ -183,7 +183,8 @@ void Scribble(const std::string& bytes)
 #endif
 }
 
-// A Render reply of the host protocol for one block of size + 4 bytes: longer than asked.
+// A RenderShared reply of the host protocol (the blocks lie in the song's shared memory, the
+// reply holds their lengths) for one block of size + 4 bytes: longer than asked.
 std::string OverlongRenderReply(uint32_t size)
 {
     std::string frame;
@@ -191,12 +192,10 @@ std::string OverlongRenderReply(uint32_t size)
         for (int i = 0; i < 4; ++i)
             frame += static_cast<char>(v >> (8 * i));
     };
-    const uint32_t length = size + 4;
-    put32(8 + length);
-    put32(5u | 0x80000000u);
+    put32(8);
+    put32(10u | 0x80000000u);
     put32(1);
-    put32(length);
-    frame.append(length, '\x55');
+    put32(size + 4);
     return frame;
 }
 
