@@ -13,7 +13,7 @@
 #include <string>
 
 #ifdef _WIN32
-#include "platform/CodePage.h"
+#include "platform/WindowsText.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -1,4 +1,4 @@
-#include "platform/CodePage.h"
+#include "platform/WindowsText.h"
 
 #ifdef _WIN32
 
