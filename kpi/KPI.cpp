@@ -117,9 +117,10 @@ KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
         Load();
     if (format == nullptr)
         return 0;
-    // A plug-in that is not reentrant has one song slot, taken before the call so that two
-    // threads cannot both find it free.
-    const bool oneSong = FModule.Reentrant == 0;
+    // A plug-in that is not reentrant has one song slot in this process, taken before the call
+    // so that two threads cannot both find it free. In host processes it has one per host, and
+    // the hosted side starts a host for each song open at the same time.
+    const bool oneSong = FModule.Reentrant == 0 && !FHosted;
     if (oneSong) {
         int32_t free = 0;
         if (!FOpenCount.compare_exchange_strong(free, 1))

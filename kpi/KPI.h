@@ -58,9 +58,9 @@ public:
     // Loads and checks the library, then calls Init. Does nothing once loaded.
     void Load();
 
-    // Any thread; a plug-in that is not reentrant is never asked to open a second song, however
-    // many threads ask at once. Returns the song handle, or 0 when the plug-in refused or failed
-    // the open, or when it is not reentrant and a song is open already.
+    // Any thread; a plug-in that is not reentrant is never asked to open a second song in one
+    // process, however many threads ask at once. Returns the song handle, or 0 when the plug-in
+    // refused or failed the open, or when it is not reentrant and a song is open already.
     KPI_HANDLE OpenSong(const std::string& fileName, SoundFormat* format);
     void CloseSong(KPI_HANDLE handle);
     // Bytes written into buffer; never more than size, whatever the plug-in answers. Raises
@@ -68,8 +68,9 @@ public:
     uint32_t Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);
     uint32_t SetPosition(KPI_HANDLE handle, uint32_t positionMs);
     // Whether an OpenSong now could open a song: false while a plug-in that is not reentrant
-    // has one open. A scheduler asks this first, so that a song waits rather than fails.
-    bool CanOpenSong() const { return FModule.Reentrant != 0 || FOpenCount.load() == 0; }
+    // has one open in this process (a hosted one opens each song in a host of its own). A
+    // scheduler asks this first, so that a song waits rather than fails.
+    bool CanOpenSong() const { return FHosted || FModule.Reentrant != 0 || FOpenCount.load() == 0; }
 
     // Appends this plug-in's record of the plug-in cache file to stream.
     void WriteCacheRecord(std::string& stream) const;

@@ -55,8 +55,8 @@ TZoKpiHostedPlugin::TZoKpiHostedPlugin(std::shared_ptr<TZoKpiHostPool> pool, Kpi
 
 TZoKpiHostedPlugin::~TZoKpiHostedPlugin()
 {
-    if (FHost)
-        FPool->Retire(std::move(FHost));
+    for (Serving& serving : FHosts)
+        FPool->Retire(std::move(serving.Host));
 }
 
 kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
@@ -91,7 +91,23 @@ void TZoKpiHostedPlugin::NoteFailure(const std::string& reason)
 int64_t TZoKpiHostedPlugin::ServingProcessId() const
 {
     std::lock_guard lock(FLock);
-    return FHost && FHost->Alive() ? FHost->ProcessId() : -1;
+    for (const Serving& serving : FHosts)
+        if (serving.Host->Alive())
+            return serving.Host->ProcessId();
+    return -1;
+}
+
+int64_t TZoKpiHostedPlugin::ServingProcessId(KPI_HANDLE handle) const
+{
+    const std::shared_ptr<Song> song = FindSong(handle);
+    return song && song->Host->Alive() ? song->Host->ProcessId() : -1;
+}
+
+int TZoKpiHostedPlugin::ServingHosts() const
+{
+    std::lock_guard lock(FLock);
+    return static_cast<int>(std::count_if(FHosts.begin(), FHosts.end(),
+                                          [](const Serving& s) { return s.Host->Alive(); }));
 }
 
 std::shared_ptr<TZoKpiHostedPlugin::Song> TZoKpiHostedPlugin::FindSong(KPI_HANDLE handle) const
@@ -103,29 +119,50 @@ std::shared_ptr<TZoKpiHostedPlugin::Song> TZoKpiHostedPlugin::FindSong(KPI_HANDL
 
 std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
 {
-    std::lock_guard starting(FHostLock);
-    std::shared_ptr<TZoKpiHost> dead;
+    std::lock_guard choosing(FHostLock);
+    std::vector<std::shared_ptr<TZoKpiHost>> dead;
     {
         std::lock_guard lock(FLock);
-        if (FHost && FHost->Alive())
-            return FHost;
-        dead = std::move(FHost);
+        // A dead host's songs fail by themselves; it is let go once none is left on it, and
+        // never chosen again.
+        std::erase_if(FHosts, [&dead](Serving& serving) {
+            if (serving.Host->Alive() || serving.Songs > 0)
+                return false;
+            dead.push_back(std::move(serving.Host));
+            return true;
+        });
+        for (Serving& serving : FHosts)
+            if (serving.Host->Alive() && (!FOneSongPerHost || serving.Songs == 0)) {
+                ++serving.Songs;
+                return serving.Host;
+            }
     }
-    if (dead)
-        FPool->Retire(std::move(dead));
+    for (auto& host : dead)
+        FPool->Retire(std::move(host));
     kpihost::LoadResult result;
     std::shared_ptr<TZoKpiHost> host = FPool->Serve(FKind, FFileName, result);
     if (!host)
         throw EZoError(result.Reason.empty() ? "the plug-in did not load again" : result.Reason);
     std::lock_guard lock(FLock);
-    FHost = host;
+    FHosts.push_back(Serving{host, 1});
     return host;
+}
+
+void TZoKpiHostedPlugin::Vacate(const std::shared_ptr<TZoKpiHost>& host)
+{
+    std::lock_guard lock(FLock);
+    for (Serving& serving : FHosts)
+        if (serving.Host == host && serving.Songs > 0) {
+            --serving.Songs;
+            return;
+        }
 }
 
 KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& format)
 {
+    std::shared_ptr<TZoKpiHost> host;
     try {
-        const std::shared_ptr<TZoKpiHost> host = ServingHost();
+        host = ServingHost();
         kpihost::OpenRequest request;
         request.Path = fileName;
         request.Style = TZoKpiHostPool::PathStyleFor(FKind);
@@ -136,8 +173,10 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
         host->Call(kpihost::EncodeOpen(request), payload, kpihost::ReplyLimit(kpihost::kOpen));
         const kpihost::OpenReply reply = kpihost::DecodeOpenReply(payload.data(), payload.size());
         format = reply.Format;
-        if (reply.Handle == 0)
+        if (reply.Handle == 0) {
+            Vacate(host);
             return 0;
+        }
         auto song = std::make_shared<Song>();
         song->Host = host;
         song->Remote = reply.Handle;
@@ -151,12 +190,13 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
         return handle;
     } catch (const kpihost::EKpiHostProtocol& e) {
         // The reply was read whole but does not make sense: the host cannot be trusted on.
-        std::lock_guard lock(FLock);
-        if (FHost)
-            FHost->Finish(std::chrono::steady_clock::now());
-        FLastFailure = e.what();
+        host->Finish(std::chrono::steady_clock::now());
+        Vacate(host);
+        NoteFailure(e.what());
         return 0;
     } catch (const std::exception& e) {
+        if (host)
+            Vacate(host);
         NoteFailure(e.what());
         return 0;
     }
@@ -173,6 +213,12 @@ void TZoKpiHostedPlugin::Close(KPI_HANDLE handle)
         song = std::move(it->second);
         FSongs.erase(it);
     }
+    // The song's place on its host is free again once the plug-in has closed it there.
+    struct Vacating {
+        TZoKpiHostedPlugin& Plugin;
+        const std::shared_ptr<TZoKpiHost>& Host;
+        ~Vacating() { Plugin.Vacate(Host); }
+    } vacating{*this, song->Host};
     if (!song->Host->Alive())
         return;
     try {
@@ -349,6 +395,7 @@ void TZoKpi::LoadHosted()
     FModule.InterfaceVersion = record.InterfaceVersion;
     FModule.PluginVersion = record.PluginVersion;
     FModule.Reentrant = record.Reentrant;
+    FHosted->SetOneSongPerHost(record.Reentrant == 0);
     // The host's module sorted them already; sorting again keeps the order this side relies
     // on whatever the host sent.
     FExtensions = record.Extensions;

@@ -2,6 +2,11 @@
 // through the pool's loader host, starts a serving host at the first song and keeps it for the
 // songs after, and forwards the song calls. Only TZoKpi uses it.
 //
+// A plug-in that is not reentrant never has two songs open in one process, so a second song
+// open at the same time gets a serving host of its own, and each song goes to a host with none
+// open. That is what lets a batch run such a plug-in's songs side by side; idle hosts stay for
+// the songs after.
+//
 // Render moves data in large blocks: when the host is asked for one block it renders several
 // in a row (as many as fit in about a megabyte, for a moment at most) and they are handed out
 // from here one by one, with the same sizes and the same short last block that the plug-in
@@ -12,9 +17,10 @@
 // A serving host that dies takes its songs with it: their Render raises an error that names
 // the plug-in, their other calls do nothing, and the next song starts a fresh host.
 //
-// Threads: songs are opened on one thread and rendered on another (Lock guards the song table
-// and the serving host, HostLock the start of a serving host); a song's own read-ahead is
-// touched only by the one thread that uses that song at a time.
+// Threads: songs are opened on one thread and rendered on another, and several songs may be
+// opened and rendered at once (Lock guards the song table and the serving hosts, HostLock the
+// choice and start of a serving host); a song's own read-ahead is touched only by the one
+// thread that uses that song at a time.
 #pragma once
 
 #include "kpi/KpiHostPool.h"
@@ -41,6 +47,9 @@ public:
     // The plug-in's record as the loader host read it; raises what a load in this process
     // would (EKpiLoadFailed with its code and reason, or EZoError).
     kpihost::ModuleRecord Load();
+    // Whether each serving host may hold one song at a time only (the plug-in is not
+    // reentrant). Set once, after Load and before the first song.
+    void SetOneSongPerHost(bool oneSong) { FOneSongPerHost = oneSong; }
 
     // The whole open of a song in the host, the plug-in module's own steps there included: a
     // handle of this side, or 0. format is written back as the plug-in left it; when the host
@@ -54,13 +63,20 @@ public:
     KpiHostKind Kind() const { return FKind; }
     // Why the last call that reached no plug-in failed; "" while none has.
     std::string LastFailure() const;
-    // The serving host's process id, or -1 while there is none.
+    // The first live serving host's process id, or -1 while there is none.
     int64_t ServingProcessId() const;
+    // The process id of the host that serves the song, or -1.
+    int64_t ServingProcessId(KPI_HANDLE handle) const;
+    // Serving hosts that are alive now.
+    int ServingHosts() const;
 
 private:
     struct Song;
     std::shared_ptr<Song> FindSong(KPI_HANDLE handle) const;
-    std::shared_ptr<TZoKpiHost> ServingHost(); // starts one when there is none or it died
+    // A live host for one more song, started when none will do; the caller owns one of its
+    // song places until it calls Vacate or files the song in Songs.
+    std::shared_ptr<TZoKpiHost> ServingHost();
+    void Vacate(const std::shared_ptr<TZoKpiHost>& host);
     uint32_t RenderAhead(Song& song, uint8_t* buffer, uint32_t size);
     void Request(Song& song, uint32_t blockSize, uint32_t maxBlocks);
     // Gives the song a region of shared memory that the host renders into, when both can.
@@ -73,9 +89,14 @@ private:
     std::string FFileName;
 
     mutable std::mutex FLock;
-    std::shared_ptr<TZoKpiHost> FHost; // the serving host; guarded by Lock
+    struct Serving {
+        std::shared_ptr<TZoKpiHost> Host;
+        int Songs = 0; // open, or being opened
+    };
+    std::vector<Serving> FHosts; // guarded by Lock
+    bool FOneSongPerHost = false;
     std::map<KPI_HANDLE, std::shared_ptr<Song>> FSongs;
     KPI_HANDLE FNextHandle = 1;
     std::string FLastFailure;
-    std::mutex FHostLock; // held while a serving host starts
+    std::mutex FHostLock; // held while a serving host is chosen or starts
 };

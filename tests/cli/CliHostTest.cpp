@@ -199,6 +199,42 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLine)
         << single.Err;
 }
 
+TEST_P(CliHost, ANonReentrantPluginsSongsRunSideBySideInHostsOfTheirOwn)
+{
+    fs::create_directories(dir / "single");
+    TestPlugin single(dir / "single/test.kpi", {{"reentrant", "0"}, {"publish", "1"}},
+                      testsupport::VariantOf(GetParam()));
+    std::vector<std::string> songs;
+    for (const char* name : {"p.tst", "q.tst", "r.tst", "s.tst"})
+        songs.push_back(Song(name));
+    const auto batch = [&](const std::string& jobs, const std::string& out) {
+        fs::create_directories(dir / out);
+        std::vector<std::string> arguments{"--plugins", dir / "single", "--jobs",
+                                           jobs,        "--out-dir",    dir / out};
+        if (GetParam() == Hosting::Isolated)
+            arguments.insert(arguments.begin(), "--isolate-plugins");
+        arguments.insert(arguments.end(), songs.begin(), songs.end());
+        return Run(arguments);
+    };
+    const Result one = batch("1", "one");
+    ASSERT_EQ(one.Status, 0) << one.Err;
+    const Result two = batch("2", "two");
+    ASSERT_EQ(two.Status, 0) << two.Err;
+    for (const char* name : {"p.wav", "q.wav", "r.wav", "s.wav"}) {
+        const std::string bytes = testsupport::ReadFileBytes(dir / (std::string("one/") + name));
+        EXPECT_GT(bytes.size(), 160000u) << name;
+        EXPECT_TRUE(testsupport::ReadFileBytes(dir / (std::string("two/") + name)) == bytes)
+            << name;
+    }
+    // Never two songs in one process, and with two jobs a second host took songs.
+    int processesThatOpened = 0;
+    for (const auto& p : single.Published()) {
+        EXPECT_LE(p.Counts.MaxOpenNow, 1) << "process " << p.Process;
+        processesThatOpened += p.Counts.Open > 0 ? 1 : 0;
+    }
+    EXPECT_GE(processesThatOpened, 3) << "one host for --jobs 1, two for --jobs 2";
+}
+
 #ifdef PELLAN_WINE_TESTS
 TEST_P(CliHost, AJapaneseFileNameConverts)
 {

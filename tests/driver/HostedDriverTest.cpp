@@ -397,24 +397,39 @@ TEST_P(HostedDriver, ANonReentrantPluginNeverHasTwoSongsOpenInOneProcess)
         auto driver = Driver();
         driver->LoadFolder(dir.Path());
         auto a = driver->OpenSong(Song("a.one"), nullptr);
-        auto b = driver->OpenSong(Song("b.one"), nullptr);
         ASSERT_NE(a, nullptr);
+        ASSERT_NE(a->Handle, 0u);
+        EXPECT_TRUE(a->Plugin.CanOpenSong()) << "a second song waits for no one: it gets a host";
+        auto b = driver->OpenSong(Song("b.one"), nullptr);
         ASSERT_NE(b, nullptr);
-        EXPECT_NE(a->Handle, 0u);
-        EXPECT_EQ(b->Handle, 0u) << "refused without asking the plug-in";
+        ASSERT_NE(b->Handle, 0u);
+        TZoKpiHostedPlugin& hosted = *a->Plugin.Hosted();
+        EXPECT_NE(hosted.ServingProcessId(a->Handle), hosted.ServingProcessId(b->Handle));
+        // Both play at once, each with its own bytes.
+        Render(*a, 4096);
+        Render(*b, 4096);
+        // The host that a closed song leaves idle takes the next song; nothing else starts.
+        const int64_t aHost = hosted.ServingProcessId(a->Handle);
         a.reset();
-        b = driver->OpenSong(Song("b.one"), nullptr);
-        EXPECT_NE(b->Handle, 0u);
+        const auto c = driver->OpenSong(Song("c.one"), nullptr);
+        ASSERT_NE(c->Handle, 0u);
+        EXPECT_EQ(hosted.ServingProcessId(c->Handle), aHost);
+        EXPECT_EQ(hosted.ServingHosts(), 2);
 
-        const auto c = driver->OpenSong(Song("c.tst"), nullptr);
         const auto d = driver->OpenSong(Song("d.tst"), nullptr);
-        EXPECT_NE(c->Handle, 0u);
+        const auto e = driver->OpenSong(Song("e.tst"), nullptr);
         EXPECT_NE(d->Handle, 0u);
-        EXPECT_NE(c->Handle, d->Handle);
+        EXPECT_NE(e->Handle, 0u);
+        EXPECT_EQ(d->Plugin.Hosted()->ServingProcessId(d->Handle),
+                  e->Plugin.Hosted()->ServingProcessId(e->Handle))
+            << "a reentrant plug-in keeps all its songs in one host";
     }
-    for (const auto& p : single.Published())
+    int opened = 0;
+    for (const auto& p : single.Published()) {
         EXPECT_LE(p.Counts.MaxOpenNow, 1) << "process " << p.Process;
-    EXPECT_EQ(single.ServingProcess().Counts.Open, 2);
+        opened += p.Counts.Open;
+    }
+    EXPECT_EQ(opened, 3);
     EXPECT_EQ(many.ServingProcess().Counts.MaxOpenNow, 2);
 }
 
