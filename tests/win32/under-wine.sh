@@ -1,0 +1,44 @@
+# Shared by the scripts that run the Windows build under Wine (sourced): finds Wine as the
+# program does, checks that the test run's private prefix is there, and picks the loader for
+# a bitness. A machine that cannot run 32-bit x86 code at all makes the 32-bit cases skipped,
+# loudly, with exit status 77 (CTest's SKIP_RETURN_CODE); anywhere else they run.
+# Usage: wine_loader_for BITS WINE_LOCATE  (sets $loader)
+wine_loader_for() {
+  local bits="$1" locate="$2"
+  eval "$("$locate")"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # The Unix locale decides how Wine turns arguments into UTF-16: names in any script need a
+  # UTF-8 one.
+  export LC_ALL=C.UTF-8
+  if [ -z "${WINEPREFIX:-}" ] || [ ! -d "$WINEPREFIX" ]; then
+    echo "*** No private Wine prefix (WINEPREFIX='${WINEPREFIX:-}'): run this through CTest," >&2
+    echo "*** whose wine_prefix_boot test makes one; no test touches the user's own prefix." >&2
+    exit 1
+  fi
+  if [ "$bits" = 32 ]; then
+    loader="$wine32"
+  else
+    loader="$wine64"
+  fi
+  if [ -z "$loader" ]; then
+    echo "*** Wine for $bits-bit programs was not found on PATH (scripts/install-deps.sh installs it)." >&2
+    exit 1
+  fi
+  if [ "$bits" = 32 ]; then
+    local said
+    said="$("$loader" --version 2>&1 </dev/null || true)"
+    case "$said" in
+    *"Exec format error"*)
+      echo "*** SKIPPED: this machine cannot run 32-bit x86 code ($loader: Exec format error)," >&2
+      echo "*** so the 32-bit Windows build cannot run under Wine here. It runs on any machine" >&2
+      echo "*** whose kernel runs 32-bit programs. ***" >&2
+      exit 77
+      ;;
+    esac
+  fi
+}
+
+# A Unix path as the Windows programs name it: Wine's drive Z: is the root of this system.
+dos_path() {
+  printf 'Z:%s' "${1//\//\\}"
+}
