@@ -25,17 +25,27 @@ wine_loader_for() {
     exit 1
   fi
   if [ "$bits" = 32 ]; then
-    local said
-    said="$("$loader" --version 2>&1 </dev/null || true)"
-    case "$said" in
-    *"Exec format error"*)
-      echo "*** SKIPPED: this machine cannot run 32-bit x86 code ($loader: Exec format error)," >&2
-      echo "*** so the 32-bit Windows build cannot run under Wine here. It runs on any machine" >&2
-      echo "*** whose kernel runs 32-bit programs. ***" >&2
-      exit 77
-      ;;
-    esac
+    require_32bit_x86 "the 32-bit Windows build"
   fi
+}
+
+# Skips (exit 77) with a loud reason where the 32-bit Wine loader cannot run: what, a text
+# naming what needed it. Needs wine_loader_for's assignments.
+require_32bit_x86() {
+  local what="$1" said
+  if [ -z "$wine32" ]; then
+    echo "*** Wine for 32-bit programs was not found on PATH." >&2
+    exit 1
+  fi
+  said="$("$wine32" --version 2>&1 </dev/null || true)"
+  case "$said" in
+  *"Exec format error"*)
+    echo "*** SKIPPED: this machine cannot run 32-bit x86 code ($wine32: Exec format error)," >&2
+    echo "*** so $what cannot run under Wine here. It runs on any machine whose kernel" >&2
+    echo "*** runs 32-bit programs. ***" >&2
+    exit 77
+    ;;
+  esac
 }
 
 # A Unix path as the Windows programs name it: Wine's drive Z: is the root of this system.

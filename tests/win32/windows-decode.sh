@@ -5,12 +5,18 @@
 # setting (named in Japanese) from the registry, written beforehand with Wine's reg; it decodes
 # single files, a song of a multi-song file, a file of Japanese name and a playlist written in
 # code page 932, and leaves its run log (code page 932) and plugin.cache beside itself.
+# With PLUGIN_BITS 32 under the 64-bit program, the plug-in runs in pellan-kpi-host32.exe.
 # Usage: windows-decode.sh BITS WINE_LOCATE WINDOWS_BIN WINDOWS_PLUGIN NATIVE_DECODE NATIVE_PLUGIN
+#          [PLUGIN_BITS]
 set -euo pipefail
 bits="$1" locate="$2" windows_bin="$3" windows_plugin="$4" native_decode="$5" native_plugin="$6"
+plugin_bits="${7:-$bits}"
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/under-wine.sh"
 wine_loader_for "$bits" "$locate"
+if [ "$plugin_bits" = 32 ]; then
+  require_32bit_x86 "a 32-bit plug-in in pellan-kpi-host32.exe"
+fi
 wine64_loader="$wine64"
 
 work="$(mktemp -d)"
