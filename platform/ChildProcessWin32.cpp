@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 
+#include "platform/WindowsText.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -21,15 +23,10 @@ constexpr DWORD kPipeBufferSize = 1 << 20;
 // Standard error is looked at this often while a read or a write waits.
 constexpr DWORD kErrorPollMs = 100;
 
+// Program names, arguments and the environment are UTF-8 inside the program.
 std::wstring Widen(const std::string& text)
 {
-    if (text.empty())
-        return std::wstring();
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
+    return Utf8ToWide(text);
 }
 
 // One argument quoted so that the child's command-line parser gives it back unchanged.
@@ -82,20 +79,6 @@ std::wstring EnvironmentBlock(const std::vector<std::pair<std::string, std::stri
     return block;
 }
 
-std::string ErrorText(DWORD code)
-{
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = length > 0 && buffer != nullptr ? std::string(buffer, length) : "";
-    if (buffer != nullptr)
-        LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text + " (error " + std::to_string(code) + ")";
-}
-
 void CloseOne(HANDLE& handle)
 {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE)
@@ -118,7 +101,7 @@ bool MakePipe(bool childReads, HANDLE& ours, HANDLE& theirs, std::string& error)
                             1, kPipeBufferSize, kPipeBufferSize, 0, nullptr);
     if (ours == INVALID_HANDLE_VALUE) {
         ours = nullptr;
-        error = "cannot make a pipe: " + ErrorText(GetLastError());
+        error = "cannot make a pipe: " + SystemErrorText(GetLastError());
         return false;
     }
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -127,7 +110,7 @@ bool MakePipe(bool childReads, HANDLE& ours, HANDLE& theirs, std::string& error)
     if (theirs == INVALID_HANDLE_VALUE) {
         theirs = nullptr;
         CloseOne(ours);
-        error = "cannot open a pipe: " + ErrorText(GetLastError());
+        error = "cannot open a pipe: " + SystemErrorText(GetLastError());
         return false;
     }
     return true;
@@ -275,7 +258,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
     DeleteProcThreadAttributeList(attributes);
     closeTheirs();
     if (!created) {
-        error = options.Arguments[0] + ": " + ErrorText(createError);
+        error = options.Arguments[0] + ": " + SystemErrorText(createError);
         return nullptr;
     }
     CloseHandle(info.hThread);
@@ -391,7 +374,7 @@ std::string FindProgramOnPath(const std::string& name, const std::string& pathVa
             continue;
         const char last = folder.back();
         const std::string candidate = folder + (last == '\\' || last == '/' ? "" : "\\") + name;
-        const DWORD attributes = GetFileAttributesA(candidate.c_str());
+        const DWORD attributes = GetFileAttributesW(Utf8ToWide(candidate).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             return candidate;
     }

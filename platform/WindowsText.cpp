@@ -49,6 +49,33 @@ std::string WideToUtf8(const std::wstring& text)
     return bytes;
 }
 
+std::string Utf8ToCodePage(const std::string& text, unsigned codePage)
+{
+    const std::wstring wide = Utf8ToWide(text);
+    if (wide.empty())
+        return std::string();
+    const int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), n,
+                        nullptr, nullptr);
+    return bytes;
+}
+
+std::string SystemErrorText(unsigned long code)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
+    if (buffer != nullptr)
+        LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return WideToUtf8(text) + " (error " + std::to_string(code) + ")";
+}
+
 std::optional<std::string> WideToAnsi(const std::wstring& text)
 {
     if (text.empty())

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Cross-builds PellanDecoder for 32 and 64-bit Windows with MinGW-w64: the core libraries,
+# pellan-decode.exe, the plug-in hosts, the Windows test plug-ins and the tests of the Windows
+# build, statically linked. With --zip it also makes a zip of each build (cpack -G ZIP) in
+# build-windows-<arch>/. Usage: scripts/build-windows.sh [--zip] [i686|x86_64 ...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+zip=0
+arches=()
+for argument in "$@"; do
+  case "$argument" in
+  --zip) zip=1 ;;
+  i686 | x86_64) arches+=("$argument") ;;
+  *)
+    echo "usage: $0 [--zip] [i686|x86_64 ...]" >&2
+    exit 2
+    ;;
+  esac
+done
+[ ${#arches[@]} -gt 0 ] || arches=(i686 x86_64)
+# i686 first: the 64-bit build takes its 32-bit host.
+if [[ " ${arches[*]} " == *" i686 "* ]] && [[ " ${arches[*]} " == *" x86_64 "* ]]; then
+  arches=(i686 x86_64)
+fi
+jobs=$(nproc)
+
+configure() { # arch, extra arguments
+  local arch="$1"
+  shift
+  cmake -S . -B "build-windows-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64-$arch.cmake" "$@"
+}
+
+# The 64-bit build ships the 32-bit host, for 32-bit plug-ins: the 32-bit build comes first, or
+# just its host when only the 64-bit build is asked for.
+host32="$PWD/build-windows-i686/bin/pellan-kpi-host32.exe"
+if [[ " ${arches[*]} " == *" x86_64 "* ]] && [[ " ${arches[*]} " != *" i686 "* ]]; then
+  configure i686
+  cmake --build build-windows-i686 -j "$jobs" --target pellan-kpi-host
+fi
+for arch in "${arches[@]}"; do
+  build="build-windows-$arch"
+  if [ "$arch" = x86_64 ]; then
+    configure "$arch" -DPELLAN_WINDOWS_HOST32="$host32"
+  else
+    configure "$arch"
+  fi
+  cmake --build "$build" -j "$jobs"
+  if [ "$zip" = 1 ]; then
+    (cd "$build" && cpack -G ZIP)
+  fi
+done
