@@ -195,6 +195,20 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_NEXTDLGCTL: {
+        // What a dialog does for the dialog keys (Tab, Shift+Tab, an access key): the focus
+        // moves to the given control, or to the next or previous one in tab order.
+        HWND next = LOWORD(lParam) != 0
+                        ? reinterpret_cast<HWND>(wParam)
+                        : GetNextDlgTabItem(FHandle, GetFocus(), wParam != 0);
+        if (next != nullptr) {
+            SetFocus(next);
+            // An edit reached by the keyboard has its text selected, ready to be typed over.
+            if ((SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0)
+                SendMessageW(next, EM_SETSEL, 0, -1);
+        }
+        return 0;
+    }
     case DM_GETDEFID: {
         // Enter clicks the start button of the page in front.
         const auto page = SendMessageW(pgDecodeMode, TCM_GETCURSEL, 0, 0);
