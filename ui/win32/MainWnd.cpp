@@ -198,9 +198,8 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_NEXTDLGCTL: {
         // What a dialog does for the dialog keys (Tab, Shift+Tab, an access key): the focus
         // moves to the given control, or to the next or previous one in tab order.
-        HWND next = LOWORD(lParam) != 0
-                        ? reinterpret_cast<HWND>(wParam)
-                        : GetNextDlgTabItem(FHandle, GetFocus(), wParam != 0);
+        HWND next = LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
+                                        : GetNextDlgTabItem(FHandle, GetFocus(), wParam != 0);
         if (next != nullptr) {
             SetFocus(next);
             // An edit reached by the keyboard has its text selected, ready to be typed over.
@@ -265,6 +264,14 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         ::ShowWindow(FHandle, SW_HIDE);
         if (OnClosed)
             OnClosed();
+        return 0;
+    case WM_QUERYENDSESSION:
+        // A running batch is stopped first, as by closing the window, and holds the end of the
+        // session back until it has wound down; the window then closes as usual.
+        return FCore && !FCore->FormCloseQuery() ? FALSE : TRUE;
+    case WM_ENDSESSION:
+        if (wParam != FALSE && OnEndSession)
+            OnEndSession();
         return 0;
     case WM_DESTROY:
         if (FCore)

@@ -87,6 +87,9 @@ public:
     // Runs when the user has closed the window and it has hidden itself; the program ends its
     // message loop there.
     std::function<void()> OnClosed;
+    // Runs when the user's session ends (log-off, shutdown): the program is about to be ended
+    // by the system and does its exit steps there and then.
+    std::function<void()> OnEndSession;
     // The message loop's share of a message: Ctrl+Tab between pages, then the dialog keys
     // (Tab, access keys, Enter for the page's start button). True when the message was used.
     bool PreTranslateMessage(MSG& message);

@@ -18,6 +18,22 @@ int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
     const HRESULT ole = OleInitialize(nullptr);
     TProgramSession session(std::move(store));
     int result = 0;
+    bool ended = false;
+    // Once the main window is gone: the registry is closed and the run log written. When that
+    // fails, the reason and what the shutdown logged (in no file now) are shown.
+    const auto end = [&] {
+        if (ended)
+            return;
+        ended = true;
+        const auto unsaved = session.End(RunLogPath());
+        if (unsaved.empty())
+            return;
+        std::string text;
+        for (const std::string& line : unsaved)
+            text += line + "\r\n";
+        MessageBoxW(nullptr, Wide(text).c_str(), Wide(wndtext::kApplicationTitle).c_str(),
+                    MB_OK | MB_ICONERROR);
+    };
     {
         TWin32UserDialogs dialogs;
         // The main window shows itself at the end of its creation step, once the plug-ins and
@@ -25,6 +41,14 @@ int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
         TfrmMain window(dialogs);
         dialogs.SetOwner(window.Handle());
         window.OnClosed = [] { PostQuitMessage(0); };
+        // The system ends the program soon after the session's end: everything is written now,
+        // as at every exit.
+        window.OnEndSession = [&] {
+            session.ShutdownBegins();
+            DestroyWindow(window.Handle());
+            end();
+            PostQuitMessage(0);
+        };
         if (afterStart)
             afterStart(window);
         if (!EndRequested()) {
@@ -37,20 +61,12 @@ int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
             }
             result = static_cast<int>(message.wParam);
         }
-        session.ShutdownBegins();
+        if (!ended)
+            session.ShutdownBegins();
         // Leaving the block destroys the window: the driver goes (the plug-in cache is
         // written), then the decode settings are stored.
     }
-    const auto unsaved = session.End(RunLogPath());
-    if (!unsaved.empty()) {
-        // The run log could not be written: the reason, and what the shutdown logged, which is
-        // in no file now.
-        std::string text;
-        for (const std::string& line : unsaved)
-            text += line + "\r\n";
-        MessageBoxW(nullptr, Wide(text).c_str(), Wide(wndtext::kApplicationTitle).c_str(),
-                    MB_OK | MB_ICONERROR);
-    }
+    end();
     if (SUCCEEDED(ole))
         OleUninitialize();
     return result;
