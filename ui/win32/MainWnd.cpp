@@ -386,11 +386,24 @@ LRESULT TfrmMain::Notify(const NMHDR& header)
                 settings.lvwDecodeSettingsCurrentChanged();
         } else if (header.code == NM_CLICK) {
             settings.lvwDecodeSettingsClick();
+        } else if (header.code == LVN_BEGINLABELEDITW) {
+            FConfirmedName.reset();
+            HWND editor =
+                reinterpret_cast<HWND>(SendMessageW(lvwDecodeSettings, LVM_GETEDITCONTROL, 0, 0));
+            if (editor != nullptr)
+                SetWindowSubclass(editor, LabelEditProc, 0, reinterpret_cast<DWORD_PTR>(this));
+            return FALSE;
         } else if (header.code == LVN_ENDLABELEDITW) {
             const auto& edit = reinterpret_cast<const NMLVDISPINFOW&>(header);
-            // The logic takes the name into the row itself, or refuses it.
-            if (edit.item.pszText != nullptr)
-                settings.lvwDecodeSettingsEdited(edit.item.iItem, Narrow(edit.item.pszText));
+            // The list reports no text for a cancel, but some lists also for an empty or an
+            // unchanged name: what the editor held when it was confirmed says which.
+            const std::optional<std::wstring> name =
+                edit.item.pszText != nullptr ? std::optional<std::wstring>(edit.item.pszText)
+                                             : FConfirmedName;
+            FConfirmedName.reset();
+            // The logic takes the name into the row itself, or refuses it and says why.
+            if (name)
+                settings.lvwDecodeSettingsEdited(edit.item.iItem, Narrow(*name));
             return FALSE;
         }
         break;
@@ -403,6 +416,27 @@ LRESULT TfrmMain::Notify(const NMHDR& header)
         break;
     }
     return 0;
+}
+
+LRESULT CALLBACK TfrmMain::LabelEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR, DWORD_PTR data)
+{
+    auto* self = reinterpret_cast<TfrmMain*>(data);
+    const auto confirm = [&] {
+        std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+        text.resize(
+            static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+        self->FConfirmedName = text;
+    };
+    if (message == WM_KEYDOWN && wParam == VK_RETURN)
+        confirm();
+    else if (message == WM_KEYDOWN && wParam == VK_ESCAPE)
+        self->FConfirmedName.reset();
+    else if (message == WM_KILLFOCUS)
+        confirm(); // leaving the editor confirms the name, as Enter does
+    else if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(edit, LabelEditProc, 0);
+    return DefSubclassProc(edit, message, wParam, lParam);
 }
 
 bool TfrmMain::PreTranslateMessage(MSG& message)

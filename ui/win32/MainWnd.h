@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class IUserDialogs;
@@ -141,6 +142,8 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Command(int id, int code, HWND control);
     LRESULT Notify(const NMHDR& header);
+    static LRESULT CALLBACK LabelEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR self);
 
     // Layout (MainWndLayout.cpp).
     void CreateFonts();
@@ -183,6 +186,9 @@ private:
     HWND FHandle = nullptr;
     std::vector<Placement> FPlacements;
     std::map<int, std::string> FLinkCaptions;
+    // The settings list's name editor while it is open: the text the user confirmed (by Enter
+    // or by leaving it), none while it is open or after Escape.
+    std::optional<std::wstring> FConfirmedName;
     HFONT FFont = nullptr;     // the system's dialog font
     HFONT FBoldFont = nullptr; // start buttons and progress labels: bold, 16 pixels
     HFONT FTitleFont = nullptr;
