@@ -187,14 +187,22 @@ TEST_F(SettingsFixture, EditorsWriteIntoTheSelectedRowAsTypedAndLandInRangeWhenL
     SendMessageW(window->speChannels, WM_KEYDOWN, VK_UP, 0);
     EXPECT_EQ(TextOf(window->speChannels), "10");
     EXPECT_EQ(Rows(*window)[1][3], "10");
+    // Each box steps by its own step: 25 Hz, 100 ms.
+    SetFocus(window->speSamplingFrequency);
+    SendMessageW(window->speSamplingFrequency, WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_EQ(TextOf(window->speSamplingFrequency), "191975");
+    SetFocus(window->speFadeoutLength);
+    SendMessageW(window->speFadeoutLength, WM_KEYDOWN, VK_UP, 0);
+    EXPECT_EQ(TextOf(window->speFadeoutLength), "800");
+    EXPECT_EQ(Rows(*window)[1][5], "800");
     // Only digits, signs and the decimal separator are taken as typed characters.
     SendMessageW(window->speFadeoutLength, WM_CHAR, 'x', 0);
-    EXPECT_EQ(TextOf(window->speFadeoutLength), "700");
+    EXPECT_EQ(TextOf(window->speFadeoutLength), "800");
 
     // Selecting another row shows it, and writes nothing of the other one into it.
     SelectRow(*window, 0);
     EXPECT_EQ(Rows(*window)[0], kBuiltIn[0]);
-    EXPECT_EQ(Rows(*window)[1][5], "700");
+    EXPECT_EQ(Rows(*window)[1][5], "800");
     EXPECT_EQ(TextOf(window->speFadeoutLength), "5000");
 }
 

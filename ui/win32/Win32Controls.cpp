@@ -122,7 +122,7 @@ void TWin32Number::Leave()
 
 void TWin32Number::Step(int delta)
 {
-    const int64_t stepped = int64_t(Value()) + int64_t(delta) * FRange.Step;
+    const int64_t stepped = int64_t(Value()) + delta;
     Show(static_cast<int32_t>(std::clamp<int64_t>(stepped, FRange.Minimum, FRange.Maximum)));
 }
 

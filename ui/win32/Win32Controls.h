@@ -65,7 +65,7 @@ public:
 
     // The edit lost the focus.
     void Leave();
-    // The arrows (or the arrow keys) asked for delta steps.
+    // The arrows (or the arrow keys) asked for a change by delta, a step of the box's range.
     void Step(int delta);
     HWND Edit() const { return FEdit; }
     HWND Arrows() const { return FArrows; }
