@@ -228,6 +228,26 @@ TEST_F(DecodeFixture, StopLogsTheWarningsThenTheEndAndDeletesTheFile)
     EXPECT_EQ(SendMessageW(window->pbrDecodeProgress, PBM_GETPOS, 0, 0), 0);
 }
 
+TEST_F(DecodeFixture, ClosingTheWindowStopsTheDecodeBeforeThePluginGoes)
+{
+    OpenWindow();
+    testkpi::TestSong slow;
+    slow.Length = "none";
+    slow.Frames = "inf";
+    slow.DelayMs = 2;
+    SetText(window->lbeSourceFile, Song("slow.tst", slow));
+    SetText(window->lbePCMFile, Path("closing.wav"));
+    Click(window->btnSingleDecode);
+    ASSERT_TRUE(WaitUntil([&] { return plugin->Counts().Render > 3; }));
+    SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(window->Handle()));
+    window.reset();
+    EXPECT_EQ(plugin->Counts().Close, 1);
+    EXPECT_EQ(plugin->Counts().Deinit, 1);
+    EXPECT_FALSE(fs::exists(PathOf(Path("closing.wav"))));
+    EXPECT_EQ(RunLog->Lines().back(), "デコードは完了しました");
+}
+
 TEST_F(DecodeFixture, StopInTheSecondEntryKeepsTheFirstDeletesTheSecondSkipsTheThird)
 {
     OpenWindow();
