@@ -3,6 +3,7 @@
 #include "app/KbMD_Common.h"
 #include "app/SettingsLayout.h"
 #include "app/UserDialogs.h"
+#include "app/WinePrefix.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
@@ -16,11 +17,20 @@ bool gEndRequested = false;
 constexpr const char* kAskCaption = "KbMP パス指定";
 constexpr const char* kAskText = "KbMedia Player（KbMPlay.exe）のパスを指定してください。";
 
-// The folder of the host player's executable as its own settings name it, with a trailing
-// delimiter; "" when it names none.
-std::string HostPlayerFolder()
+// The host player's plug-in folder: the Plugins folder beside the executable that the player's
+// own settings name; on Linux, where they name none, the one of a player installed under Wine.
+// "" when neither names one.
+std::string HostPlayerPluginFolder()
 {
-    return platform::ExtractFilePath(AppRegistry->Store().HostPlayerExecutable().value_or(""));
+    const std::string folder =
+        platform::ExtractFilePath(AppRegistry->Store().HostPlayerExecutable().value_or(""));
+    if (!folder.empty())
+        return platform::IncludeTrailingDelimiter(folder) + "Plugins";
+#ifndef _WIN32
+    if (const auto underWine = wineprefix::HostPlayerPluginFolder())
+        return *underWine;
+#endif
+    return std::string();
 }
 
 bool HoldsHostPlayer(const std::string& folder)
@@ -81,9 +91,9 @@ std::string ResolveQuietly(const std::string& stored, const std::string& bundled
     found = true;
     if (!stored.empty() && platform::FolderExists(stored))
         return stored;
-    const std::string host = HostPlayerFolder();
+    const std::string host = HostPlayerPluginFolder();
     if (!host.empty())
-        return platform::IncludeTrailingDelimiter(host) + "Plugins";
+        return host;
 #ifndef _WIN32
     if (!bundled.empty())
         return bundled;

@@ -76,6 +76,9 @@ std::string UsageText()
            "  --plugins DIR        the plug-in folder (default: the stored one, the host\n"
            "                       player's, then the one installed with the program)\n"
            "  --list-plugins       list the plug-ins and the files that failed to load\n"
+           "  --isolate-plugins    run every plug-in in a host process of its own, so that a\n"
+           "                       plug-in that crashes or hangs costs one file, not the run\n"
+           "                       (Windows plug-ins always run so, under Wine)\n"
            "  --quiet              log only errors and warnings; no progress or status line\n"
            "  --help               this text\n"
            "  --version            the version\n"
@@ -147,6 +150,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments)
             list = true;
         else if (argument == "--quiet" || argument == "-q")
             command.Quiet = true;
+        else if (argument == "--isolate-plugins")
+            command.IsolatePlugins = true;
         else if (argument == "--") {
             positional.insert(positional.end(), arguments.begin() + static_cast<long>(i) + 1,
                               arguments.end());

@@ -31,6 +31,8 @@ struct CommandLine {
     unsigned Jobs = 0;       // 0: one per processor
     std::optional<std::string> PluginFolder;
     bool Quiet = false;
+    // Plug-ins of this system run in host processes too, as Windows plug-ins always do.
+    bool IsolatePlugins = false;
 };
 
 // Reads argv (without the program name). Throws std::invalid_argument with the reason when the

@@ -40,10 +40,12 @@ std::string ResolveFolder(const CommandLine& command)
 
 // Loads the plug-ins; the current folder is given back afterwards, so that relative paths on
 // the command line keep their meaning.
-std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, Console& console,
+std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, bool isolate, Console& console,
                                           std::vector<std::string>* failures)
 {
     auto driver = std::make_unique<TZoKpiDriver>();
+    if (isolate)
+        driver->IsolateNativePlugins = true;
     driver->OnPluginLoaded = [&console, failures](TZoKpi& plugin) {
         if (failures == nullptr)
             console.Log(logtext::PluginLoadedLine(plugin));
@@ -227,7 +229,8 @@ int main(int argc, char** argv)
         console.Log(logtext::VersionLine());
         console.Log(logtext::LoadingFromLine(folder));
     }
-    auto driver = LoadPlugins(folder, console, listing ? &failures : nullptr);
+    auto driver =
+        LoadPlugins(folder, command.IsolatePlugins, console, listing ? &failures : nullptr);
     if (listing)
         return ListPlugins(*driver, failures);
     console.Log(logtext::PluginCountLine(driver->Plugins().size()));

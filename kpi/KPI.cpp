@@ -1,5 +1,6 @@
 #include "kpi/KPI.h"
 
+#include "kpi/KpiHostedPlugin.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FileSystem.h"
 #include "platform/LittleEndian.h"
@@ -24,10 +25,20 @@ TZoKpi::TZoKpi(const std::string& fileName) : FFileName(fileName)
     Load();
 }
 
+TZoKpi::TZoKpi(const std::string& fileName, std::shared_ptr<TZoKpiHostPool> pool, KpiHostKind kind)
+    : FFileName(fileName)
+{
+    if (!FFileName.empty())
+        FHosted = std::make_unique<TZoKpiHostedPlugin>(std::move(pool), kind, FFileName);
+    Load();
+}
+
 TZoKpi::~TZoKpi()
 {
-    if (!FNotLoaded && FModule.Deinit != nullptr)
+    // A hosted plug-in's Deinit runs in its host, which is asked to end.
+    if (!FNotLoaded && !FHosted && FModule.Deinit != nullptr)
         FModule.Deinit();
+    FHosted.reset();
     FLibraryHandle.reset();
 }
 
@@ -37,6 +48,10 @@ void TZoKpi::Load()
         return;
     if (FFileName.empty())
         throw EZoError("szFileName == nil");
+    if (FHosted) {
+        LoadHosted();
+        return;
+    }
 
     // Owned from the first moment: any failure below unloads it again before escaping.
     std::string loaderError;
@@ -115,16 +130,26 @@ KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
             --FOpenCount;
         return KPI_HANDLE(0);
     };
-    const KPI_HANDLE handle = FModule.Open(fileName.c_str(), format);
+    // A host goes through the same steps as below, with its own plug-in module.
+    const KPI_HANDLE handle =
+        FHosted ? FHosted->Open(fileName, *format) : OpenInProcess(fileName, format);
     if (handle == 0)
         return failed();
-    if (format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0) {
-        FModule.Close(handle);
-        return failed();
-    }
-    FModule.SetPosition(handle, 0);
     if (!oneSong)
         ++FOpenCount;
+    return handle;
+}
+
+KPI_HANDLE TZoKpi::OpenInProcess(const std::string& fileName, SoundFormat* format)
+{
+    const KPI_HANDLE handle = FModule.Open(fileName.c_str(), format);
+    if (handle == 0)
+        return 0;
+    if (format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0) {
+        FModule.Close(handle);
+        return 0;
+    }
+    FModule.SetPosition(handle, 0);
     return handle;
 }
 
@@ -132,7 +157,10 @@ void TZoKpi::CloseSong(KPI_HANDLE handle)
 {
     if (handle == 0)
         return;
-    FModule.Close(handle);
+    if (FHosted)
+        FHosted->Close(handle);
+    else
+        FModule.Close(handle);
     --FOpenCount;
 }
 
@@ -140,7 +168,8 @@ uint32_t TZoKpi::Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
 {
     if (handle == 0)
         return 0;
-    const uint32_t written = FModule.Render(handle, buffer, size);
+    const uint32_t written =
+        FHosted ? FHosted->Render(handle, buffer, size) : FModule.Render(handle, buffer, size);
     // A plug-in that claims more than it was given space for cannot have written it there.
     return std::min(written, size);
 }
@@ -149,7 +178,8 @@ uint32_t TZoKpi::SetPosition(KPI_HANDLE handle, uint32_t positionMs)
 {
     if (handle == 0)
         return 0;
-    return FModule.SetPosition(handle, positionMs);
+    return FHosted ? FHosted->SetPosition(handle, positionMs)
+                   : FModule.SetPosition(handle, positionMs);
 }
 
 std::string TZoKpi::ExtensionText() const

@@ -1,6 +1,11 @@
 // One loaded KPI plug-in library. This is the only class that calls through a plug-in's entry
 // table; everything else goes through its methods, which never call a nil entry and never let
 // a refused open count as a song.
+//
+// The library is reached in one of two ways, and the rest of the program cannot tell which:
+// loaded into this process, or loaded by a plug-in host process that serves its calls (a
+// Windows plug-in under Wine, or any plug-in kept apart). A hosted plug-in whose host fails
+// refuses its opens, and its Render raises an error that names the plug-in.
 #pragma once
 
 #include "kpi/KpiInterface.h"
@@ -15,6 +20,9 @@
 namespace platform {
 class DynamicLibrary;
 }
+class TZoKpiHostPool;
+class TZoKpiHostedPlugin;
+enum class KpiHostKind;
 
 // Raised, with an empty message, when a plug-in library cannot be taken into use. Reason says
 // why, for the log and the plug-in listing: the loader's own message, or the check that failed.
@@ -39,6 +47,8 @@ class TZoKpi {
 public:
     // Stores fileName and loads the library at once; every failure of Load escapes.
     explicit TZoKpi(const std::string& fileName);
+    // The same, but the plug-in is loaded by a host process of kind that pool starts.
+    TZoKpi(const std::string& fileName, std::shared_ptr<TZoKpiHostPool> pool, KpiHostKind kind);
     TZoKpi(const TZoKpi&) = delete;
     TZoKpi& operator=(const TZoKpi&) = delete;
     // Calls Deinit and unloads the library. Songs opened through the plug-in must have been
@@ -53,7 +63,8 @@ public:
     // the open, or when it is not reentrant and a song is open already.
     KPI_HANDLE OpenSong(const std::string& fileName, SoundFormat* format);
     void CloseSong(KPI_HANDLE handle);
-    // Bytes written into buffer; never more than size, whatever the plug-in answers.
+    // Bytes written into buffer; never more than size, whatever the plug-in answers. Raises
+    // EZoError only for a hosted plug-in whose host failed.
     uint32_t Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);
     uint32_t SetPosition(KPI_HANDLE handle, uint32_t positionMs);
     // Whether an OpenSong now could open a song: false while a plug-in that is not reentrant
@@ -76,13 +87,19 @@ public:
     bool HasExtension(const std::string& ext) const;
     int32_t FileTime() const { return FFileTime; }
     int32_t OpenCount() const { return FOpenCount.load(); }
+    // The host that serves the plug-in, nullptr when it is loaded into this process.
+    TZoKpiHostedPlugin* Hosted() const { return FHosted.get(); }
 
     bool Enabled = false;
 
 private:
+    KPI_HANDLE OpenInProcess(const std::string& fileName, SoundFormat* format);
+    void LoadHosted(); // KpiHostedPlugin.cpp
+
     std::string FFileName;
     bool FNotLoaded = true;
     std::unique_ptr<platform::DynamicLibrary> FLibraryHandle;
+    std::unique_ptr<TZoKpiHostedPlugin> FHosted; // set for a hosted plug-in
     KpiModule FModule{};
     std::vector<std::string> FExtensions;
     int32_t FFileTime = -1;

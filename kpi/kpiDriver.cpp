@@ -1,10 +1,14 @@
 #include "kpi/kpiDriver.h"
 
 #include "platform/Errors.h"
+#include "platform/LibraryFormat.h"
 #include "platform/LittleEndian.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -14,7 +18,19 @@ constexpr const char* kCacheFileName = "plugin.cache";
 
 } // namespace
 
-TZoKpiDriver::TZoKpiDriver() : CacheFolder(platform::ExecutableFolder()) {}
+TZoKpiDriver::TZoKpiDriver() : CacheFolder(platform::ExecutableFolder())
+{
+    const char* isolate = std::getenv("PELLAN_ISOLATE_PLUGINS");
+    IsolateNativePlugins = isolate != nullptr && std::strcmp(isolate, "1") == 0;
+    // A plug-in that needs longer than the usual limit for one call can be given it.
+    if (const char* limit = std::getenv("PELLAN_PLUGIN_TIME_LIMIT")) {
+        char* end = nullptr;
+        const double seconds = std::strtod(limit, &end);
+        if (end != limit && *end == '\0' && seconds > 0 && seconds <= 24 * 3600)
+            HostSettings.CallTimeLimit =
+                std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    }
+}
 
 TZoKpiDriver::~TZoKpiDriver()
 {
@@ -33,6 +49,8 @@ TZoKpiDriver::~TZoKpiDriver()
         plugin.reset();
     FPlugins.clear();
     FAllExtensions.clear();
+    // The hosts end together, each running its plug-in's Deinit.
+    FHostPool.reset();
 }
 
 void TZoKpiDriver::LoadFolder(const std::string& folder)
@@ -88,7 +106,7 @@ void TZoKpiDriver::ScanFolder(const std::string& folder, int32_t depth)
 void TZoKpiDriver::AddPlugin(const std::string& fileName)
 {
     try {
-        auto plugin = std::make_unique<TZoKpi>(fileName);
+        auto plugin = MakePlugin(fileName);
         if (OnPluginLoaded)
             plugin->Enabled = OnPluginLoaded(*plugin);
         FPlugins.push_back(std::move(plugin));
@@ -104,6 +122,17 @@ void TZoKpiDriver::AddPlugin(const std::string& fileName)
         if (OnPluginLoadFailed)
             OnPluginLoadFailed(fileName, "unknown error");
     }
+}
+
+std::unique_ptr<TZoKpi> TZoKpiDriver::MakePlugin(const std::string& fileName)
+{
+    const std::optional<KpiHostKind> host =
+        ChooseHost(platform::SniffLibrary(fileName), IsolateNativePlugins);
+    if (!host)
+        return std::make_unique<TZoKpi>(fileName);
+    if (!FHostPool)
+        FHostPool = std::make_shared<TZoKpiHostPool>(HostSettings);
+    return std::make_unique<TZoKpi>(fileName, FHostPool, *host);
 }
 
 void TZoKpiDriver::AddExtension(const std::string& ext)

@@ -1,9 +1,14 @@
 // The plug-in driver: finds the .kpi files under a folder, loads each one, keeps them in order of
 // preference, opens songs through the first enabled plug-in that claims a file's extension, and
 // writes "plugin.cache" when it goes.
+//
+// A plug-in file's own header decides where it runs: a shared object of this machine loads into
+// the program (or into a host of its own with IsolateNativePlugins); a Windows DLL is served by
+// the Windows host of its bitness, under Wine on Linux; anything else fails to load as before.
 #pragma once
 
 #include "kpi/KPI.h"
+#include "kpi/KpiHostPool.h"
 #include "kpi/KpiInterface.h"
 #include "kpi/KpiSong.h"
 #include "platform/FileSystem.h"
@@ -69,13 +74,24 @@ public:
     // Where "plugin.cache" goes: the program's own folder unless the owner names another (an
     // installed program cannot write beside itself).
     std::string CacheFolder;
+    // Plug-ins of this system run in host processes too, apart from the program. Starts as the
+    // environment variable PELLAN_ISOLATE_PLUGINS says ("1": yes).
+    bool IsolateNativePlugins = false;
+    // How host processes are found and how long a call may take (60 s, or the seconds that the
+    // environment variable PELLAN_PLUGIN_TIME_LIMIT gives); read when the first hosted plug-in
+    // is added.
+    TZoKpiHostSettings HostSettings;
+    // The host processes of the hosted plug-ins; nullptr until the first one is added.
+    const std::shared_ptr<TZoKpiHostPool>& HostPool() const { return FHostPool; }
 
 private:
     void AddExtension(const std::string& ext);
+    std::unique_ptr<TZoKpi> MakePlugin(const std::string& fileName);
 
     std::vector<std::unique_ptr<TZoKpi>> FPlugins;
     std::vector<std::string> FAllExtensions;
     // The folders from the scan's start down to the folder being scanned, so that a link back
     // to one of them is not followed round and round.
     std::vector<platform::FileIdentity> FScanPath;
+    std::shared_ptr<TZoKpiHostPool> FHostPool;
 };

@@ -13,8 +13,12 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth sox libsox-fmt-all ffmpeg
-  # the Windows branches of the core, cross-compiled
+  # the Windows branches of the core, the Windows plug-in hosts and test plug-ins,
+  # cross-compiled
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  # Windows plug-ins on Linux (the 32-bit loader comes from the i386 architecture), and the
+  # Japanese locale that a test of Windows file names makes with localedef
+  wine wine64 wine32:i386 locales
   # a real game-music file for the end-to-end tests (nightmode.gbs, public domain), real game
   # MIDI music (Planet Blupi, GPL), and FluidSynth's own renderer for the MIDI benchmark
   gbsplay planetblupi-music-midi fluidsynth
@@ -32,5 +36,8 @@ echo "Installing: ${missing[*]}"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

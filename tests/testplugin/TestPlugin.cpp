@@ -4,22 +4,39 @@
 // host asks for the module (key=value lines):
 //   version=N  interface=N  reentrant=0|1  module=nil  init=0  deinit=0
 //   extensions=.tst,.MP3,.  (comma-separated entries as the plug-in lists them; "nil": none)
-//   nil_entry=Open|Close|Render|SetPosition
+//   nil_entry=Open|Close|Render|SetPosition  crash=init (the plug-in crashes in Init)
 // Song behaviour comes from the opened file itself (key=value lines):
 //   rate=N channels=N bits=N   (absent: the requested value, or 44100 / 2 / 16)
 //   length=N|none  songs=N (multi-song, LengthMs = N * 1000)  endless=0|1  unit=N
 //   frames=N|inf   (frames rendered before the short render; default one second)
 //   pattern=ramp|const|silence  value=N  delay_ms=N (sleep per Render)  overrender=0|1
 //   open=ok|refuse|zero|fail_keep
+//   crash=open|render  hang=open|render  (the plug-in crashes, or never returns, in that call)
+//   garbage=open|render  (writes into its host's reply stream: junk at Open; at Render a reply
+//                         that claims more bytes than were asked for)
+//   chatter=1  (prints to standard output and standard error at every call)
 // A file that cannot be read is refused (Open returns 0 and leaves the format untouched).
+//
+// The plug-in is also built as a 32-bit (__stdcall) and a 64-bit Windows DLL and renders the
+// same bytes there. A test cannot read a DLL's counts through its exports, so with publish=1 in
+// the module configuration every call rewrites "<plug-in path>.counts.<process id>" with them.
 #include "kpi/KpiInterface.h"
 #include "tests/testplugin/TestPluginApi.h"
 #include "tests/testplugin/TestSongPcm.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -77,6 +94,8 @@ struct Song {
     bool overRender = false;
     uint64_t frames = 0;
     bool endlessStream = false;
+    std::string crash, hang, garbage;
+    bool chatter = false;
 };
 
 std::mutex gMutex;
@@ -90,17 +109,117 @@ std::string gLastOpenName;
 KpiModule gModule{};
 std::vector<std::string> gExtensionTexts;
 std::vector<const char*> gExtensionList;
+bool gPublish = false;
+bool gCrashInInit = false;
+
+std::string OwnPath();
+
+unsigned long ProcessId()
+{
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(::getpid());
+#endif
+}
+
+// Rewrites this process's counts file (gMutex held).
+void Publish()
+{
+    if (!gPublish)
+        return;
+    std::ofstream out(OwnPath() + ".counts." + std::to_string(ProcessId()),
+                      std::ios::binary | std::ios::trunc);
+    out << "Init=" << gCounts.Init << "\nDeinit=" << gCounts.Deinit << "\nOpen=" << gCounts.Open
+        << "\nClose=" << gCounts.Close << "\nRender=" << gCounts.Render
+        << "\nSetPosition=" << gCounts.SetPosition << "\nOpenNow=" << gCounts.OpenNow
+        << "\nMaxOpenNow=" << gCounts.MaxOpenNow << "\nRequestRate=" << gLastRequest.SampleRate
+        << "\nRequestChannels=" << gLastRequest.Channels
+        << "\nRequestBits=" << gLastRequest.BitsPerSample << "\nLastOpenName=" << gLastOpenName
+        << "\n";
+}
+
+[[noreturn]] void Crash()
+{
+    // A store to an address no process maps: a real access violation, as a faulty plug-in
+    // makes one.
+    volatile uintptr_t address = 16;
+    *reinterpret_cast<volatile int*>(address) = 1;
+    std::abort();
+}
+
+[[noreturn]] void Hang()
+{
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+// Writes bytes into every pipe this process may write to except standard error: in a host,
+// that is the stream the program reads the replies from.
+void Scribble(const std::string& bytes)
+{
+#ifdef _WIN32
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    for (uintptr_t value = 4; value < 4096; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        if (handle == error || GetFileType(handle) != FILE_TYPE_PIPE)
+            continue;
+        DWORD written = 0;
+        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+#else
+    struct stat errorInfo {};
+    ::fstat(2, &errorInfo);
+    for (int fd = 3; fd < 1024; ++fd) {
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode) ||
+            (info.st_dev == errorInfo.st_dev && info.st_ino == errorInfo.st_ino))
+            continue;
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0 && (flags & O_ACCMODE) == O_WRONLY) {
+            [[maybe_unused]] const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        }
+    }
+#endif
+}
+
+// A RenderShared reply of the host protocol (the blocks lie in the song's shared memory, the
+// reply holds their lengths) for one block of size + 4 bytes: longer than asked.
+std::string OverlongRenderReply(uint32_t size)
+{
+    std::string frame;
+    const auto put32 = [&frame](uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            frame += static_cast<char>(v >> (8 * i));
+    };
+    put32(8);
+    put32(10u | 0x80000000u);
+    put32(1);
+    put32(size + 4);
+    return frame;
+}
+
+void Chatter(const char* call)
+{
+    std::printf("test plug-in: %s\n", call);
+    std::fflush(stdout);
+    std::fprintf(stderr, "test plug-in: %s\n", call);
+}
 
 void KPI_CALL Init()
 {
+    if (gCrashInInit)
+        Crash();
     std::lock_guard lock(gMutex);
     ++gCounts.Init;
+    Publish();
 }
 
 void KPI_CALL Deinit()
 {
     std::lock_guard lock(gMutex);
     ++gCounts.Deinit;
+    Publish();
 }
 
 KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
@@ -110,11 +229,20 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
         ++gCounts.Open;
         gLastRequest = *format;
         gLastOpenName = fileName;
+        Publish();
     }
     bool readable = false;
     const Settings s = ReadSettings(fileName, readable);
     if (!readable)
         return 0;
+    if (Number(s, "chatter", 0) != 0)
+        Chatter("Open");
+    if (Text(s, "crash") == "open")
+        Crash();
+    if (Text(s, "hang") == "open")
+        Hang();
+    if (Text(s, "garbage") == "open")
+        Scribble("this is no reply");
     const std::string mode = Text(s, "open", "ok");
     if (mode == "refuse")
         return 0;
@@ -147,6 +275,10 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     song->constValue = std::strtoll(Text(s, "value", "0").c_str(), nullptr, 10);
     song->delayMs = Number(s, "delay_ms", 0);
     song->overRender = Number(s, "overrender", 0) != 0;
+    song->crash = Text(s, "crash");
+    song->hang = Text(s, "hang");
+    song->garbage = Text(s, "garbage");
+    song->chatter = Number(s, "chatter", 0) != 0;
     const uint64_t frameSize = uint64_t(f.BitsPerSample / 8) * f.Channels;
     song->totalBytes = song->endlessStream ? UINT64_MAX : song->frames * frameSize;
 
@@ -163,6 +295,7 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     gSongs[handle] = std::move(song);
     ++gCounts.OpenNow;
     gCounts.MaxOpenNow = std::max(gCounts.MaxOpenNow, gCounts.OpenNow);
+    Publish();
     return handle;
 }
 
@@ -172,6 +305,7 @@ void KPI_CALL Close(KPI_HANDLE handle)
     ++gCounts.Close;
     if (gSongs.erase(handle) > 0)
         --gCounts.OpenNow;
+    Publish();
 }
 
 Song* Find(KPI_HANDLE handle)
@@ -186,10 +320,19 @@ uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
     {
         std::lock_guard lock(gMutex);
         ++gCounts.Render;
+        Publish();
         song = Find(handle);
     }
     if (song == nullptr)
         return 0;
+    if (song->chatter)
+        Chatter("Render");
+    if (song->crash == "render")
+        Crash();
+    if (song->hang == "render")
+        Hang();
+    if (song->garbage == "render")
+        Scribble(OverlongRenderReply(size));
     if (song->delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(song->delayMs));
     const uint64_t left = song->totalBytes - song->position;
@@ -209,6 +352,7 @@ uint32_t KPI_CALL SetPosition(KPI_HANDLE handle, uint32_t positionMs)
     std::lock_guard lock(gMutex);
     ++gCounts.SetPosition;
     gSetPositionCalls.push_back({handle, positionMs});
+    Publish();
     Song* song = Find(handle);
     if (song == nullptr)
         return 0;
@@ -226,10 +370,21 @@ uint32_t KPI_CALL SetPosition(KPI_HANDLE handle, uint32_t positionMs)
 
 std::string OwnPath()
 {
+#ifdef _WIN32
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&Init), &self))
+        return std::string();
+    char path[MAX_PATH * 2];
+    const DWORD n = GetModuleFileNameA(self, path, sizeof path);
+    return std::string(path, n);
+#else
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&Init), &info) == 0 || info.dli_fname == nullptr)
         return std::string();
     return info.dli_fname;
+#endif
 }
 
 } // namespace
@@ -247,6 +402,11 @@ KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
     const Settings s = ReadSettings(OwnPath() + ".conf", readable);
     if (Text(s, "module") == "nil")
         return nullptr;
+    {
+        std::lock_guard lock(gMutex);
+        gPublish = Number(s, "publish", 0) != 0;
+        gCrashInInit = Text(s, "crash") == "init";
+    }
 
     gModule = KpiModule{};
     gModule.InterfaceVersion = Number(s, "interface", KPI_INTERFACE_VERSION);

@@ -1,5 +1,7 @@
 // Test-side handle on one copy of the test plug-in: writes its configuration, keeps the library
 // instance alive so that its call counts survive the host's unloading, and writes song files.
+// A copy of a Windows build, or one that runs in a host process, publishes its counts into
+// files instead (publish=1), one per process that loaded it.
 #pragma once
 
 #include "kpi/KpiInterface.h"
@@ -15,6 +17,18 @@ namespace testkpi {
 // Where the build put the plug-in variants.
 std::string BuiltPluginPath(const std::string& fileName = "testplugin.kpi");
 
+// The Windows builds of the plug-in.
+inline constexpr const char* kWindows32Variant = "win32/testplugin.kpi";
+inline constexpr const char* kWindows64Variant = "win64/testplugin.kpi";
+
+// What one process that loaded a copy published at its last call.
+struct PublishedCounts {
+    std::string Process; // the process id as the plug-in saw it
+    TestKpiCounts Counts{};
+    SoundFormat LastRequest{}; // SampleRate, Channels and BitsPerSample only
+    std::string LastOpenName;
+};
+
 class TestPlugin {
 public:
     // Copies the built plug-in (variant file name) to path and writes "<path>.conf" from conf.
@@ -27,7 +41,12 @@ public:
     TestPlugin& operator=(const TestPlugin&) = delete;
 
     const std::string& Path() const { return FPath; }
+    // The counts of the instance in this process; a Windows build has none here.
     TestKpiCounts Counts() const;
+    // The counts of every process that loaded this copy with publish=1, in no order.
+    std::vector<PublishedCounts> Published() const;
+    // The one process that opened songs, failing the test when there is not exactly one.
+    PublishedCounts ServingProcess() const;
     std::vector<TestKpiSetPositionCall> SetPositionCalls() const;
     SoundFormat LastRequest() const;
     std::string LastOpenName() const;
@@ -54,6 +73,8 @@ struct TestSong {
     uint32_t DelayMs = 0;
     bool OverRender = false;
     std::string OpenMode = "ok";
+    // Further key=value lines, as written ("crash=render\n").
+    std::string Extra;
 
     void WriteTo(const std::string& path) const;
 };

@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QThread>
 
+#include <cstdlib>
+
 namespace uitest {
 
 AppEnvironment::AppEnvironment()
@@ -21,6 +23,10 @@ AppEnvironment::AppEnvironment()
                        QString::fromStdString(Dir / "settings"));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString(Dir / "settings"));
+    // The host player may also be found in a Wine prefix: a test reads an empty one of its own
+    // rather than the user's ~/.wine, unless it runs in the prefix the Wine tests boot.
+    if (std::getenv("WINEPREFIX") == nullptr)
+        ::setenv("WINEPREFIX", (Dir / "wine-prefix").c_str(), 1);
     ClearEndRequest();
     Store = std::make_unique<TQtSettingsStore>();
     Registry = std::make_unique<TAppRegistry>(*Store);

@@ -1,0 +1,256 @@
+#include "host/KpiHostServer.h"
+
+#include "kpi/KPI.h"
+#include "platform/LittleEndian.h"
+#include "platform/SharedMemory.h"
+
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// Blocks are rendered ahead for about this long at most, so that a slow plug-in still answers
+// every request quickly and a stop is never kept waiting.
+constexpr auto kRenderAheadTime = std::chrono::milliseconds(20);
+
+} // namespace
+
+TKpiHostServer::TKpiHostServer(IHostChannel& channel, NameMapper mapName, SharedOpener openShared)
+    : FChannel(channel), FMapName(std::move(mapName)), FOpenShared(std::move(openShared))
+{}
+
+TKpiHostServer::~TKpiHostServer() = default;
+
+int TKpiHostServer::Run()
+{
+    std::vector<uint8_t> payload;
+    for (;;) {
+        uint8_t header[kpihost::kHeaderSize];
+        // The program went away: the plug-in is still shut down in order below.
+        if (!FChannel.Read(header, sizeof header))
+            break;
+        const kpihost::FrameHeader frame = kpihost::ReadHeader(header);
+        if (frame.Size > kpihost::kMaxPayload)
+            return 3;
+        payload.resize(frame.Size);
+        if (!FChannel.Read(payload.data(), payload.size()))
+            break;
+        if (!Serve(frame.Kind, payload))
+            return FChannelFailed ? 3 : 0;
+    }
+    FShared.clear();
+    FPlugin.reset();
+    return 0;
+}
+
+bool TKpiHostServer::Send(const std::vector<uint8_t>& frame)
+{
+    if (!FChannel.Write(frame.data(), frame.size()))
+        FChannelFailed = true;
+    return !FChannelFailed;
+}
+
+void TKpiHostServer::SendFailed(const std::string& text)
+{
+    kpihost::MessageWriter out(kpihost::kFailed);
+    out.Text(text.substr(0, kpihost::kMaxTextLength));
+    Send(out.Frame());
+}
+
+bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
+{
+    using namespace kpihost;
+    const uint8_t* data = payload.data();
+    const size_t size = payload.size();
+    try {
+        switch (kind) {
+        case kHello: {
+            DecodeHello(data, size);
+            MessageWriter out(kHello | kReplyFlag);
+            out.U32(kMagic);
+            out.U32(kVersion);
+            out.U32(sizeof(void*) * 8);
+            return Send(out.Frame());
+        }
+        case kProbe:
+        case kLoad:
+            ReplyLoad(kind, payload);
+            return !FChannelFailed;
+        case kOpen: {
+            const OpenRequest request = DecodeOpen(data, size);
+            if (!FPlugin) {
+                SendFailed("no plug-in is loaded");
+                return !FChannelFailed;
+            }
+            OpenReply reply;
+            reply.Format = request.Format;
+            reply.Handle = FPlugin->OpenSong(
+                FMapName(request.Path, request.Style, request.CurrentFolder), &reply.Format);
+            if (reply.Handle != 0)
+                FOpen.insert(reply.Handle);
+            MessageWriter out(kOpen | kReplyFlag);
+            WriteOpenReply(out, reply);
+            return Send(out.Frame());
+        }
+        case kRender:
+        case kRenderShared:
+            ReplyRender(payload, kind == kRenderShared);
+            return !FChannelFailed;
+        case kShare:
+            ReplyShare(payload);
+            return !FChannelFailed;
+        case kSetPosition: {
+            KPI_HANDLE handle = 0;
+            uint32_t ms = 0;
+            DecodeSetPosition(data, size, handle, ms);
+            if (!FPlugin || FOpen.count(handle) == 0) {
+                SendFailed("no such song");
+                return !FChannelFailed;
+            }
+            MessageWriter out(kSetPosition | kReplyFlag);
+            out.U32(FPlugin->SetPosition(handle, ms));
+            return Send(out.Frame());
+        }
+        case kClose: {
+            const KPI_HANDLE handle = DecodeClose(data, size);
+            if (!FPlugin || FOpen.erase(handle) == 0) {
+                SendFailed("no such song");
+                return !FChannelFailed;
+            }
+            FPlugin->CloseSong(handle);
+            FShared.erase(handle);
+            MessageWriter out(kClose | kReplyFlag);
+            return Send(out.Frame());
+        }
+        case kExit: {
+            DecodeEmptyReply(data, size);
+            FShared.clear();
+            FPlugin.reset(); // Deinit, then the library is unloaded
+            MessageWriter out(kExit | kReplyFlag);
+            Send(out.Frame());
+            return false;
+        }
+        default:
+            SendFailed("unknown request " + std::to_string(kind));
+            return !FChannelFailed;
+        }
+    } catch (const EKpiHostProtocol& e) {
+        SendFailed(std::string("bad request: ") + e.what());
+    } catch (const std::exception& e) {
+        // A plug-in module call that raised; the program decides what becomes of this host.
+        SendFailed(e.what());
+    }
+    return !FChannelFailed;
+}
+
+void TKpiHostServer::ReplyLoad(uint32_t kind, const std::vector<uint8_t>& payload)
+{
+    using namespace kpihost;
+    const LoadRequest request = DecodeLoad(payload.data(), payload.size());
+    if (kind == kLoad && FPlugin) {
+        SendFailed("a plug-in is loaded already");
+        return;
+    }
+    LoadResult result;
+    try {
+        auto plugin = std::make_unique<TZoKpi>(FMapName(request.Path, request.Style, ""));
+        result.Loaded = true;
+        ModuleRecord& m = result.Module;
+        m.InterfaceVersion = plugin->Module().InterfaceVersion;
+        m.PluginVersion = plugin->Module().PluginVersion;
+        m.Reentrant = plugin->Module().Reentrant;
+        m.HasInit = plugin->Module().Init != nullptr;
+        m.HasDeinit = plugin->Module().Deinit != nullptr;
+        m.Extensions = plugin->Extensions();
+        if (kind == kLoad)
+            FPlugin = std::move(plugin);
+        // A probe's plug-in is shut down and unloaded here, before the reply.
+    } catch (const EKpiLoadFailed& e) {
+        result = LoadResult{};
+        result.LoadFailure = true;
+        result.Code = e.Code;
+        result.Reason = e.Reason;
+    } catch (const std::exception& e) {
+        result = LoadResult{};
+        result.Reason = e.what();
+    }
+    MessageWriter out(kind | kReplyFlag);
+    WriteLoadResult(out, result);
+    Send(out.Frame());
+}
+
+void TKpiHostServer::ReplyShare(const std::vector<uint8_t>& payload)
+{
+    using namespace kpihost;
+    const ShareRequest request = DecodeShare(payload.data(), payload.size());
+    if (!FPlugin || FOpen.count(request.Handle) == 0) {
+        SendFailed("no such song");
+        return;
+    }
+    std::string error;
+    std::unique_ptr<platform::SharedMemory> memory =
+        FOpenShared(request.Name, request.Style, request.Size, error);
+    MessageWriter out(kShare | kReplyFlag);
+    out.U8(memory ? 1 : 0);
+    out.Text(memory ? "" : error.substr(0, kMaxTextLength));
+    if (memory)
+        FShared[request.Handle] = std::move(memory);
+    Send(out.Frame());
+}
+
+void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload, bool shared)
+{
+    using namespace kpihost;
+    const RenderRequest request = DecodeRender(payload.data(), payload.size());
+    if (!FPlugin || FOpen.count(request.Handle) == 0) {
+        SendFailed("no such song");
+        return;
+    }
+    // Shared: the blocks go straight into the song's region, which must hold the first one.
+    platform::SharedMemory* memory = nullptr;
+    if (shared) {
+        const auto it = FShared.find(request.Handle);
+        if (it == FShared.end() || it->second->Size() < request.BlockSize) {
+            SendFailed("no shared memory for this song");
+            return;
+        }
+        memory = it->second.get();
+    }
+    const size_t room = memory != nullptr ? memory->Size() : kMaxRenderBytes;
+    const auto started = Clock::now();
+    std::vector<uint32_t> lengths;
+    size_t total = 0;
+    for (;;) {
+        uint8_t* at;
+        if (memory != nullptr) {
+            at = memory->Data() + total;
+        } else {
+            // The buffer keeps its room between requests; only growth costs anything.
+            if (FRendered.size() < total + request.BlockSize)
+                FRendered.resize(total + request.BlockSize);
+            at = FRendered.data() + total;
+        }
+        const uint32_t n = FPlugin->Render(request.Handle, at, request.BlockSize);
+        lengths.push_back(n);
+        total += n;
+        if (n < request.BlockSize || request.BlockSize == 0 ||
+            lengths.size() >= request.MaxBlocks || total + request.BlockSize > room ||
+            Clock::now() - started > kRenderAheadTime)
+            break;
+    }
+    // The header and the lengths first, then (without shared memory) the blocks straight from
+    // where they were rendered.
+    MessageWriter out((shared ? kRenderShared : kRender) | kReplyFlag);
+    out.U32(static_cast<uint32_t>(lengths.size()));
+    for (uint32_t length : lengths)
+        out.U32(length);
+    std::vector<uint8_t> head = out.Frame();
+    if (memory != nullptr) {
+        if (!FChannel.Write(head.data(), head.size()))
+            FChannelFailed = true;
+        return;
+    }
+    le::Put32(head.data(), static_cast<uint32_t>(head.size() - kHeaderSize + total));
+    if (!FChannel.Write(head.data(), head.size()) || !FChannel.Write(FRendered.data(), total))
+        FChannelFailed = true;
+}

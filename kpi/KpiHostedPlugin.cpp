@@ -1,0 +1,361 @@
+#include "kpi/KpiHostedPlugin.h"
+
+#include "kpi/KPI.h"
+#include "kpi/KpiHostProcess.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/SharedMemory.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// How much one Render request asks the host for, at most. Enough that a song moves in a few
+// dozen requests per minute of CD audio; small enough to stay in the caches.
+constexpr uint32_t kAheadBytes = 1u << 20;
+// A song's shared memory: room for a whole batch and then some. Pages that are never written
+// cost nothing.
+constexpr uint32_t kSharedBytes = 2u << 20;
+
+} // namespace
+
+struct TZoKpiHostedPlugin::Song {
+    std::shared_ptr<TZoKpiHost> Host;
+    KPI_HANDLE Remote = 0;
+    // The memory the host renders the song's blocks into, when it could take it; asked for at
+    // the first render.
+    std::unique_ptr<platform::SharedMemory> Shared;
+    bool ShareAsked = false;
+    // Blocks rendered ahead: where they are (the shared memory, or the reply's payload), the
+    // blocks' lengths, the next block and how much of it was already handed out (only after a
+    // render of another size).
+    const uint8_t* Data = nullptr;
+    std::vector<uint8_t> Payload;
+    std::vector<uint32_t> Lengths;
+    uint32_t BlockSize = 0;
+    size_t Next = 0;
+    size_t NextOffset = 0;
+    uint32_t NextUsed = 0;
+
+    bool HasAhead() const { return Next < Lengths.size(); }
+    void DropAhead()
+    {
+        Lengths.clear();
+        Next = 0;
+        NextOffset = 0;
+        NextUsed = 0;
+    }
+};
+
+TZoKpiHostedPlugin::TZoKpiHostedPlugin(std::shared_ptr<TZoKpiHostPool> pool, KpiHostKind kind,
+                                       const std::string& fileName)
+    : FPool(std::move(pool)), FKind(kind), FFileName(fileName)
+{}
+
+TZoKpiHostedPlugin::~TZoKpiHostedPlugin()
+{
+    if (FHost)
+        FPool->Retire(std::move(FHost));
+}
+
+kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
+{
+    const kpihost::LoadResult result = FPool->Probe(FKind, FFileName);
+    if (!result.Loaded) {
+        if (result.LoadFailure)
+            throw EKpiLoadFailed(result.Code, result.Reason);
+        throw EZoError(result.Reason);
+    }
+    // The host's plug-in module made the same checks; a record that still fails them did not
+    // come from it.
+    if (result.Module.InterfaceVersion != KPI_INTERFACE_VERSION)
+        throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
+                             "the plug-in host reported interface version " +
+                                 std::to_string(result.Module.InterfaceVersion));
+    return result.Module;
+}
+
+std::string TZoKpiHostedPlugin::LastFailure() const
+{
+    std::lock_guard lock(FLock);
+    return FLastFailure;
+}
+
+void TZoKpiHostedPlugin::NoteFailure(const std::string& reason)
+{
+    std::lock_guard lock(FLock);
+    FLastFailure = reason;
+}
+
+int64_t TZoKpiHostedPlugin::ServingProcessId() const
+{
+    std::lock_guard lock(FLock);
+    return FHost && FHost->Alive() ? FHost->ProcessId() : -1;
+}
+
+std::shared_ptr<TZoKpiHostedPlugin::Song> TZoKpiHostedPlugin::FindSong(KPI_HANDLE handle) const
+{
+    std::lock_guard lock(FLock);
+    const auto it = FSongs.find(handle);
+    return it == FSongs.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
+{
+    std::lock_guard starting(FHostLock);
+    std::shared_ptr<TZoKpiHost> dead;
+    {
+        std::lock_guard lock(FLock);
+        if (FHost && FHost->Alive())
+            return FHost;
+        dead = std::move(FHost);
+    }
+    if (dead)
+        FPool->Retire(std::move(dead));
+    kpihost::LoadResult result;
+    std::shared_ptr<TZoKpiHost> host = FPool->Serve(FKind, FFileName, result);
+    if (!host)
+        throw EZoError(result.Reason.empty() ? "the plug-in did not load again" : result.Reason);
+    std::lock_guard lock(FLock);
+    FHost = host;
+    return host;
+}
+
+KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& format)
+{
+    try {
+        const std::shared_ptr<TZoKpiHost> host = ServingHost();
+        kpihost::OpenRequest request;
+        request.Path = fileName;
+        request.Style = TZoKpiHostPool::PathStyleFor(FKind);
+        // A relative name means what it means to this process.
+        request.CurrentFolder = platform::CurrentFolder();
+        request.Format = format;
+        std::vector<uint8_t> payload;
+        host->Call(kpihost::EncodeOpen(request), payload, kpihost::ReplyLimit(kpihost::kOpen));
+        const kpihost::OpenReply reply = kpihost::DecodeOpenReply(payload.data(), payload.size());
+        format = reply.Format;
+        if (reply.Handle == 0)
+            return 0;
+        auto song = std::make_shared<Song>();
+        song->Host = host;
+        song->Remote = reply.Handle;
+        std::lock_guard lock(FLock);
+        // Handles of this side, never reused while the plug-in lives: a song of a host that
+        // died can never reach a song of the host after it.
+        KPI_HANDLE handle = FNextHandle++;
+        if (handle == 0)
+            handle = FNextHandle++;
+        FSongs[handle] = std::move(song);
+        return handle;
+    } catch (const kpihost::EKpiHostProtocol& e) {
+        // The reply was read whole but does not make sense: the host cannot be trusted on.
+        std::lock_guard lock(FLock);
+        if (FHost)
+            FHost->Finish(std::chrono::steady_clock::now());
+        FLastFailure = e.what();
+        return 0;
+    } catch (const std::exception& e) {
+        NoteFailure(e.what());
+        return 0;
+    }
+}
+
+void TZoKpiHostedPlugin::Close(KPI_HANDLE handle)
+{
+    std::shared_ptr<Song> song;
+    {
+        std::lock_guard lock(FLock);
+        const auto it = FSongs.find(handle);
+        if (it == FSongs.end())
+            return;
+        song = std::move(it->second);
+        FSongs.erase(it);
+    }
+    if (!song->Host->Alive())
+        return;
+    try {
+        std::vector<uint8_t> payload;
+        song->Host->Call(kpihost::EncodeClose(song->Remote), payload,
+                         kpihost::ReplyLimit(kpihost::kClose));
+        kpihost::DecodeEmptyReply(payload.data(), payload.size());
+    } catch (const kpihost::EKpiHostProtocol& e) {
+        song->Host->Finish(std::chrono::steady_clock::now());
+        NoteFailure(e.what());
+    } catch (const std::exception& e) {
+        NoteFailure(e.what());
+    }
+}
+
+uint32_t TZoKpiHostedPlugin::SetPosition(KPI_HANDLE handle, uint32_t positionMs)
+{
+    const std::shared_ptr<Song> song = FindSong(handle);
+    if (!song || !song->Host->Alive())
+        return 0;
+    // The plug-in moves; what it rendered ahead of the old place is no longer wanted.
+    song->DropAhead();
+    try {
+        std::vector<uint8_t> payload;
+        song->Host->Call(kpihost::EncodeSetPosition(song->Remote, positionMs), payload,
+                         kpihost::ReplyLimit(kpihost::kSetPosition));
+        return kpihost::DecodeSetPositionReply(payload.data(), payload.size());
+    } catch (const kpihost::EKpiHostProtocol& e) {
+        song->Host->Finish(std::chrono::steady_clock::now());
+        NoteFailure(e.what());
+    } catch (const std::exception& e) {
+        NoteFailure(e.what());
+    }
+    return 0;
+}
+
+void TZoKpiHostedPlugin::RenderFailed(const std::string& reason)
+{
+    NoteFailure(reason);
+    throw EZoError("プラグイン " + platform::ExtractFileName(FFileName) +
+                   " のホストプロセスが失敗しました (" + reason + ")");
+}
+
+void TZoKpiHostedPlugin::Share(Song& song)
+{
+    song.ShareAsked = true;
+    std::string error;
+    std::unique_ptr<platform::SharedMemory> memory =
+        platform::SharedMemory::Create(kSharedBytes, error);
+    // Without shared memory the bytes travel in the replies: slower, no less right.
+    if (!memory)
+        return;
+    try {
+        std::vector<uint8_t> payload;
+        song.Host->Call(kpihost::EncodeShare(song.Remote, memory->Name(),
+                                             TZoKpiHostPool::PathStyleFor(FKind), kSharedBytes),
+                        payload, kpihost::ReplyLimit(kpihost::kShare));
+        std::string reason;
+        if (!kpihost::DecodeShareReply(payload.data(), payload.size(), reason))
+            return;
+    } catch (const kpihost::EKpiHostProtocol& e) {
+        song.Host->Finish(std::chrono::steady_clock::now());
+        RenderFailed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+    } catch (const EKpiHostFailed& e) {
+        RenderFailed(e.what());
+    }
+    // Both sides have it mapped: the name is not needed any more.
+    memory->RemoveName();
+    song.Shared = std::move(memory);
+}
+
+void TZoKpiHostedPlugin::Request(Song& song, uint32_t blockSize, uint32_t maxBlocks)
+{
+    if (!song.ShareAsked)
+        Share(song);
+    const bool shared = song.Shared && blockSize > 0 && blockSize <= song.Shared->Size();
+    kpihost::RenderRequest request;
+    request.Handle = song.Remote;
+    request.BlockSize = blockSize;
+    request.MaxBlocks =
+        shared ? std::max<uint32_t>(1, std::min<size_t>(maxBlocks, song.Shared->Size() / blockSize))
+               : maxBlocks;
+    song.DropAhead();
+    try {
+        song.Host->Call(
+            kpihost::EncodeRender(request, shared), song.Payload,
+            kpihost::ReplyLimit(shared ? kpihost::kRenderShared : kpihost::kRender, &request));
+        kpihost::RenderReply reply =
+            shared ? kpihost::DecodeSharedRenderReply(song.Payload.data(), song.Payload.size(),
+                                                      request, song.Shared->Size())
+                   : kpihost::DecodeRenderReply(song.Payload.data(), song.Payload.size(), request);
+        song.Lengths = std::move(reply.Lengths);
+        song.Data = shared ? song.Shared->Data() : song.Payload.data() + reply.DataOffset;
+        song.NextOffset = 0;
+        song.BlockSize = blockSize;
+    } catch (const kpihost::EKpiHostProtocol& e) {
+        song.Host->Finish(std::chrono::steady_clock::now());
+        RenderFailed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+    } catch (const EKpiHostFailed& e) {
+        RenderFailed(e.what());
+    }
+}
+
+uint32_t TZoKpiHostedPlugin::RenderAhead(Song& song, uint8_t* buffer, uint32_t size)
+{
+    // The usual case: a block of the size the blocks ahead were rendered with, handed out
+    // exactly as the plug-in returned it.
+    if (song.HasAhead() && song.NextUsed == 0 && song.BlockSize == size) {
+        const uint32_t length = song.Lengths[song.Next];
+        std::memcpy(buffer, song.Data + song.NextOffset, length);
+        song.NextOffset += length;
+        ++song.Next;
+        return length;
+    }
+    if (!song.HasAhead()) {
+        Request(song, size,
+                std::clamp<uint32_t>(kAheadBytes / std::max<uint32_t>(size, 1), 1,
+                                     kpihost::kMaxBlocks));
+        return RenderAhead(song, buffer, size);
+    }
+    // A render of another size while blocks are ahead: the bytes go on in order, and a short
+    // block still ends the song where it ends.
+    uint32_t done = 0;
+    while (done < size && song.HasAhead()) {
+        const uint32_t length = song.Lengths[song.Next];
+        const uint32_t take = std::min(length - song.NextUsed, size - done);
+        std::memcpy(buffer + done, song.Data + song.NextOffset + song.NextUsed, take);
+        done += take;
+        song.NextUsed += take;
+        if (song.NextUsed == length) {
+            const bool shortBlock = length < song.BlockSize;
+            song.NextOffset += length;
+            song.NextUsed = 0;
+            ++song.Next;
+            if (shortBlock)
+                return done;
+        }
+    }
+    if (done < size) {
+        Request(song, size - done, 1);
+        done += RenderAhead(song, buffer + done, size - done);
+    }
+    return done;
+}
+
+uint32_t TZoKpiHostedPlugin::Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
+{
+    const std::shared_ptr<Song> song = FindSong(handle);
+    if (!song)
+        return 0;
+    if (!song->Host->Alive())
+        RenderFailed(song->Host->DeathReason());
+    if (size == 0)
+        return 0;
+    // A block larger than one reply may carry goes in pieces; a short piece ends it.
+    uint32_t done = 0;
+    while (done < size) {
+        const uint32_t piece = std::min(size - done, kpihost::kMaxRenderBytes);
+        const uint32_t got = RenderAhead(*song, buffer + done, piece);
+        done += got;
+        if (got < piece)
+            break;
+    }
+    return done;
+}
+
+// TZoKpi's load of a hosted plug-in: the record the loader host read stands for the one a load
+// here would have copied. No entry is callable here; the host calls them.
+void TZoKpi::LoadHosted()
+{
+    FFileTime = platform::FileDosDateTime(FFileName);
+    const kpihost::ModuleRecord record = FHosted->Load();
+    FModule = KpiModule{};
+    FModule.InterfaceVersion = record.InterfaceVersion;
+    FModule.PluginVersion = record.PluginVersion;
+    FModule.Reentrant = record.Reentrant;
+    // The host's module sorted them already; sorting again keeps the order this side relies
+    // on whatever the host sent.
+    FExtensions = record.Extensions;
+    std::stable_sort(FExtensions.begin(), FExtensions.end(),
+                     [](const std::string& a, const std::string& b) {
+                         return CompareTextIgnoringCase(a, b) < 0;
+                     });
+    FOpenCount.store(0);
+    FNotLoaded = false;
+}

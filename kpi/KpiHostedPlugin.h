@@ -1,0 +1,81 @@
+// The far side of a TZoKpi whose plug-in runs in a host process: it reads the plug-in's record
+// through the pool's loader host, starts a serving host at the first song and keeps it for the
+// songs after, and forwards the song calls. Only TZoKpi uses it.
+//
+// Render moves data in large blocks: when the host is asked for one block it renders several
+// in a row (as many as fit in about a megabyte, for a moment at most) and they are handed out
+// from here one by one, with the same sizes and the same short last block that the plug-in
+// gave. The host renders them into memory that the song shares with it, so that they need not
+// travel through the pipe (where there is no such memory, they do). A seek or a close throws
+// away what was rendered ahead.
+//
+// A serving host that dies takes its songs with it: their Render raises an error that names
+// the plug-in, their other calls do nothing, and the next song starts a fresh host.
+//
+// Threads: songs are opened on one thread and rendered on another (Lock guards the song table
+// and the serving host, HostLock the start of a serving host); a song's own read-ahead is
+// touched only by the one thread that uses that song at a time.
+#pragma once
+
+#include "kpi/KpiHostPool.h"
+#include "kpi/KpiInterface.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class TZoKpiHost;
+
+class TZoKpiHostedPlugin {
+public:
+    TZoKpiHostedPlugin(std::shared_ptr<TZoKpiHostPool> pool, KpiHostKind kind,
+                       const std::string& fileName);
+    TZoKpiHostedPlugin(const TZoKpiHostedPlugin&) = delete;
+    TZoKpiHostedPlugin& operator=(const TZoKpiHostedPlugin&) = delete;
+    // Lets the serving host go; it runs the plug-in's Deinit as it ends.
+    ~TZoKpiHostedPlugin();
+
+    // The plug-in's record as the loader host read it; raises what a load in this process
+    // would (EKpiLoadFailed with its code and reason, or EZoError).
+    kpihost::ModuleRecord Load();
+
+    // The whole open of a song in the host, the plug-in module's own steps there included: a
+    // handle of this side, or 0. format is written back as the plug-in left it; when the host
+    // failed it stays as it was.
+    KPI_HANDLE Open(const std::string& fileName, SoundFormat& format);
+    void Close(KPI_HANDLE handle);
+    // Raises EZoError, naming the plug-in, when the song's host has failed.
+    uint32_t Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);
+    uint32_t SetPosition(KPI_HANDLE handle, uint32_t positionMs);
+
+    KpiHostKind Kind() const { return FKind; }
+    // Why the last call that reached no plug-in failed; "" while none has.
+    std::string LastFailure() const;
+    // The serving host's process id, or -1 while there is none.
+    int64_t ServingProcessId() const;
+
+private:
+    struct Song;
+    std::shared_ptr<Song> FindSong(KPI_HANDLE handle) const;
+    std::shared_ptr<TZoKpiHost> ServingHost(); // starts one when there is none or it died
+    uint32_t RenderAhead(Song& song, uint8_t* buffer, uint32_t size);
+    void Request(Song& song, uint32_t blockSize, uint32_t maxBlocks);
+    // Gives the song a region of shared memory that the host renders into, when both can.
+    void Share(Song& song);
+    [[noreturn]] void RenderFailed(const std::string& reason);
+    void NoteFailure(const std::string& reason);
+
+    std::shared_ptr<TZoKpiHostPool> FPool;
+    KpiHostKind FKind;
+    std::string FFileName;
+
+    mutable std::mutex FLock;
+    std::shared_ptr<TZoKpiHost> FHost; // the serving host; guarded by Lock
+    std::map<KPI_HANDLE, std::shared_ptr<Song>> FSongs;
+    KPI_HANDLE FNextHandle = 1;
+    std::string FLastFailure;
+    std::mutex FHostLock; // held while a serving host starts
+};

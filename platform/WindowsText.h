@@ -1,0 +1,31 @@
+// Texts between the encodings a Windows process meets: UTF-8 (what the program on Linux sends),
+// UTF-16 (the system's own) and the ANSI code page (what plug-ins of the host player were
+// written for). Plug-ins get file names in the ANSI code page; a name that the code page cannot
+// hold is given as its short 8.3 name, as Windows programs of their time did.
+#pragma once
+
+#ifdef _WIN32
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+std::wstring AnsiToWide(const std::string& text);
+// The text in the ANSI code page; nothing when a character has no place in it.
+std::optional<std::string> WideToAnsi(const std::wstring& text);
+
+// The Windows path of a path of the Unix system under Wine: Wine's own mapping when the process
+// runs under Wine, else drive Z: (Wine's root drive) followed by the path with backslashes.
+std::wstring DosPathOfUnixPath(const std::string& unixPath);
+
+// path as a plug-in gets it: in the ANSI code page, or as its short name when the code page
+// cannot hold it (or, when there is no short name either, with the characters the code page
+// lacks replaced, which the plug-in then fails to open like any missing file).
+std::string AnsiFileName(const std::wstring& path);
+
+} // namespace platform
+
+#endif

@@ -1,0 +1,143 @@
+// One host process and the conversation with it: a program that is no host, ends, never
+// answers or announces too much is refused; a real host that fails a request is dead for good.
+#include "kpi/KpiHostProcess.h"
+#include "kpi/KpiHostPool.h"
+#include "kpi/KpiWine.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+using testsupport::TempFolder;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The message of the start-up failure of a host started as arguments.
+std::string StartFailure(const std::vector<std::string>& arguments, int timeLimitMs = 5000)
+{
+    try {
+        TZoKpiHost host({arguments, {}, "fake-host"}, std::chrono::milliseconds(timeLimitMs));
+        return "";
+    } catch (const EKpiHostFailed& e) {
+        EXPECT_EQ(e.Why, EKpiHostFailed::Cause::CannotStart);
+        return e.what();
+    }
+}
+
+std::string NativeHost()
+{
+    return TZoKpiHostPool().HostProgramPath(KpiHostKind::Native);
+}
+
+} // namespace
+
+TEST(HostProcess, ProgramsThatAreNoHostAreRefusedWithTheReason)
+{
+    // cat sends the greeting back, which is a request, not its reply.
+    EXPECT_EQ(StartFailure({"/bin/cat"}),
+              "fake-host could not start: the plug-in host answered with message kind 1");
+    EXPECT_EQ(StartFailure({"/bin/sh", "-c", "echo 'no such thing' >&2; exit 4"}),
+              "fake-host could not start: the plug-in host ended (exit code 4): no such thing");
+    EXPECT_EQ(StartFailure({"/bin/sh", "-c", "exec sleep 30"}, 300),
+              "fake-host could not start: the plug-in host did not answer within 300 ms");
+    // A header that announces a reply larger than any the request can have.
+    EXPECT_EQ(StartFailure({"/bin/sh", "-c",
+                            "printf '\\377\\377\\377\\177\\001\\000\\000\\200'; "
+                            "exec sleep 30"}),
+              "fake-host could not start: the plug-in host announced a reply of 2147483647 "
+              "bytes");
+    EXPECT_EQ(StartFailure({"/nonexistent/host"}),
+              "fake-host could not start: /nonexistent/host: No such file or directory");
+}
+
+TEST(HostProcess, AHostThatFailsARequestStaysDead)
+{
+    TZoKpiHost host({{NativeHost()}, {}, "pellan-kpi-host"}, std::chrono::seconds(10));
+    ASSERT_TRUE(host.Alive());
+    std::vector<uint8_t> payload;
+    // A song the host never opened: it refuses, and a refusing host is not trusted again.
+    EXPECT_THROW(host.Call(kpihost::EncodeRender({9, 8192, 1}), payload,
+                           kpihost::ReplyLimit(kpihost::kRender)),
+                 EKpiHostFailed);
+    EXPECT_FALSE(host.Alive());
+    EXPECT_EQ(host.DeathReason().rfind("the plug-in host failed: no such song", 0), 0u)
+        << host.DeathReason();
+    try {
+        host.Call(kpihost::EncodeExit(), payload, kpihost::ReplyLimit(kpihost::kExit));
+        ADD_FAILURE() << "a dead host answered";
+    } catch (const EKpiHostFailed& e) {
+        EXPECT_EQ(std::string(e.what()), host.DeathReason());
+    }
+}
+
+TEST(HostProcess, AHostAskedToEndEndsInOrder)
+{
+    TZoKpiHost host({{NativeHost()}, {}, "pellan-kpi-host"}, std::chrono::seconds(10));
+    host.RequestExit();
+    host.Finish(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    EXPECT_TRUE(host.Ended());
+    EXPECT_FALSE(host.Alive());
+}
+
+TEST(WineLocation, DebiansScriptLeadsToThe64BitLoaderBesideIt)
+{
+    TempFolder dir;
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "lib/wine");
+    const auto program = [&](const std::string& path, const std::string& text) {
+        testsupport::WriteFileBytes(path, text);
+        ::chmod(path.c_str(), 0755);
+    };
+    program(dir / "lib/wine/wine", "loader");
+    program(dir / "lib/wine/wine64", "loader");
+    program(dir / "bin/wine",
+            "#!/bin/sh -e\n\nwine32=" + dir / "lib/wine/wine" +
+                "\nwine64=" + dir / "lib/wine/wine64" +
+                "\nif test -x $wine32; then wine=$wine32; fi\nexec $wine \"$@\"\n");
+    const std::string path = "/nonexistent:" + dir / "bin";
+    kpihost::WineLoaders found = kpihost::FindWine(path);
+    EXPECT_EQ(found.Wine32, dir / "bin/wine");
+    EXPECT_EQ(found.Wine64, dir / "lib/wine/wine64");
+
+    // A script that names only the 32-bit loader: the 64-bit one beside it.
+    program(dir / "bin/wine", "#!/bin/sh\nexec \"" + dir / "lib/wine/wine" + "\" \"$@\"\n");
+    EXPECT_EQ(kpihost::FindWine(path).Wine64, dir / "lib/wine/wine64");
+
+    // wine64 on PATH comes first.
+    program(dir / "bin/wine64", "#!/bin/sh\n");
+    EXPECT_EQ(kpihost::FindWine(path).Wine64, dir / "bin/wine64");
+
+    // No Wine at all.
+    found = kpihost::FindWine(dir / "lib");
+    EXPECT_EQ(found.Wine32, "");
+    EXPECT_EQ(found.Wine64, "");
+}
+
+TEST(WineLocation, AWineThatIsItselfA64BitProgramRunsBothKinds)
+{
+    TempFolder dir;
+    fs::create_directories(dir / "bin");
+    fs::copy_file("/bin/true", dir / "bin/wine");
+    const kpihost::WineLoaders found = kpihost::FindWine(dir / "bin");
+    EXPECT_EQ(found.Wine32, dir / "bin/wine");
+    EXPECT_EQ(found.Wine64, dir / "bin/wine");
+}
+
+TEST(WineLocation, WineDebugIsSilencedUnlessTheUserSetIt)
+{
+    const char* old = std::getenv("WINEDEBUG");
+    const std::string saved = old ? old : "";
+    ::unsetenv("WINEDEBUG");
+    EXPECT_EQ(kpihost::WineEnvironment(),
+              (std::vector<std::pair<std::string, std::string>>{{"WINEDEBUG", "-all"}}));
+    ::setenv("WINEDEBUG", "+loaddll", 1);
+    EXPECT_TRUE(kpihost::WineEnvironment().empty());
+    if (old)
+        ::setenv("WINEDEBUG", saved.c_str(), 1);
+    else
+        ::unsetenv("WINEDEBUG");
+}
