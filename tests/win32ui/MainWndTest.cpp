@@ -45,7 +45,7 @@ void PressKey(TfrmMain& window, HWND control, WPARAM key, bool control_held)
     keys[VK_CONTROL] = control_held ? 0x80 : 0;
     SetKeyboardState(keys);
     SetFocus(control);
-    MSG message{control, WM_KEYDOWN, key, 1};
+    MSG message{control, WM_KEYDOWN, key, 1, 0, {}};
     if (!window.PreTranslateMessage(message)) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
@@ -58,7 +58,9 @@ void PressKey(TfrmMain& window, HWND control, WPARAM key, bool control_held)
 std::string AccessibleName(HWND control)
 {
     IAccessible* object = nullptr;
-    if (FAILED(AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible,
+    // The interface's GUID as the header declares it: MinGW links IID_IAccessible from
+    // oleacc's import library, where the name is not the GUID.
+    if (FAILED(AccessibleObjectFromWindow(control, OBJID_CLIENT, __uuidof(IAccessible),
                                           reinterpret_cast<void**>(&object))))
         return "<none>";
     VARIANT self;
@@ -298,7 +300,8 @@ TEST_F(MainWndFixture, EveryFieldIsNamedByTheLabelBeforeItAndReachedByItsAccessK
         SendMessageW(window->Handle(), WM_NOTIFY, TfrmMain::kTabs,
                      reinterpret_cast<LPARAM>(&change));
         SetFocus(window->lstLog);
-        MSG message{window->lstLog, WM_SYSCHAR, static_cast<WPARAM>(field.key[0] | 0x20), 1 << 29};
+        MSG message{window->lstLog, WM_SYSCHAR, static_cast<WPARAM>(field.key[0] | 0x20),
+                    1 << 29,        0,          {}};
         EXPECT_TRUE(window->PreTranslateMessage(message));
         EXPECT_EQ(GetFocus(), field.control);
     }
@@ -313,7 +316,7 @@ TEST_F(MainWndFixture, EnterClicksTheStartButtonOfThePageInFront)
     auto window = Open();
     SendMessageW(window->lstLog, LB_RESETCONTENT, 0, 0);
     SetFocus(window->lbeSourceFile);
-    MSG enter{window->lbeSourceFile, WM_KEYDOWN, VK_RETURN, 1};
+    MSG enter{window->lbeSourceFile, WM_KEYDOWN, VK_RETURN, 1, 0, {}};
     EXPECT_TRUE(window->PreTranslateMessage(enter));
     // A start with nothing chosen: it fails at once and says why.
     EXPECT_EQ(LogLines(*window), (std::vector<std::string>{
