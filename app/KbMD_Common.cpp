@@ -1,6 +1,8 @@
 #include "app/KbMD_Common.h"
 
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/WindowsText.h"
 
 #include <cstdio>
 
@@ -26,7 +28,12 @@ void TRunLog::SaveToFile(const std::string& path) const
         text += line;
         text += "\r\n";
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+#ifdef _WIN32
+    // Lines are UTF-8 inside; the file is in the Japanese code page, as the run logs of every
+    // release on Windows were, so that the tools that read those read this one.
+    text = platform::Utf8ToCodePage(text, 932);
+#endif
+    std::FILE* file = platform::OpenFile(path, "wb");
     if (file == nullptr)
         throw EZoError("ファイル " + path + " を作成できません");
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -126,10 +126,10 @@ void ClearEndRequest()
 
 std::string BundledPluginFolder()
 {
-    const std::filesystem::path exeFolder(platform::ExecutableFolder());
+    const std::filesystem::path exeFolder = platform::FileSystemPath(platform::ExecutableFolder());
     for (const auto& candidate :
          {exeFolder / PELLAN_BUNDLED_PLUGIN_FOLDER, exeFolder / "plugins"}) {
-        const std::string folder = candidate.lexically_normal().string();
+        const std::string folder = platform::PathText(candidate.lexically_normal());
         if (platform::FolderExists(folder))
             return platform::ExcludeTrailingDelimiter(folder);
     }

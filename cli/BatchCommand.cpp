@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "kpi/kpiDriver.h"
 #include "platform/CodePages.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "playlist/kpiPlayListReader.h"
@@ -29,7 +30,7 @@ void Walk(const fs::path& folder, const fs::path& relative, const TZoKpiDriver& 
     std::vector<fs::directory_entry> entries;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error))
-        if (entry.path().filename().string().rfind('.', 0) != 0)
+        if (platform::PathText(entry.path().filename()).rfind('.', 0) != 0)
             entries.push_back(entry);
     std::sort(entries.begin(), entries.end());
     for (const auto& entry : entries) {
@@ -38,14 +39,14 @@ void Walk(const fs::path& folder, const fs::path& relative, const TZoKpiDriver& 
             continue;
         if (entry.is_directory(error))
             Walk(entry.path(), relative / name, driver, found);
-        else if (entry.is_regular_file(error) && driver.PluginFor(entry.path().string()))
+        else if (entry.is_regular_file(error) && driver.PluginFor(platform::PathText(entry.path())))
             found.push_back({entry.path(), relative});
     }
 }
 
 std::string Normal(const fs::path& path)
 {
-    return fs::absolute(path).lexically_normal().string();
+    return platform::PathText(fs::absolute(path).lexically_normal());
 }
 
 } // namespace
@@ -66,23 +67,24 @@ std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZo
     // to that stem, so two inputs clash exactly when their stems do.
     std::map<std::string, std::string> stems;
     const auto add = [&](const fs::path& source, const fs::path& relative) {
-        const fs::path folder =
-            command.OutDir ? fs::path(*command.OutDir) / relative : source.parent_path();
+        const fs::path folder = command.OutDir
+                                    ? platform::FileSystemPath(*command.OutDir) / relative
+                                    : source.parent_path();
         const fs::path output = folder / source.filename().replace_extension(".wav");
         const std::string stem = Normal(fs::path(output).replace_extension());
-        const auto [it, added] = stems.emplace(stem, source.string());
+        const auto [it, added] = stems.emplace(stem, platform::PathText(source));
         if (!added)
-            throw std::invalid_argument(it->second + " and " + source.string() +
-                                        " would both write " + output.string());
+            throw std::invalid_argument(it->second + " and " + platform::PathText(source) +
+                                        " would both write " + platform::PathText(output));
         BatchInput input;
-        input.Source = source.string();
-        input.Output = output.string();
+        input.Source = platform::PathText(source);
+        input.Output = platform::PathText(output);
         input.Songs = command.Songs;
         inputs.push_back(std::move(input));
     };
     for (const std::string& name : command.Inputs) {
         std::error_code error;
-        const fs::path path(name);
+        const fs::path path = platform::FileSystemPath(name);
         if (fs::is_directory(path, error)) {
             if (!command.Recursive)
                 throw std::invalid_argument(name + " is a folder: give --recursive to walk it");
@@ -145,7 +147,7 @@ int RunBatch(TZoKpiDriver& driver, const CommandLine& command, const DecodeSetti
     if (command.OutDir) {
         std::error_code error;
         for (const BatchInput& input : inputs)
-            fs::create_directories(fs::path(input.Output).parent_path(), error);
+            fs::create_directories(platform::FileSystemPath(input.Output).parent_path(), error);
     }
     options.Jobs = JobCount(command);
     options.Overwrite = command.Overwrite;

@@ -19,7 +19,14 @@
 #include "platform/MainThreadQueue.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
+#ifdef _WIN32
+#include "app/RegistrySettingsStore.h"
+#include "platform/WindowsText.h"
+
+#include <windows.h>
+#else
 #include "ui/QtSettingsStore.h"
+#endif
 
 #include <cstdio>
 #include <memory>
@@ -162,11 +169,8 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
     return job.Failed() ? kFailed : kConverted;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(const std::vector<std::string>& arguments)
 {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
     CommandLine command;
     try {
         command = ParseCommandLine(arguments);
@@ -184,7 +188,11 @@ int main(int argc, char** argv)
     }
 
     platform::MainThreadQueue::SetCurrentThreadAsMain();
+#ifdef _WIN32
+    TRegistrySettingsStore store;
+#else
     TQtSettingsStore store;
+#endif
     TAppRegistry registry(store);
     AppRegistry = &registry;
     Console console(command.Quiet);
@@ -252,3 +260,23 @@ int main(int argc, char** argv)
     AppRegistry = nullptr;
     return status;
 }
+
+} // namespace
+
+#ifdef _WIN32
+// The command line as UTF-16, so that a file name in any script arrives whole whatever the ANSI
+// code page is; inside, texts are UTF-8, and so is what the console is sent.
+int wmain(int argc, wchar_t** argv)
+{
+    SetConsoleOutputCP(CP_UTF8);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(platform::WideToUtf8(argv[i]));
+    return Run(arguments);
+}
+#else
+int main(int argc, char** argv)
+{
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -1,6 +1,7 @@
 #include "decoder/WavFile.h"
 
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/LittleEndian.h"
 
 #include <filesystem>
@@ -22,7 +23,7 @@ WavFormatRecord WavFormatRecord::FromPcm(uint32_t sampleRate, uint32_t channels,
 bool WavFileWriter::Create(const std::string& path, const WavFormatRecord& format)
 {
     Close();
-    FFile = std::fopen(path.c_str(), "wb");
+    FFile = platform::OpenFile(path, "wb");
     if (FFile == nullptr)
         return false;
     // Unbuffered: each block goes to the file as one write, and a failing write shows at once.
@@ -115,10 +116,11 @@ bool WavFileWriter::Finish(const std::string& title, const std::string& artist)
     ok = std::fseek(FFile, 0, SEEK_END) == 0 && ok;
     // A write that failed halfway may have left bytes beyond the file's last chunk.
     std::error_code error;
-    if (std::filesystem::is_regular_file(FPath, error) &&
-        std::filesystem::file_size(FPath, error) > fileSize) {
+    const std::filesystem::path path = platform::FileSystemPath(FPath);
+    if (std::filesystem::is_regular_file(path, error) &&
+        std::filesystem::file_size(path, error) > fileSize) {
         std::fflush(FFile);
-        std::filesystem::resize_file(FPath, fileSize, error);
+        std::filesystem::resize_file(path, fileSize, error);
         ok = !error && ok;
         std::fseek(FFile, 0, SEEK_END);
     }

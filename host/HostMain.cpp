@@ -13,6 +13,7 @@
 #include <string>
 
 #ifdef _WIN32
+#include "platform/FileSystem.h"
 #include "platform/WindowsText.h"
 
 #include <fcntl.h>
@@ -86,10 +87,12 @@ std::string MapName(const std::string& path, kpihost::PathStyle style,
                 : (currentFolder.empty() || currentFolder.back() == '/' ? currentFolder
                                                                         : currentFolder + "/") +
                       path;
-        return platform::AnsiFileName(platform::DosPathOfUnixPath(unixPath));
+        // UTF-8 like every name inside; the plug-in module turns it into the plug-in's ANSI
+        // name when it calls the plug-in.
+        return platform::WideToUtf8(platform::DosPathOfUnixPath(unixPath));
     }
     if (!currentFolder.empty())
-        SetCurrentDirectoryA(currentFolder.c_str());
+        platform::SetCurrentFolder(currentFolder);
     return path;
 }
 

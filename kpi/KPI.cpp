@@ -4,6 +4,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/FileSystem.h"
 #include "platform/LittleEndian.h"
+#include "platform/WindowsText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -142,7 +143,14 @@ KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
 
 KPI_HANDLE TZoKpi::OpenInProcess(const std::string& fileName, SoundFormat* format)
 {
-    const KPI_HANDLE handle = FModule.Open(fileName.c_str(), format);
+#ifdef _WIN32
+    // Plug-ins of the host player take names in the ANSI code page; a name that it cannot hold
+    // goes as its short 8.3 name, which any code page holds.
+    const std::string passed = platform::AnsiFileName(platform::Utf8ToWide(fileName));
+#else
+    const std::string& passed = fileName;
+#endif
+    const KPI_HANDLE handle = FModule.Open(passed.c_str(), format);
     if (handle == 0)
         return 0;
     if (format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0) {
@@ -220,6 +228,12 @@ void TZoKpi::WriteCacheRecord(std::string& stream) const
     le::Append32(stream, static_cast<uint32_t>(FFileTime));
     le::Append32(stream, FModule.PluginVersion);
     le::Append8(stream, Enabled ? 1 : 0);
+#ifdef _WIN32
+    // The cache's texts are in the ANSI code page, as every name a plug-in of the host player
+    // sees; a name that it cannot hold is written as its short name.
+    appendShortText(platform::AnsiFileName(platform::Utf8ToWide(FFileName)));
+#else
     appendShortText(FFileName);
+#endif
     appendShortText(ExtensionText());
 }

@@ -24,8 +24,8 @@ constexpr const char* kWineMissing = "Wine is needed for Windows plug-ins";
 std::string DefaultHostFolder()
 {
     const std::filesystem::path folder =
-        std::filesystem::path(platform::ExecutableFolder()) / PELLAN_HOST_FOLDER;
-    return platform::ExcludeTrailingDelimiter(folder.lexically_normal().string());
+        platform::FileSystemPath(platform::ExecutableFolder()) / PELLAN_HOST_FOLDER;
+    return platform::ExcludeTrailingDelimiter(platform::PathText(folder.lexically_normal()));
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 
+#include "platform/WindowsText.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -21,15 +23,10 @@ constexpr DWORD kPipeBufferSize = 1 << 20;
 // Standard error is looked at this often while a read or a write waits.
 constexpr DWORD kErrorPollMs = 100;
 
+// Program names, arguments and the environment are UTF-8 inside the program.
 std::wstring Widen(const std::string& text)
 {
-    if (text.empty())
-        return std::wstring();
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
+    return Utf8ToWide(text);
 }
 
 // One argument quoted so that the child's command-line parser gives it back unchanged.
@@ -391,7 +388,7 @@ std::string FindProgramOnPath(const std::string& name, const std::string& pathVa
             continue;
         const char last = folder.back();
         const std::string candidate = folder + (last == '\\' || last == '/' ? "" : "\\") + name;
-        const DWORD attributes = GetFileAttributesA(candidate.c_str());
+        const DWORD attributes = GetFileAttributesW(Utf8ToWide(candidate).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             return candidate;
     }

@@ -130,26 +130,33 @@ bool IsValidUtf8(std::string_view text)
 
 #ifdef _WIN32
 
+// Texts are UTF-8 inside the program on Windows too; what comes from outside in a code page is
+// turned into it here.
 std::optional<std::string> FromCodePage932(const std::string& text)
 {
     const auto wide = ToWide(text, 932);
     if (!wide)
         return std::nullopt;
-    return FromWide(*wide, CP_ACP);
+    return FromWide(*wide, CP_UTF8);
 }
 
 std::string SystemTextOf(const std::string& text)
 {
-    // On a Japanese system the playlist's bytes already are the system's.
-    if (GetACP() == 932)
+    if (IsValidUtf8(text))
         return text;
-    return FromCodePage932(text).value_or(text);
+    if (const auto japanese = FromCodePage932(text))
+        return *japanese;
+    // Not Japanese either: the text of a program of this system's own code page.
+    if (const auto wide = ToWide(text, CP_ACP))
+        if (const auto converted = FromWide(*wide, CP_UTF8))
+            return *converted;
+    return text;
 }
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b)
 {
-    auto wa = ToWide(a, CP_ACP);
-    auto wb = ToWide(b, CP_ACP);
+    auto wa = ToWide(a, CP_UTF8);
+    auto wb = ToWide(b, CP_UTF8);
     if (!wa || !wb)
         return a == b;
     if (wa->size() != wb->size())

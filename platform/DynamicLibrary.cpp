@@ -4,6 +4,8 @@
 #include "platform/Paths.h"
 
 #ifdef _WIN32
+#include "platform/WindowsText.h"
+
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -43,8 +45,9 @@ std::string ErrorText(DWORD code)
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, std::string& error)
 {
     // The altered search path makes Windows look in the plug-in's own folder first for the
-    // DLLs it depends on.
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // DLLs it depends on. The wide call: a plug-in folder may have a name in any script.
+    HMODULE module =
+        LoadLibraryExW(Utf8ToWide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
         error = ErrorText(GetLastError());
         return nullptr;

@@ -7,7 +7,11 @@
 #include <ctime>
 
 #ifdef _WIN32
+#include "platform/WindowsText.h"
+
 #include <windows.h>
+
+#include <algorithm>
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -63,10 +67,40 @@ int32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int 
 
 #ifdef _WIN32
 
+// Paths are UTF-8 inside the program; every call here goes through the wide functions, so that
+// a name in any script is reached whatever the ANSI code page is.
+
+namespace {
+
+// A buffer-filling call (GetCurrentDirectoryW and its kind) run until the buffer was large
+// enough; "" when it fails.
+template <typename Fill> std::wstring FilledBuffer(Fill fill)
+{
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    for (int tries = 0; tries < 8; ++tries) {
+        const DWORD n = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        buffer.assign(std::max<size_t>(n + 1, buffer.size() * 2), L'\0');
+    }
+    return std::wstring();
+}
+
+DWORD Attributes(const std::string& path)
+{
+    return GetFileAttributesW(Utf8ToWide(path).c_str());
+}
+
+} // namespace
+
 int32_t FileDosDateTime(const std::string& path)
 {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(path.c_str(), &data);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(Utf8ToWide(path).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return -1;
     FindClose(find);
@@ -84,28 +118,31 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
                                     uint32_t mask)
 {
     std::vector<FolderEntry> entries;
-    const std::string search = IncludeTrailingDelimiter(folder) + pattern;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(search.c_str(), &data);
+    const std::wstring search = Utf8ToWide(IncludeTrailingDelimiter(folder) + pattern);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(search.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return entries;
     // Hidden, system, volume and directory bits that the mask does not allow exclude an entry.
     const uint32_t excluded =
         ~mask & (kAttrHidden | kAttrSystem | kAttrVolumeLabel | kAttrDirectory);
     do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
         if ((data.dwFileAttributes & excluded) == 0)
             entries.push_back(
-                {data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-    } while (FindNextFileA(find, &data));
+                {WideToUtf8(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileW(find, &data));
     FindClose(find);
     return entries;
 }
 
 std::optional<FileIdentity> GetFileIdentity(const std::string& path)
 {
-    HANDLE file =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return std::nullopt;
     BY_HANDLE_FILE_INFORMATION info;
@@ -119,41 +156,42 @@ std::optional<FileIdentity> GetFileIdentity(const std::string& path)
 
 bool FileExists(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool IsRegularFile(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 bool FolderExists(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool RemoveFile(const std::string& path)
 {
-    return DeleteFileA(path.c_str()) != 0;
+    return DeleteFileW(Utf8ToWide(path).c_str()) != 0;
 }
 
 std::string ResolvedPath(const std::string& path)
 {
-    HANDLE file =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return AbsolutePath(path);
-    char buffer[MAX_PATH + 8];
-    const DWORD n = GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+    const std::wstring name = FilledBuffer([file](wchar_t* buffer, DWORD size) {
+        return GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED);
+    });
     CloseHandle(file);
-    if (n == 0 || n >= sizeof buffer)
+    if (name.empty())
         return AbsolutePath(path);
-    std::string result(buffer, n);
+    std::string result = WideToUtf8(name);
     // The handle's name carries the long-path prefix.
     if (result.rfind("\\\\?\\UNC\\", 0) == 0)
         return "\\\\" + result.substr(8);
@@ -164,8 +202,9 @@ std::string ResolvedPath(const std::string& path)
 
 bool ReplaceFileWith(const std::string& path, const std::string& bytes)
 {
-    const std::string temporary = path + ".new";
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const std::wstring target = Utf8ToWide(path);
+    const std::wstring temporary = target + L".new";
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -174,8 +213,8 @@ bool ReplaceFileWith(const std::string& path, const std::string& bytes)
         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
         written == bytes.size();
     CloseHandle(file);
-    if (!ok || MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
-        DeleteFileA(temporary.c_str());
+    if (!ok || MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        DeleteFileW(temporary.c_str());
         return false;
     }
     return true;
@@ -183,28 +222,54 @@ bool ReplaceFileWith(const std::string& path, const std::string& bytes)
 
 bool SetCurrentFolder(const std::string& folder)
 {
-    return SetCurrentDirectoryA(folder.c_str()) != 0;
+    return SetCurrentDirectoryW(Utf8ToWide(folder).c_str()) != 0;
 }
 
 std::string CurrentFolder()
 {
-    char buffer[MAX_PATH + 1];
-    const DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+    return WideToUtf8(FilledBuffer(
+        [](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); }));
 }
 
 std::string AbsolutePath(const std::string& path)
 {
-    char buffer[MAX_PATH + 1];
-    const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
+    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring full = FilledBuffer([&wide](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+    });
+    return full.empty() ? path : WideToUtf8(full);
 }
 
 std::string ExecutablePath()
 {
-    char buffer[MAX_PATH + 1];
-    const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+    // GetModuleFileNameW fills the buffer to the brim and truncates when it is too small.
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    for (int tries = 0; tries < 8; ++tries) {
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        if (n == 0)
+            return std::string();
+        if (n < buffer.size() - 1) {
+            buffer.resize(n);
+            return WideToUtf8(buffer);
+        }
+        buffer.assign(buffer.size() * 2, L'\0');
+    }
+    return std::string();
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode)
+{
+    return _wfopen(Utf8ToWide(path).c_str(), Utf8ToWide(mode).c_str());
+}
+
+std::filesystem::path FileSystemPath(const std::string& path)
+{
+    return std::filesystem::path(Utf8ToWide(path));
+}
+
+std::string PathText(const std::filesystem::path& path)
+{
+    return WideToUtf8(path.wstring());
 }
 
 #else
@@ -360,6 +425,21 @@ std::string ExecutablePath()
         return std::string();
     buffer.resize(static_cast<size_t>(n));
     return buffer;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode)
+{
+    return std::fopen(path.c_str(), mode);
+}
+
+std::filesystem::path FileSystemPath(const std::string& path)
+{
+    return std::filesystem::path(path);
+}
+
+std::string PathText(const std::filesystem::path& path)
+{
+    return path.string();
 }
 
 #endif

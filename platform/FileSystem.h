@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,6 +78,13 @@ std::string AbsolutePath(const std::string& path);
 
 // Full path of the running executable, and its folder with a trailing delimiter.
 std::string ExecutablePath();
+
+// Paths are UTF-8 inside the program. These reach files by them on every system: on Windows
+// through the wide functions, since the C library and std::filesystem read a narrow name in the
+// ANSI code page there.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+std::filesystem::path FileSystemPath(const std::string& path);
+std::string PathText(const std::filesystem::path& path);
 std::string ExecutableFolder();
 
 } // namespace platform

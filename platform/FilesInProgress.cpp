@@ -4,6 +4,8 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include "platform/WindowsText.h"
+
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -20,9 +22,17 @@ enum SlotState : int { kFree, kBusy, kReady };
 constexpr int kSlots = 256;
 constexpr size_t kPathBytes = 4096;
 
+// On Windows the path is kept as UTF-16, converted when it is added: the console's stop handler
+// then only calls DeleteFileW.
+#ifdef _WIN32
+using PathChar = wchar_t;
+#else
+using PathChar = char;
+#endif
+
 struct Slot {
     std::atomic<int> State{kFree};
-    char Path[kPathBytes];
+    PathChar Path[kPathBytes];
 };
 
 Slot gSlots[kSlots];
@@ -33,13 +43,18 @@ static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-
 
 int FilesInProgress::Add(const std::string& path)
 {
-    if (path.empty() || path.size() >= kPathBytes)
+#ifdef _WIN32
+    const std::wstring held = Utf8ToWide(path);
+#else
+    const std::string& held = path;
+#endif
+    if (held.empty() || held.size() >= kPathBytes)
         return -1;
     for (int i = 0; i < kSlots; ++i) {
         int state = kFree;
         if (!gSlots[i].State.compare_exchange_strong(state, kBusy))
             continue;
-        std::memcpy(gSlots[i].Path, path.c_str(), path.size() + 1);
+        std::memcpy(gSlots[i].Path, held.c_str(), (held.size() + 1) * sizeof(PathChar));
         gSlots[i].State.store(kReady, std::memory_order_release);
         return i;
     }
@@ -60,7 +75,7 @@ void FilesInProgress::DeleteAllNow()
         if (slot.State.load(std::memory_order_acquire) != kReady)
             continue;
 #ifdef _WIN32
-        DeleteFileA(slot.Path);
+        DeleteFileW(slot.Path);
 #else
         ::unlink(slot.Path);
 #endif

@@ -118,7 +118,7 @@ LibraryFormat SniffLibrary(const std::string& path)
     // end.
     if (!IsRegularFile(path))
         return LibraryFormat::Unknown;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FileSystemPath(path), std::ios::binary);
     if (!in)
         return LibraryFormat::Unknown;
     std::string head(64, '\0');

@@ -8,6 +8,8 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include "platform/WindowsText.h"
+
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -21,8 +23,14 @@ namespace {
 
 std::string Environment(const char* name)
 {
+#ifdef _WIN32
+    // The wide environment: a user name in any script is part of these folders.
+    const wchar_t* value = _wgetenv(Utf8ToWide(name).c_str());
+    return value != nullptr ? WideToUtf8(value) : std::string();
+#else
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
+#endif
 }
 
 #ifndef _WIN32
@@ -65,8 +73,8 @@ bool IsWritableFolder(const std::string& folder)
     // and goes away on close is the answer.
     const std::string probe = IncludeTrailingDelimiter(folder) + "~pellan-write-check-" +
                               std::to_string(GetCurrentProcessId()) + ".tmp";
-    HANDLE file = CreateFileA(
-        probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(
+        Utf8ToWide(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -110,7 +118,7 @@ bool CreateFolders(const std::string& folder)
     if (folder.empty())
         return false;
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(folder), error);
+    std::filesystem::create_directories(FileSystemPath(folder), error);
     return FolderExists(folder);
 }
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #ifdef _WIN32
+#include "platform/WindowsText.h"
+
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -26,7 +28,7 @@ namespace {
 
 bool PathExists(const std::string& path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 #else
@@ -109,11 +111,16 @@ ForeignPath ResolveWindowsPath(const std::string& text)
         return {text, false};
     if (PathExists(text))
         return {text, true};
-    // A Japanese playlist on a system of another code page: its names need that code page.
-    if (GetACP() != 932)
-        if (const auto converted = FromCodePage932(text); converted && PathExists(*converted))
-            return {*converted, true};
-    return {text, false};
+    // Names are UTF-8 inside; a playlist written by a program of its time holds them in a code
+    // page: Japanese in practice, else this system's own.
+    const std::string converted = SystemTextOf(text);
+    if (converted != text && PathExists(converted))
+        return {converted, true};
+    if (!IsValidUtf8(text))
+        if (const auto wide = AnsiToWide(text); !wide.empty())
+            if (const std::string ansi = WideToUtf8(wide); PathExists(ansi))
+                return {ansi, true};
+    return {converted, false};
 }
 
 #else

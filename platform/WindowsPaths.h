@@ -18,8 +18,8 @@ struct ForeignPath {
 // (DriveFolder); and each path component that does not exist as written is matched with its
 // letter case ignored, as Windows matches names, an exact name winning over other spellings.
 // When nothing is found, Path is the text turned as far as it could be (code page, separators,
-// drive), or the text in the system code page when its drive maps nowhere. On Windows the
-// system resolves names itself; only a system code page other than 932 is bridged.
+// drive), or the text in UTF-8 when its drive maps nowhere. On Windows the system resolves
+// names itself; only the code page of the text is bridged (932, else the ANSI code page).
 ForeignPath ResolveWindowsPath(const std::string& text);
 
 #ifndef _WIN32

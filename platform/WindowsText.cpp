@@ -49,6 +49,19 @@ std::string WideToUtf8(const std::wstring& text)
     return bytes;
 }
 
+std::string Utf8ToCodePage(const std::string& text, unsigned codePage)
+{
+    const std::wstring wide = Utf8ToWide(text);
+    if (wide.empty())
+        return std::string();
+    const int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), n,
+                        nullptr, nullptr);
+    return bytes;
+}
+
 std::optional<std::string> WideToAnsi(const std::wstring& text)
 {
     if (text.empty())

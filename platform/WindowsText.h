@@ -17,6 +17,10 @@ std::wstring AnsiToWide(const std::string& text);
 // The text in the ANSI code page; nothing when a character has no place in it.
 std::optional<std::string> WideToAnsi(const std::wstring& text);
 
+// UTF-8 text in another code page (932 for the run log, as the host player's tools write
+// theirs); a character the code page lacks becomes its default character.
+std::string Utf8ToCodePage(const std::string& text, unsigned codePage);
+
 // The Windows path of a path of the Unix system under Wine: Wine's own mapping when the process
 // runs under Wine, else drive Z: (Wine's root drive) followed by the path with backslashes.
 std::wstring DosPathOfUnixPath(const std::string& unixPath);

@@ -7,6 +7,8 @@
 #include <memory>
 
 #ifdef _WIN32
+#include "platform/WindowsText.h"
+
 #include <share.h>
 #endif
 
@@ -22,7 +24,8 @@ struct FileCloser {
 std::unique_ptr<std::FILE, FileCloser> OpenForReading(const std::string& fileName)
 {
 #ifdef _WIN32
-    return std::unique_ptr<std::FILE, FileCloser>(_fsopen(fileName.c_str(), "rb", _SH_DENYWR));
+    return std::unique_ptr<std::FILE, FileCloser>(
+        _wfsopen(platform::Utf8ToWide(fileName).c_str(), L"rb", _SH_DENYWR));
 #else
     return std::unique_ptr<std::FILE, FileCloser>(std::fopen(fileName.c_str(), "rb"));
 #endif
