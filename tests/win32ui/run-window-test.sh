@@ -51,7 +51,7 @@ REG
   # Wine's own fonts (Debian's fonts-wine), where this Wine does not look for them itself:
   # Marlett draws the caption buttons, Tahoma is the system's dialog font.
   for font in /usr/share/wine/fonts/*.ttf; do
-    [ -e "$font" ] && cp -n "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+    if [ -e "$font" ]; then cp -n "$font" "$WINEPREFIX/drive_c/windows/Fonts/"; fi
   done
   echo "Wine prefix $WINEPREFIX: Japanese font replacements and unmanaged windows set"
   exit 0
