@@ -77,10 +77,13 @@ struct During {
     explicit During(std::function<bool()> action)
     {
         Action = std::move(action);
-        Timer = SetTimer(nullptr, 0, 5, [](HWND, UINT, UINT_PTR, DWORD) {
-            if (Action && Action())
-                Action = nullptr;
-        });
+        Timer = SetTimer(nullptr, 0, 5, Tick);
+    }
+    // A timer procedure has the system's calling convention, which no lambda has on 32-bit x86.
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
+    {
+        if (Action && Action())
+            Action = nullptr;
     }
     ~During()
     {

@@ -39,6 +39,20 @@ bool Save(HWND window, const fs::path& path)
     return ok;
 }
 
+// The folder question's picture, taken by a timer from the dialog's own loop. A timer procedure
+// has the system's calling convention, which no lambda has on 32-bit x86.
+fs::path gQuestion;
+bool gQuestionTaken = false;
+void CALLBACK TakeFolderQuestion(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND dialog = FindWindowW(L"#32770", nullptr);
+    if (dialog == nullptr)
+        return;
+    KillTimer(nullptr, timer);
+    gQuestionTaken = Save(dialog, gQuestion);
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
 // The fixture's set-up without a test around it: settings in the test run's registry, plug-in
 // copies in a temporary folder.
 struct Scene : win32test::WindowFixture {
@@ -90,20 +104,11 @@ int wmain(int argc, wchar_t** argv)
 
         // The folder question of a first start: the shell's folder browser, without a button
         // for new folders. It is modal; the picture is taken from its own loop.
-        static fs::path question;
-        static bool taken = false;
-        question = folder / "win32-folder-question.png";
-        SetTimer(nullptr, 0, 700, [](HWND, UINT, UINT_PTR timer, DWORD) {
-            HWND dialog = FindWindowW(L"#32770", nullptr);
-            if (dialog == nullptr)
-                return;
-            KillTimer(nullptr, timer);
-            taken = Save(dialog, question);
-            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-        });
+        gQuestion = folder / "win32-folder-question.png";
+        SetTimer(nullptr, 0, 700, TakeFolderQuestion);
         TWin32UserDialogs questions(window->Handle());
         questions.SelectFolder("C:\\windows");
-        ok = taken && ok;
+        ok = gQuestionTaken && ok;
     }
     OleUninitialize();
     return ok ? 0 : 1;
