@@ -1,6 +1,7 @@
 // The Win32 window's start, its log panel, the browse buttons, the links, the splash window and
 // the keyboard, driven through its controls with window messages.
 #include "app/KbMPath.h"
+#include "platform/WindowsText.h"
 #include "tests/win32ui/WindowFixture.h"
 #include "ui/win32/SplashWnd.h"
 #include "ui/win32/Win32Controls.h"
@@ -218,7 +219,8 @@ TEST_F(MainWndFixture, CtrlSSavesTheWholeLogWithCrLfAndAFailureShowsTheErrorBox)
     std::string expected;
     for (const auto& line : LogLines(*window))
         expected += line + "\r\n";
-    EXPECT_EQ(FileBytes(saved), expected);
+    // In the Japanese code page, as the run log.
+    EXPECT_EQ(FileBytes(saved), platform::Utf8ToCodePage(expected, 932));
 
     Dialogs.FileAnswers = {Path("missing\\folder.log")};
     SendMessageW(window->Handle(), WM_COMMAND, TfrmMain::kSaveLogs, 0);

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Starts the window program itself, PellanDecode.exe, under Wine (through run-window-test.sh,
-# which gives it a display and the test run's prefix), with a plug-in folder named in the
+# in the window test session's display and prefix), with a plug-in folder named in the
 # registry, closes it as a person would once it is up, and checks what it leaves: the plug-in
 # loaded, the run log and plug-in cache beside the program, the decode settings in the
 # registry.
-# Usage: program-start-test.sh RUN_WINDOW_TEST WINE_LOCATE BITS PELLANDECODE_EXE TEST_PLUGIN_DLL
+# Usage: program-start-test.sh RUN_WINDOW_TEST SESSION_DIR WINE_LOCATE BITS PELLANDECODE_EXE
+#        TEST_PLUGIN_DLL
 set -euo pipefail
-run="$1" locate="$2" bits="$3" exe="$4" plugin="$5"
+run="$1" session="$2" locate="$3" bits="$4" exe="$5" plugin="$6"
 eval "$("$locate")"
+export WINEPREFIX="$session/prefix"
 loader="$wine64"
 [ "$bits" = 32 ] && loader="$wine32"
 export WINEDEBUG=-all
@@ -23,7 +25,7 @@ key='HKCU\Software\Quenz\PellanDecoder'
 "$wine64" reg add "$key\\SearchPath" /v Plugins /t REG_SZ /d "$(dos "$work/plugins")" /f \
   >/dev/null </dev/null
 
-"$run" "$bits" "$locate" "$work/bin/PellanDecode.exe" &
+"$run" "$session" "$bits" "$locate" "$work/bin/PellanDecode.exe" &
 program=$!
 # Closing it: taskkill without /F asks its windows to close, as the close box does. Asked
 # until it has gone, since it may still be loading its plug-ins at the first request.
