@@ -3,7 +3,8 @@
 #   window-session.sh start SESSION_DIR WINE_LOCATE
 #       starts an Xvfb display of its own and boots a prefix on it (SESSION_DIR/prefix), with
 #       what the window's pictures need: Japanese fonts behind the names that Windows's Japanese
-#       fonts go by, Wine's own fonts, and windows that Wine draws with their frames.
+#       fonts go by, the font of the caption buttons, and windows that Wine draws with their
+#       frames.
 #   window-session.sh stop SESSION_DIR WINE_LOCATE
 #       stops and removes both.
 # The prefix is booted on the display the tests then use: the first window program of a prefix
@@ -85,9 +86,11 @@ Windows Registry Editor Version 5.00
 REG
 } | sed 's/\x0a\x00/\x0d\x00\x0a\x00/g' >"$reg"
 "$wine64" regedit /S "$(dos "$reg")" </dev/null
-# Wine's own fonts (Debian's fonts-wine), where this Wine does not look for them itself:
-# Marlett draws the caption buttons, Tahoma is the system's dialog font.
-for font in /usr/share/wine/fonts/*.ttf; do
-  if [ -e "$font" ]; then cp -n "$font" "$WINEPREFIX/drive_c/windows/Fonts/"; fi
-done
+# Wine's own Marlett (Debian's fonts-wine), where this Wine does not look for it itself: it
+# draws the caption buttons. Its Tahoma stays out: Wine links no Japanese font to its bold face
+# and its edit controls, which then show boxes, while the face that stands in for the missing
+# Tahoma finds the Japanese glyphs.
+if [ -e /usr/share/wine/fonts/marlett.ttf ]; then
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
 echo "Window test session: display $DISPLAY, Wine prefix $WINEPREFIX"
