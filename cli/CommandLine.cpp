@@ -52,8 +52,12 @@ std::string UsageText()
            "\n"
            "Like the window, a conversion leaves its log in pellan-decode.log and the plug-ins'\n"
            "description in plugin.cache, beside the program; where the program's folder cannot\n"
+#ifdef _WIN32
+           "be written, in %LOCALAPPDATA%\\Quenz\\PellanDecoder\\.\n"
+#else
            "be written, in $XDG_STATE_HOME/pellandecoder/ (~/.local/state/pellandecoder/) and\n"
            "$XDG_CACHE_HOME/pellandecoder/ (~/.cache/pellandecoder/).\n"
+#endif
            "\n"
            "Options:\n"
            "  --out-dir DIR        write the outputs of the INPUTs into DIR\n"
@@ -78,15 +82,24 @@ std::string UsageText()
            "  --list-plugins       list the plug-ins and the files that failed to load\n"
            "  --isolate-plugins    run every plug-in in a host process of its own, so that a\n"
            "                       plug-in that crashes or hangs costs one file, not the run\n"
+#ifdef _WIN32
+           "                       (plug-ins of the other bitness always run so)\n"
+#else
            "                       (Windows plug-ins always run so, under Wine)\n"
+#endif
            "  --quiet              log only errors and warnings; no progress or status line\n"
            "  --help               this text\n"
            "  --version            the version\n"
            "\n"
            "Exit status: 0 when everything was converted (or skipped as asked), 1 when a file\n"
+#ifdef _WIN32
+           "failed, 2 for bad arguments, 130 when stopped with Ctrl+C or Ctrl+Break (the files in\n"
+           "progress are deleted, finished ones stay). A second Ctrl+C ends the program at once.\n";
+#else
            "failed, 2 for bad arguments, 130 when stopped with Ctrl+C and 143 with SIGTERM (the\n"
            "files in progress are deleted, finished ones stay). A second Ctrl+C or SIGTERM ends\n"
            "the program at once.\n";
+#endif
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments)

@@ -79,20 +79,6 @@ std::wstring EnvironmentBlock(const std::vector<std::pair<std::string, std::stri
     return block;
 }
 
-std::string ErrorText(DWORD code)
-{
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = length > 0 && buffer != nullptr ? std::string(buffer, length) : "";
-    if (buffer != nullptr)
-        LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text + " (error " + std::to_string(code) + ")";
-}
-
 void CloseOne(HANDLE& handle)
 {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE)
@@ -115,7 +101,7 @@ bool MakePipe(bool childReads, HANDLE& ours, HANDLE& theirs, std::string& error)
                             1, kPipeBufferSize, kPipeBufferSize, 0, nullptr);
     if (ours == INVALID_HANDLE_VALUE) {
         ours = nullptr;
-        error = "cannot make a pipe: " + ErrorText(GetLastError());
+        error = "cannot make a pipe: " + SystemErrorText(GetLastError());
         return false;
     }
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -124,7 +110,7 @@ bool MakePipe(bool childReads, HANDLE& ours, HANDLE& theirs, std::string& error)
     if (theirs == INVALID_HANDLE_VALUE) {
         theirs = nullptr;
         CloseOne(ours);
-        error = "cannot open a pipe: " + ErrorText(GetLastError());
+        error = "cannot open a pipe: " + SystemErrorText(GetLastError());
         return false;
     }
     return true;
@@ -272,7 +258,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
     DeleteProcThreadAttributeList(attributes);
     closeTheirs();
     if (!created) {
-        error = options.Arguments[0] + ": " + ErrorText(createError);
+        error = options.Arguments[0] + ": " + SystemErrorText(createError);
         return nullptr;
     }
     CloseHandle(info.hThread);

@@ -23,25 +23,6 @@ namespace platform {
 
 #ifdef _WIN32
 
-namespace {
-
-// The system's text for an error code, without the line break it ends with.
-std::string ErrorText(DWORD code)
-{
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = length > 0 && buffer != nullptr ? std::string(buffer, length) : "";
-    if (buffer != nullptr)
-        LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text + " (error " + std::to_string(code) + ")";
-}
-
-} // namespace
-
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, std::string& error)
 {
     // The altered search path makes Windows look in the plug-in's own folder first for the
@@ -49,7 +30,7 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, st
     HMODULE module =
         LoadLibraryExW(Utf8ToWide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
-        error = ErrorText(GetLastError());
+        error = SystemErrorText(GetLastError());
         return nullptr;
     }
     std::unique_ptr<DynamicLibrary> library(new DynamicLibrary);

@@ -62,6 +62,20 @@ std::string Utf8ToCodePage(const std::string& text, unsigned codePage)
     return bytes;
 }
 
+std::string SystemErrorText(unsigned long code)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
+    if (buffer != nullptr)
+        LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return WideToUtf8(text) + " (error " + std::to_string(code) + ")";
+}
+
 std::optional<std::string> WideToAnsi(const std::wstring& text)
 {
     if (text.empty())

@@ -21,6 +21,10 @@ std::optional<std::string> WideToAnsi(const std::wstring& text);
 // theirs); a character the code page lacks becomes its default character.
 std::string Utf8ToCodePage(const std::string& text, unsigned codePage);
 
+// The system's text for an error code in UTF-8, without the line break it ends with, followed
+// by the code itself: "The specified module could not be found. (error 126)".
+std::string SystemErrorText(unsigned long code);
+
 // The Windows path of a path of the Unix system under Wine: Wine's own mapping when the process
 // runs under Wine, else drive Z: (Wine's root drive) followed by the path with backslashes.
 std::wstring DosPathOfUnixPath(const std::string& unixPath);

@@ -18,12 +18,33 @@ for argument in "$@"; do
   esac
 done
 [ ${#arches[@]} -gt 0 ] || arches=(i686 x86_64)
+# i686 first: the 64-bit build takes its 32-bit host.
+if [[ " ${arches[*]} " == *" i686 "* ]] && [[ " ${arches[*]} " == *" x86_64 "* ]]; then
+  arches=(i686 x86_64)
+fi
 jobs=$(nproc)
 
+configure() { # arch, extra arguments
+  local arch="$1"
+  shift
+  cmake -S . -B "build-windows-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64-$arch.cmake" "$@"
+}
+
+# The 64-bit build ships the 32-bit host, for 32-bit plug-ins: the 32-bit build comes first, or
+# just its host when only the 64-bit build is asked for.
+host32="$PWD/build-windows-i686/bin/pellan-kpi-host32.exe"
+if [[ " ${arches[*]} " == *" x86_64 "* ]] && [[ " ${arches[*]} " != *" i686 "* ]]; then
+  configure i686
+  cmake --build build-windows-i686 -j "$jobs" --target pellan-kpi-host
+fi
 for arch in "${arches[@]}"; do
   build="build-windows-$arch"
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64-$arch.cmake"
+  if [ "$arch" = x86_64 ]; then
+    configure "$arch" -DPELLAN_WINDOWS_HOST32="$host32"
+  else
+    configure "$arch"
+  fi
   cmake --build "$build" -j "$jobs"
   if [ "$zip" = 1 ]; then
     (cd "$build" && cpack -G ZIP)

@@ -56,7 +56,9 @@ int16_t Sample16(const std::vector<uint8_t>& bytes, size_t index)
     return static_cast<int16_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
 }
 
-// An independent model of one call: floor division in 128 bits, gain stepped per frame.
+// An independent model of one call: floor division of the exact product, gain stepped per
+// frame. A sample of at most 32 bits times a gain below 2^32 fits in 64 bits, which every
+// target has (32-bit x86 has no 128-bit integers).
 int32_t ReferenceProcess(std::vector<uint8_t>& block, unsigned width, unsigned channels,
                          uint32_t& gain, uint32_t step)
 {
@@ -70,12 +72,12 @@ int32_t ReferenceProcess(std::vector<uint8_t>& block, unsigned width, unsigned c
             const unsigned bits = 8 * width;
             if (s & (int64_t(1) << (bits - 1)))
                 s -= int64_t(1) << bits;
-            const __int128 product = __int128(s) * gain;
-            __int128 q = product / (__int128(1) << 32);
-            if (product < 0 && q * (__int128(1) << 32) != product)
+            const int64_t product = s * int64_t(gain);
+            int64_t q = product / (int64_t(1) << 32);
+            if (product < 0 && q * (int64_t(1) << 32) != product)
                 --q;
             for (unsigned b = 0; b < width; ++b)
-                p[b] = static_cast<uint8_t>(static_cast<int64_t>(q) >> (8 * b));
+                p[b] = static_cast<uint8_t>(q >> (8 * b));
         }
         gain = step > gain ? 0 : gain - step;
         if (gain == 0)

@@ -1,6 +1,10 @@
 #include "tests/support/TempFolder.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,10 +17,24 @@ namespace testsupport {
 TempFolder::TempFolder()
 {
     FStartFolder = std::filesystem::current_path().string();
+#ifdef _WIN32
+    // No mkdtemp: a name of this process and a counter, made where nothing stands yet.
+    static int counter = 0;
+    for (int tries = 0; FPath.empty(); ++tries) {
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("pellan-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(++counter));
+        if (CreateDirectoryW(path.c_str(), nullptr))
+            FPath = path.string();
+        else if (tries > 100)
+            throw std::runtime_error("cannot create a temporary folder");
+    }
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "pellan-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot create a temporary folder");
     FPath = pattern;
+#endif
 }
 
 TempFolder::~TempFolder()

@@ -1,7 +1,11 @@
 #include "tests/testplugin/TestPluginHost.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,7 +29,16 @@ std::string ReadText(const std::string& path)
 
 std::string BuiltPluginPath(const std::string& fileName)
 {
+#ifdef _WIN32
+    // The tests of the Windows build run under Wine, where this build's own paths mean
+    // nothing: the plug-ins lie in tests/plugins beside the tests' bin folder.
+    wchar_t self[MAX_PATH + 1];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
+    const std::filesystem::path bin = std::filesystem::path(std::wstring(self, n)).parent_path();
+    return (bin.parent_path() / "tests" / "plugins" / fileName).string();
+#else
     return std::string(PELLAN_TEST_PLUGIN_DIR) + "/" + fileName;
+#endif
 }
 
 TestPlugin::TestPlugin(const std::string& path, const std::map<std::string, std::string>& conf,
@@ -41,15 +54,29 @@ TestPlugin::TestPlugin(const std::string& path, const std::map<std::string, std:
     // A DLL cannot be opened here; its counts come from the files it publishes.
     if (variant.rfind("win", 0) == 0)
         return;
+#ifdef _WIN32
+    // The Windows build of the tests: this DLL is the build's own, loaded here as it is into
+    // the program, so that both share one instance and its counts.
+    FHandle = LoadLibraryW(std::filesystem::path(path).c_str());
+    if (FHandle == nullptr)
+        throw std::runtime_error("cannot open test plug-in: error " +
+                                 std::to_string(GetLastError()));
+#else
     FHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (FHandle == nullptr)
         throw std::runtime_error(std::string("cannot open test plug-in: ") + ::dlerror());
+#endif
 }
 
 TestPlugin::~TestPlugin()
 {
+#ifdef _WIN32
+    if (FHandle != nullptr)
+        FreeLibrary(static_cast<HMODULE>(FHandle));
+#else
     if (FHandle != nullptr)
         ::dlclose(FHandle);
+#endif
 }
 
 std::vector<PublishedCounts> TestPlugin::Published() const
@@ -106,7 +133,11 @@ void* TestPlugin::Entry(const char* name) const
 {
     if (FHandle == nullptr)
         throw std::runtime_error("a Windows build's counts are read with Published()");
+#ifdef _WIN32
+    void* entry = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(FHandle), name));
+#else
     void* entry = ::dlsym(FHandle, name);
+#endif
     if (entry == nullptr)
         throw std::runtime_error(std::string("test plug-in lacks ") + name);
     return entry;

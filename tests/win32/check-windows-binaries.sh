@@ -3,10 +3,11 @@
 # its bitness, needs nothing beside itself but DLLs that come with Windows (everything else is
 # linked in), and the plug-ins export their entry under its plain, undecorated name, as the
 # host player's 32-bit __stdcall plug-ins do.
-# Usage: check-windows-binaries.sh HOST_FOLDER TEST_PLUGIN_FOLDER
+# pellan-decode.exe of each build likewise.
+# Usage: check-windows-binaries.sh HOST_FOLDER TEST_PLUGIN_FOLDER [BUILD_FOLDER]
 set -euo pipefail
-hosts="$1" plugins="$2"
-system_dlls="^(KERNEL32|msvcrt|USER32|ADVAPI32|ntdll|WS2_32|SHELL32|ole32)\.dll$"
+hosts="$1" plugins="$2" builds="${3:-}"
+system_dlls="^(KERNEL32|msvcrt|USER32|ADVAPI32|ntdll|WS2_32|SHELL32|ole32|VERSION)\.dll$"
 status=0
 
 check() { # file objdump format
@@ -30,6 +31,10 @@ exports() { # the names a DLL exports
 
 check "$hosts/pellan-kpi-host32.exe" i686-w64-mingw32-objdump pei-i386
 check "$hosts/pellan-kpi-host64.exe" x86_64-w64-mingw32-objdump pei-x86-64
+if [ -n "$builds" ]; then
+  check "$builds/windows-i686/bin/pellan-decode.exe" i686-w64-mingw32-objdump pei-i386
+  check "$builds/windows-x86_64/bin/pellan-decode.exe" x86_64-w64-mingw32-objdump pei-x86-64
+fi
 check "$plugins/win32/testplugin.kpi" i686-w64-mingw32-objdump pei-i386
 check "$plugins/win64/testplugin.kpi" x86_64-w64-mingw32-objdump pei-x86-64
 for bits in 32 64; do

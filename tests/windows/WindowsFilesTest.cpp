@@ -7,6 +7,7 @@
 #include "app/Version.h"
 #include "kpi/KPI.h"
 #include "kpi/kpiDriver.h"
+#include "platform/CodePages.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/WindowsText.h"
@@ -229,6 +230,23 @@ TEST(WindowsPlugins, TheDllsAPluginNeedsAreFoundInItsOwnFolder)
 
     TZoKpi plugin(folder + "\\helperuser.kpi");
     EXPECT_EQ(plugin.PluginVersion(), 77u); // the helper's answer
+}
+
+TEST(WindowsPlugins, ALoadFailureCarriesTheSystemsReasonInUtf8)
+{
+    WideTempFolder dir;
+    const std::string notADll = dir / "壊れた.kpi";
+    WriteBytes(notADll, "not a library");
+    try {
+        TZoKpi plugin(notADll);
+        ADD_FAILURE() << "a file that is no DLL loaded";
+    } catch (const EKpiLoadFailed& e) {
+        EXPECT_EQ(e.Code, EKpiLoadFailed::kCannotLoad);
+        // The system's text and its code (ERROR_BAD_EXE_FORMAT), readable in the UTF-8 log.
+        EXPECT_NE(e.Reason.find("(error 193)"), std::string::npos) << e.Reason;
+        EXPECT_GT(e.Reason.size(), std::string(" (error 193)").size()) << e.Reason;
+        EXPECT_TRUE(platform::IsValidUtf8(e.Reason)) << e.Reason;
+    }
 }
 
 TEST(WindowsPlugins, TheCacheHoldsTheDosTimesOfThePluginFiles)
