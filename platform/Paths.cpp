@@ -11,6 +11,11 @@ bool IsNameDelimiter(char c)
     return c != '\0' && std::strchr(kNameDelimiters, c) != nullptr;
 }
 
+bool IsFolderDelimiter(char c)
+{
+    return c != '\0' && std::strchr(kFolderDelimiters, c) != nullptr;
+}
+
 // Index just past the folder part.
 size_t NameStart(const std::string& path)
 {
@@ -58,14 +63,14 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext)
 
 std::string IncludeTrailingDelimiter(const std::string& folder)
 {
-    if (!folder.empty() && folder.back() == kPathDelimiter)
+    if (!folder.empty() && IsFolderDelimiter(folder.back()))
         return folder;
     return folder + kPathDelimiter;
 }
 
 std::string ExcludeTrailingDelimiter(const std::string& folder)
 {
-    if (folder.size() > 1 && folder.back() == kPathDelimiter)
+    if (folder.size() > 1 && IsFolderDelimiter(folder.back()))
         return folder.substr(0, folder.size() - 1);
     return folder;
 }

@@ -9,10 +9,13 @@ namespace platform {
 
 #ifdef _WIN32
 inline constexpr char kPathDelimiter = '\\';
-// A drive colon ends a folder part as a backslash does ("C:song.mid").
-inline constexpr const char* kNameDelimiters = "\\:";
+// Windows takes a slash for a backslash ("out/song.wav" names a file in the folder out), and a
+// drive colon ends a folder part as they do ("C:song.mid").
+inline constexpr const char* kFolderDelimiters = "\\/";
+inline constexpr const char* kNameDelimiters = "\\/:";
 #else
 inline constexpr char kPathDelimiter = '/';
+inline constexpr const char* kFolderDelimiters = "/";
 inline constexpr const char* kNameDelimiters = "/";
 #endif
 

@@ -288,3 +288,15 @@ TEST(WindowsVersion, TheVersionTextComesFromTheVersionResource)
 {
     EXPECT_EQ(FileVersionText(), PELLAN_EXPECTED_VERSION);
 }
+
+TEST(WindowsPathTexts, SlashesSeparateFoldersAsBackslashesDo)
+{
+    // Windows opens "out/song.wav" in the folder out; the names made from it agree.
+    EXPECT_EQ(platform::ExtractFileName("C:\\music/out/song.wav"), "song.wav");
+    EXPECT_EQ(platform::ExtractFilePath("C:\\music/out/song.wav"), "C:\\music/out/");
+    EXPECT_EQ(platform::ChangeFileExt("C:\\v1.2/song", ".wav"), "C:\\v1.2/song.wav");
+    EXPECT_EQ(platform::ExtractFileName("C:song.mid"), "song.mid");
+    EXPECT_EQ(platform::IncludeTrailingDelimiter("C:/music/"), "C:/music/");
+    EXPECT_EQ(platform::IncludeTrailingDelimiter("C:"), "C:\\");
+    EXPECT_EQ(platform::ExcludeTrailingDelimiter("C:\\music/"), "C:\\music");
+}
