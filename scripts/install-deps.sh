@@ -17,8 +17,9 @@ packages=(
   # cross-compiled
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   # Windows plug-ins on Linux (the 32-bit loader comes from the i386 architecture), and the
-  # Japanese locale that a test of Windows file names makes with localedef
-  wine wine64 wine32:i386 locales
+  # Japanese locale that a test of Windows file names makes with localedef; Wine's own fonts,
+  # which draw the caption buttons and other system glyphs of the Windows window
+  wine wine64 wine32:i386 locales fonts-wine
   # a real game-music file for the end-to-end tests (nightmode.gbs, public domain), real game
   # MIDI music (Planet Blupi, GPL), and FluidSynth's own renderer for the MIDI benchmark
   gbsplay planetblupi-music-midi fluidsynth

@@ -1,140 +1,182 @@
-// The window's start and end: the creation step that loads the plug-ins behind the splash
-// window, the driver's events, and the destruction step.
+// The window's start and end, and the wiring of its controls to the shared window logic.
 #include "ui/MainWnd.h"
 
-#include "app/KbMD_Common.h"
-#include "app/KbMPath.h"
-#include "app/LogLines.h"
-#include "app/PlaylistDecoding.h"
-#include "app/ProgramFiles.h"
-#include "app/SongDecoding.h"
-#include "app/UserDialogs.h"
-#include "app/Version.h"
-#include "kpi/KPI.h"
-#include "kpi/kpiDriver.h"
-#include "platform/FileSystem.h"
-#include "platform/Paths.h"
+#include "app/DecodeSettings.h"
+#include "ui/ProgressBar.h"
+#include "ui/QtControls.h"
 #include "ui/QtMainThreadLoop.h"
 #include "ui/QtText.h"
+#include "ui/SpinEdit.h"
 #include "ui/SplashWnd.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QTabWidget>
 
-#include <cstdio>
-
 TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places)
-    : FDialogs(dialogs), FPlaces(places), FLoop(std::make_unique<TQtMainThreadLoop>())
+    : FLoop(std::make_unique<TQtMainThreadLoop>())
 {
     CreateLayout();
-    connect(btnBrowse, &QPushButton::clicked, this, [this] { btnBrowseClick(); });
-    connect(btnBrowsePCM, &QPushButton::clicked, this, [this] { btnBrowsePCMClick(); });
-    connect(btnBrowseForKbm, &QPushButton::clicked, this, [this] { btnBrowseForKbmClick(); });
-    connect(btnSingleDecode, &QPushButton::clicked, this, [this] { btnSingleDecodeClick(); });
-    connect(btnStartMultiDecode, &QPushButton::clicked, this,
-            [this] { btnStartMultiDecodeClick(); });
+    FCore = std::make_unique<TMainWndCore>(CoreControls(), dialogs, *FLoop, places);
+    ConnectHandlers();
     ConnectSettingHandlers();
-    FormCreate();
+    FCore->FormCreate();
 }
 
 TfrmMain::~TfrmMain()
 {
-    FormDestroy();
+    // While every control still exists: the settings are read from the list.
+    FCore->FormDestroy();
 }
 
-void TfrmMain::FormCreate()
+TMainWndCore::Controls TfrmMain::CoreControls()
 {
-    lblVersion->setText(QStringLiteral("Version ") + ToQString(FileVersionText()) +
-                        QStringLiteral(" (debug)"));
-    pgDecodeMode->setCurrentIndex(0);
-    pgDecodeMode->setEnabled(false);
+    const auto button = [this](QPushButton* control) {
+        FButtons.push_back(std::make_unique<TQtButton>(control));
+        return FButtons.back().get();
+    };
+    const auto edit = [this](QLineEdit* control) {
+        FTexts.push_back(std::make_unique<TQtEdit>(control));
+        return FTexts.back().get();
+    };
+    const auto label = [this](QLabel* control) {
+        FTexts.push_back(std::make_unique<TQtLabel>(control));
+        return FTexts.back().get();
+    };
+    const auto choice = [this](QComboBox* control) {
+        FChoices.push_back(std::make_unique<TQtChoice>(control));
+        return FChoices.back().get();
+    };
+    const auto number = [](QSpinBox* control) { return static_cast<TZoSpinEdit*>(control); };
 
+    FClipboard = std::make_unique<TQtClipboard>();
+    FSettingGroup = std::make_unique<TQtGroup>(grpModifySetting);
+    FSettingList = std::make_unique<TQtSettingsList>(lvwDecodeSettings);
+    TMainWndCore::Controls c;
+    c.Window = this;
+    c.lblVersion = label(lblVersion);
+    c.lstLog = FLogList.get();
+    c.Clipboard = FClipboard.get();
+    c.lbeSourceFile = edit(lbeSourceFile);
+    c.lbePCMFile = edit(lbePCMFile);
+    c.speSongNum = number(speSongNum);
+    c.cmbPCMFormat = choice(cmbPCMFormat);
+    c.btnSingleDecode = button(btnSingleDecode);
+    c.pbrDecodeProgress = pbrDecodeProgress;
+    c.lblProgress = label(lblProgress);
+    c.lbeKbmFile = edit(lbeKbmFile);
+    c.cmbPcmFormatForMulti = choice(cmbPcmFormatForMulti);
+    c.btnStartMultiDecode = button(btnStartMultiDecode);
+    c.pbrIndivProgress = pbrIndivProgress;
+    c.lblIndivProgress = label(lblIndivProgress);
+    c.Settings.lvwDecodeSettings = FSettingList.get();
+    c.Settings.btnRenameSetting = button(btnRenameSetting);
+    c.Settings.btnDeleteSetting = button(btnDeleteSetting);
+    c.Settings.grpModifySetting = FSettingGroup.get();
+    c.Settings.speSamplingFrequency = number(speSamplingFrequency);
+    c.Settings.cmbSampleFormat = choice(cmbSampleFormat);
+    c.Settings.speChannels = number(speChannels);
+    c.Settings.speDefaultLength = number(speDefaultLength);
+    c.Settings.speFadeoutLength = number(speFadeoutLength);
+    return c;
+}
+
+void TfrmMain::ConnectHandlers()
+{
+    TMainWndCore* core = FCore.get();
+    connect(btnBrowse, &QPushButton::clicked, this, [core] { core->btnBrowseClick(); });
+    connect(btnBrowsePCM, &QPushButton::clicked, this, [core] { core->btnBrowsePCMClick(); });
+    connect(btnBrowseForKbm, &QPushButton::clicked, this, [core] { core->btnBrowseForKbmClick(); });
+    connect(btnSingleDecode, &QPushButton::clicked, this, [core] { core->btnSingleDecodeClick(); });
+    connect(btnStartMultiDecode, &QPushButton::clicked, this,
+            [core] { core->btnStartMultiDecodeClick(); });
+    connect(mnuCopyLogEntry, &QAction::triggered, this, [core] { core->mnuCopyLogEntryClick(); });
+    connect(mnuSaveLogs, &QAction::triggered, this, [core] { core->mnuSaveLogsClick(); });
+}
+
+void TfrmMain::AddLog(const std::string& line)
+{
+    FCore->AddLog(line);
+}
+
+TZoKpiDriver* TfrmMain::Driver()
+{
+    return FCore->Driver();
+}
+
+void TfrmMain::FillPcmFormatLists()
+{
+    FCore->Settings().FillPcmFormatLists();
+}
+
+DecodeSetting TfrmMain::ReadDecodeSetting(int index) const
+{
+    return FCore->Settings().ReadDecodeSetting(index);
+}
+
+SoundFormat TfrmMain::ReadRequestedFormat(int index) const
+{
+    return FCore->Settings().ReadRequestedFormat(index);
+}
+
+void TfrmMain::SetPagesEnabled(bool enabled)
+{
+    pgDecodeMode->setEnabled(enabled);
+}
+
+void TfrmMain::ShowFirstPage()
+{
+    pgDecodeMode->setCurrentIndex(0);
+}
+
+void TfrmMain::ShowSplash()
+{
     FSplash = new TfrmSplash(this);
     FSplash->show();
-
-    std::string startError;
-    try {
-        AddLog(logtext::VersionLine());
-        const std::string bundled = FPlaces.BundledPluginFolder.value_or(BundledPluginFolder());
-        const std::string folder = ResolvePluginFolder(FDialogs, bundled);
-        // A cancelled question ends the program: nothing is loaded and the window stays hidden.
-        if (!EndRequested()) {
-            AddLog(logtext::LoadingFromLine(folder));
-            FDriver = std::make_unique<TZoKpiDriver>();
-            // Where the command line keeps it too: beside the program, or for an installed
-            // copy in the user's cache folder.
-            FDriver->CacheFolder =
-                FPlaces.CacheFolder.empty() ? PluginCacheFolder() : FPlaces.CacheFolder;
-            FDriver->OnPluginLoaded = [this](TZoKpi& plugin) { return PluginLoaded(plugin); };
-            FDriver->OnPluginLoadFailed = [this](const std::string& name,
-                                                 const std::string& reason) {
-                PluginLoadFailed(name, reason);
-            };
-            FDriver->OnCacheSaveFailed = [this](const std::string& path) {
-                AddLog("  警告: プラグインキャッシュ " + path + " を書き込めませんでした");
-            };
-            // The scan moves the current folder; paths the user types stay relative to the
-            // folder the program was started in.
-            const std::string startFolder = platform::CurrentFolder();
-            FDriver->LoadFolder(ResolvePluginFolder(FDialogs, bundled));
-            platform::SetCurrentFolder(startFolder);
-            const size_t count = FDriver->Plugins().size();
-            AddLog(logtext::PluginCountLine(count));
-            ShowSplashStatus(std::to_string(count) + " 個のプラグインをロード");
-        }
-    } catch (const std::exception& e) {
-        startError = e.what();
-    }
-
-    pgDecodeMode->setEnabled(true);
-    LoadDecodeSettings();
-    EnableSettingEditors(false);
-    FillPcmFormatLists();
-    FSplash->close();
-    FSplash->deleteLater();
-    FSplash = nullptr;
-    if (!EndRequested())
-        show();
-    pgDecodeMode->setEnabled(true);
-    // Shown over the window, which is usable once the box is closed.
-    if (!startError.empty())
-        FDialogs.ShowError(startError);
 }
 
-void TfrmMain::FormDestroy()
-{
-    // A decode still going is stopped before its plug-in goes away.
-    if (FSingleJob)
-        FSingleJob->StopAndWait();
-    FSingleJob.reset();
-    FPlaylistJob.reset();
-    // Freeing the driver writes the plug-in cache and unloads every plug-in.
-    FDriver.reset();
-    SaveDecodeSettings();
-}
-
-bool TfrmMain::PluginLoaded(TZoKpi& plugin)
-{
-    const std::string line = logtext::PluginLoadedLine(plugin);
-    AddLog(line);
-    ShowSplashStatus(line);
-    return true;
-}
-
-void TfrmMain::PluginLoadFailed(const std::string& fileName, const std::string& reason)
-{
-    const std::string line = logtext::PluginLoadFailedLine(fileName);
-    AddLog(line);
-    AddLog(logtext::PluginLoadFailedReasonLine(reason));
-    ShowSplashStatus(line);
-}
-
-void TfrmMain::ShowSplashStatus(const std::string& text)
+void TfrmMain::SetSplashStatus(const std::string& text)
 {
     if (FSplash != nullptr)
         FSplash->SetStatus(ToQString(text));
-    // Let the splash window repaint while the plug-ins load.
+}
+
+void TfrmMain::ReleaseSplash()
+{
+    if (FSplash == nullptr)
+        return;
+    FSplash->close();
+    FSplash->deleteLater();
+    FSplash = nullptr;
+}
+
+void TfrmMain::ProcessMessages()
+{
     QCoreApplication::processEvents();
+}
+
+void TfrmMain::ShowWindow()
+{
+    show();
+}
+
+void TfrmMain::CloseLater()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    if (!FCore->FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }

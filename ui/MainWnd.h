@@ -1,15 +1,17 @@
-// The program's working window: the decode tabs, the decode settings, the About tab and the
-// log panel. A main window rather than a plain widget, so that assistive technology announces
-// it as the application's window. Its creation step does the visible start of the program; its
-// destruction frees the plug-in driver and stores the decode settings.
+// The program's working window on Qt: the decode tabs, the decode settings, the About tab and
+// the log panel. A main window rather than a plain widget, so that assistive technology
+// announces it as the application's window. What the window does is the shared window logic
+// (TMainWndCore); this class builds the controls, hands them to it and wires their events.
 #pragma once
+
+#include "app/MainWndCore.h"
+#include "app/WindowControls.h"
 
 #include <QMainWindow>
 
-#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
+#include <vector>
 
 class IUserDialogs;
 class QComboBox;
@@ -24,49 +26,33 @@ class QSpinBox;
 class QSplitter;
 class QTabWidget;
 class QTreeWidget;
-class QTreeWidgetItem;
-class TZoKpi;
 class TZoKpiDriver;
 class TfrmSplash;
-class TSingleDecodeJob;
-class TPlaylistDecodeJob;
 class TQtMainThreadLoop;
 class TZoProgressBar;
+class TZoSpinEdit;
 struct DecodeSetting;
 struct DecodeSettingRow;
 struct SoundFormat;
 
-class TfrmMain : public QMainWindow {
+class TfrmMain : public QMainWindow, private IMainWindowView {
 public:
-    // Where a window looks for things that the program otherwise finds beside itself; tests
-    // choose their own.
-    struct Places {
-        std::string CacheFolder; // empty: where the programs keep it (PluginCacheFolder)
-        std::optional<std::string> BundledPluginFolder; // none: the one installed with it
-    };
+    using Places = TMainWndCore::Places;
     // Runs the creation step at once.
     explicit TfrmMain(IUserDialogs& dialogs, const Places& places = Places());
     ~TfrmMain() override;
 
     // Appends a line to the log list and to the run log.
     void AddLog(const std::string& line);
-    // 2 for a line with "エラー", else 1 for one with "警告", else 0.
-    static int LogIconIndex(const std::string& line);
-
-    TZoKpiDriver* Driver() { return FDriver.get(); }
+    TZoKpiDriver* Driver();
 
     // Decode settings: the rows of the settings list are the settings.
-    void LoadDecodeSettings();
-    void SaveDecodeSettings();
     void FillPcmFormatLists();
-    void EnableSettingEditors(bool enabled);
     // The setting of row index; throws EZoError for a row that does not convert.
     DecodeSetting ReadDecodeSetting(int index) const;
     SoundFormat ReadRequestedFormat(int index) const;
-    DecodeSettingRow SettingRow(int index) const;
-    int SettingCount() const;
 
-    // Layout, in creation order.
+    // Layout, in creation order. The spin boxes are TZoSpinEdit, the bars TZoProgressBar.
     QTabWidget* pgDecodeMode = nullptr;
     QWidget* tbsSingleFile = nullptr;
     QWidget* tbsMultipleFiles = nullptr;
@@ -125,56 +111,30 @@ private:
     QWidget* CreateSettingsTab();
     QWidget* CreateAboutTab();
     void CreateLogPanel();
-
-    void FormCreate();
-    void FormDestroy();
-    bool PluginLoaded(TZoKpi& plugin);
-    void PluginLoadFailed(const std::string& fileName, const std::string& reason);
-    void ShowSplashStatus(const std::string& text);
-
-    void mnuCopyLogEntryClick();
-    void mnuSaveLogsClick();
-    void btnBrowseClick();
-    void btnBrowsePCMClick();
-    void btnBrowseForKbmClick();
-    void lblQuenzWebClick(QLabel* label);
-
-    // Decode settings.
+    // The controls as the shared logic sees them.
+    TMainWndCore::Controls CoreControls();
+    void ConnectHandlers();
     void ConnectSettingHandlers();
-    void AddSettingRow(const DecodeSettingRow& row);
-    void ShowDecodeSetting(QTreeWidgetItem* item);
-    QTreeWidgetItem* SelectedSetting() const;
-    // Why name cannot be the new name of item ("" when it can).
-    std::string RefuseSettingName(const std::string& name, const QTreeWidgetItem* item) const;
-    void btnAddSettingClick();
-    void btnRenameSettingClick();
-    void btnDeleteSettingClick();
-    void lvwDecodeSettingsSelectItem(QTreeWidgetItem* item);
-    void lvwDecodeSettingsClick();
-    void lvwDecodeSettingsChange();
-    void SpinChange(QSpinBox* box, int column);
-    void cmbSampleFormatChange();
 
-    // Single-file decoding.
-    void btnSingleDecodeClick();
-    void SingleDecodeStart();
-    void SingleDecodeStop();
-    void SingleDecodeProgress(uint32_t positionMs, uint32_t totalMs);
-    void SingleDecodeTerminate();
+    // IMainWindowView.
+    void SetPagesEnabled(bool enabled) override;
+    void ShowFirstPage() override;
+    void ShowSplash() override;
+    void SetSplashStatus(const std::string& text) override;
+    void ReleaseSplash() override;
+    void ProcessMessages() override;
+    void ShowWindow() override;
+    void CloseLater() override;
 
-    // Playlist decoding.
-    void btnStartMultiDecodeClick();
-    void MultiDecodeRun();
-    void MultiDecodeProgress(uint32_t positionMs, uint32_t totalMs);
-
-    IUserDialogs& FDialogs;
-    Places FPlaces;
-    std::unique_ptr<TZoKpiDriver> FDriver;
     TfrmSplash* FSplash = nullptr;
-    std::unique_ptr<TSingleDecodeJob> FSingleJob;
-    std::unique_ptr<TPlaylistDecodeJob> FPlaylistJob;
-    // The playlist job waits for each entry on Qt's event loop, so the window stays usable.
+    // The playlist tab waits for each entry on Qt's event loop, so the window stays usable.
     std::unique_ptr<TQtMainThreadLoop> FLoop;
-    bool FCloseAfterBatch = false;
-    bool FSettingRowWritesOff = false;
+    std::vector<std::unique_ptr<IButtonControl>> FButtons;
+    std::vector<std::unique_ptr<ITextControl>> FTexts;
+    std::vector<std::unique_ptr<IChoiceControl>> FChoices;
+    std::unique_ptr<IGroupControl> FSettingGroup;
+    std::unique_ptr<ILogListControl> FLogList;
+    std::unique_ptr<ISettingsListControl> FSettingList;
+    std::unique_ptr<IClipboard> FClipboard;
+    std::unique_ptr<TMainWndCore> FCore;
 };

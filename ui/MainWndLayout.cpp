@@ -2,8 +2,10 @@
 // name as objectName, so that tests and style sheets find it.
 #include "ui/MainWnd.h"
 
+#include "app/MainWndTexts.h"
 #include "app/SettingsLayout.h"
 #include "ui/ProgressBar.h"
+#include "ui/QtText.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -27,6 +29,11 @@
 #include <QVBoxLayout>
 
 namespace {
+
+QString T(const char* text)
+{
+    return ToQString(text);
+}
 
 template <class Widget> Widget* Named(Widget* widget, const char* name)
 {
@@ -53,7 +60,7 @@ QLabel* Caption(const QString& text, QWidget* buddy)
 
 QPushButton* StartButton(const char* name)
 {
-    auto* button = Named(new QPushButton(QStringLiteral("開始(&S)")), name);
+    auto* button = Named(new QPushButton(T(wndtext::kStartCaption)), name);
     QFont font = button->font();
     font.setPixelSize(16);
     font.setBold(true);
@@ -64,7 +71,7 @@ QPushButton* StartButton(const char* name)
 
 QLabel* ProgressLabel(const char* name)
 {
-    auto* label = Named(new QLabel(QStringLiteral("--:--.--- / --:--.---")), name);
+    auto* label = Named(new QLabel(T(wndtext::kNoProgress)), name);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont font = label->font();
     font.setPixelSize(16);
@@ -93,7 +100,7 @@ void MakeDefaultButton(QWidget* page, QPushButton* button)
     }
 }
 
-QSpinBox* SpinBox(const char* name, const settings::NumberRange& range)
+TZoSpinEdit* SpinBox(const char* name, const settings::NumberRange& range)
 {
     auto* box = Named(new TZoSpinEdit, name);
     box->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
@@ -109,16 +116,16 @@ QSpinBox* SpinBox(const char* name, const settings::NumberRange& range)
 void TfrmMain::CreateLayout()
 {
     setObjectName("frmMain");
-    setWindowTitle(QStringLiteral("Pellan Decoder"));
+    setWindowTitle(T(wndtext::kApplicationTitle));
     setFont(PixelFont(QStringLiteral("ＭＳ Ｐゴシック"), 12));
     resize(416, 400);
 
     pgDecodeMode = Named(new QTabWidget, "pgDecodeMode");
     pgDecodeMode->tabBar()->setAttribute(Qt::WA_Hover); // hot-tracking tabs
-    pgDecodeMode->addTab(CreateSingleFileTab(), QStringLiteral("単一ファイル"));
-    pgDecodeMode->addTab(CreateMultipleFilesTab(), QStringLiteral("複数ファイル"));
-    pgDecodeMode->addTab(CreateSettingsTab(), QStringLiteral("デコード設定"));
-    pgDecodeMode->addTab(CreateAboutTab(), QStringLiteral("バージョン情報"));
+    pgDecodeMode->addTab(CreateSingleFileTab(), T(wndtext::kSingleFilePage));
+    pgDecodeMode->addTab(CreateMultipleFilesTab(), T(wndtext::kMultipleFilesPage));
+    pgDecodeMode->addTab(CreateSettingsTab(), T(wndtext::kSettingsPage));
+    pgDecodeMode->addTab(CreateAboutTab(), T(wndtext::kAboutPage));
 
     CreateLogPanel();
 
@@ -140,9 +147,9 @@ QWidget* TfrmMain::CreateSingleFileTab()
     tbsSingleFile->setMinimumSize(400, 230);
 
     lbeSourceFile = Named(new QLineEdit, "lbeSourceFile");
-    btnBrowse = Named(new QPushButton(QStringLiteral("参照(&B)...")), "btnBrowse");
+    btnBrowse = Named(new QPushButton(T(wndtext::kBrowseSourceCaption)), "btnBrowse");
     lbePCMFile = Named(new QLineEdit, "lbePCMFile");
-    btnBrowsePCM = Named(new QPushButton(QStringLiteral("参照(&R)...")), "btnBrowsePCM");
+    btnBrowsePCM = Named(new QPushButton(T(wndtext::kBrowsePcmCaption)), "btnBrowsePCM");
     speSongNum = SpinBox("speSongNum", settings::kSongNumberRange);
     cmbPCMFormat = Named(new QComboBox, "cmbPCMFormat");
     btnSingleDecode = StartButton("btnSingleDecode");
@@ -150,16 +157,14 @@ QWidget* TfrmMain::CreateSingleFileTab()
     lblProgress = ProgressLabel("lblProgress");
 
     auto* grid = new QGridLayout(tbsSingleFile);
-    grid->addWidget(Caption(QStringLiteral("デコード対象ファイル(&S):"), lbeSourceFile), 0, 0, 1,
-                    3);
+    grid->addWidget(Caption(T(wndtext::kSourceFileLabel), lbeSourceFile), 0, 0, 1, 3);
     grid->addWidget(lbeSourceFile, 1, 0, 1, 2);
     grid->addWidget(btnBrowse, 1, 2);
-    grid->addWidget(Caption(QStringLiteral("デコード先 &PCM ファイル:"), lbePCMFile), 2, 0, 1, 3);
+    grid->addWidget(Caption(T(wndtext::kPcmFileLabel), lbePCMFile), 2, 0, 1, 3);
     grid->addWidget(lbePCMFile, 3, 0, 1, 2);
     grid->addWidget(btnBrowsePCM, 3, 2);
-    grid->addWidget(Caption(QStringLiteral("ファイル中曲番号(&N):"), speSongNum), 4, 0);
-    grid->addWidget(Caption(QStringLiteral("PCM ファイルのフォーマット(&F):"), cmbPCMFormat), 4, 1,
-                    1, 2);
+    grid->addWidget(Caption(T(wndtext::kSongNumberLabel), speSongNum), 4, 0);
+    grid->addWidget(Caption(T(wndtext::kPcmFormatLabel), cmbPCMFormat), 4, 1, 1, 2);
     grid->addWidget(speSongNum, 5, 0);
     grid->addWidget(cmbPCMFormat, 5, 1);
     grid->addWidget(btnSingleDecode, 5, 2);
@@ -177,19 +182,17 @@ QWidget* TfrmMain::CreateMultipleFilesTab()
     tbsMultipleFiles->setMinimumSize(400, 230);
 
     lbeKbmFile = Named(new QLineEdit, "lbeKbmFile");
-    btnBrowseForKbm = Named(new QPushButton(QStringLiteral("参照(&B)...")), "btnBrowseForKbm");
+    btnBrowseForKbm = Named(new QPushButton(T(wndtext::kBrowseKbmCaption)), "btnBrowseForKbm");
     cmbPcmFormatForMulti = Named(new QComboBox, "cmbPcmFormatForMulti");
     btnStartMultiDecode = StartButton("btnStartMultiDecode");
     pbrIndivProgress = ProgressBar("pbrIndivProgress");
     lblIndivProgress = ProgressLabel("lblIndivProgress");
 
     auto* grid = new QGridLayout(tbsMultipleFiles);
-    grid->addWidget(Caption(QStringLiteral("&KBM プレイリストファイル:"), lbeKbmFile), 0, 0, 1, 2);
+    grid->addWidget(Caption(T(wndtext::kKbmFileLabel), lbeKbmFile), 0, 0, 1, 2);
     grid->addWidget(lbeKbmFile, 1, 0);
     grid->addWidget(btnBrowseForKbm, 1, 1);
-    grid->addWidget(
-        Caption(QStringLiteral("PCM ファイルのフォーマット(&F):"), cmbPcmFormatForMulti), 2, 0, 1,
-        2);
+    grid->addWidget(Caption(T(wndtext::kPcmFormatLabel), cmbPcmFormatForMulti), 2, 0, 1, 2);
     grid->addWidget(cmbPcmFormatForMulti, 3, 0);
     grid->addWidget(btnStartMultiDecode, 3, 1);
     grid->addWidget(pbrIndivProgress, 4, 0, 1, 2);
@@ -207,10 +210,10 @@ QWidget* TfrmMain::CreateSettingsTab()
 
     lvwDecodeSettings = Named(new QTreeWidget, "lvwDecodeSettings");
     lvwDecodeSettings->setColumnCount(6);
-    lvwDecodeSettings->setHeaderLabels(
-        {QStringLiteral("名前"), QStringLiteral("サンプリング周波数(Hz)"),
-         QStringLiteral("量子化ビット数"), QStringLiteral("チャンネル数"),
-         QStringLiteral("デフォルト曲長(sec)"), QStringLiteral("フェードアウト時間(ms)")});
+    QStringList columns;
+    for (const char* caption : wndtext::kSettingColumns)
+        columns << T(caption);
+    lvwDecodeSettings->setHeaderLabels(columns);
     lvwDecodeSettings->setRootIsDecorated(false);
     lvwDecodeSettings->setUniformRowHeights(true);
     lvwDecodeSettings->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -226,13 +229,16 @@ QWidget* TfrmMain::CreateSettingsTab()
         "QTreeWidget#lvwDecodeSettings::item:selected:!active { background: palette(highlight);"
         " color: palette(highlighted-text); }"));
 
-    btnAddSetting = Named(new QPushButton(QStringLiteral("追加(&A)")), "btnAddSetting");
-    btnRenameSetting = Named(new QPushButton(QStringLiteral("名前変更(&R)")), "btnRenameSetting");
-    btnDeleteSetting = Named(new QPushButton(QStringLiteral("削除(&D)")), "btnDeleteSetting");
+    btnAddSetting = Named(new QPushButton(T(wndtext::kAddSettingCaption)), "btnAddSetting");
+    btnRenameSetting =
+        Named(new QPushButton(T(wndtext::kRenameSettingCaption)), "btnRenameSetting");
+    btnDeleteSetting =
+        Named(new QPushButton(T(wndtext::kDeleteSettingCaption)), "btnDeleteSetting");
     btnRenameSetting->setEnabled(false);
     btnDeleteSetting->setEnabled(false);
 
-    grpModifySetting = Named(new QGroupBox(QStringLiteral("CD の設定")), "grpModifySetting");
+    grpModifySetting =
+        Named(new QGroupBox(T(wndtext::kInitialSettingGroupCaption)), "grpModifySetting");
     speSamplingFrequency = SpinBox("speSamplingFrequency", settings::kSamplingFrequencyRange);
     cmbSampleFormat = Named(new QComboBox, "cmbSampleFormat");
     cmbSampleFormat->setMinimumWidth(76);
@@ -257,17 +263,16 @@ QWidget* TfrmMain::CreateSettingsTab()
     };
     auto* editors = new QGridLayout(grpModifySetting);
     editors->setVerticalSpacing(2);
-    editors->addWidget(Caption(QStringLiteral("サンプリング周波数(&F):"), speSamplingFrequency), 0,
-                       0);
+    editors->addWidget(Caption(T(wndtext::kSamplingFrequencyLabel), speSamplingFrequency), 0, 0);
     editors->addLayout(withUnit(speSamplingFrequency, QString()), 1, 0);
-    editors->addWidget(Caption(QStringLiteral("量子化ビット数(&B):"), cmbSampleFormat), 0, 1);
+    editors->addWidget(Caption(T(wndtext::kSampleFormatLabel), cmbSampleFormat), 0, 1);
     editors->addLayout(withUnit(cmbSampleFormat, QString()), 1, 1);
-    editors->addWidget(Caption(QStringLiteral("チャンネル数(&C):"), speChannels), 0, 2);
+    editors->addWidget(Caption(T(wndtext::kChannelsLabel), speChannels), 0, 2);
     editors->addLayout(withUnit(speChannels, QString()), 1, 2);
-    editors->addWidget(Caption(QStringLiteral("デフォルト曲長(&L):"), speDefaultLength), 2, 0);
-    editors->addLayout(withUnit(speDefaultLength, QStringLiteral("秒")), 3, 0);
-    editors->addWidget(Caption(QStringLiteral("フェードアウト時間(&O):"), speFadeoutLength), 2, 1);
-    editors->addLayout(withUnit(speFadeoutLength, QStringLiteral("ms")), 3, 1);
+    editors->addWidget(Caption(T(wndtext::kDefaultLengthLabel), speDefaultLength), 2, 0);
+    editors->addLayout(withUnit(speDefaultLength, T(wndtext::kDefaultLengthUnit)), 3, 0);
+    editors->addWidget(Caption(T(wndtext::kFadeoutLengthLabel), speFadeoutLength), 2, 1);
+    editors->addLayout(withUnit(speFadeoutLength, T(wndtext::kFadeoutLengthUnit)), 3, 1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnAddSetting);
@@ -287,7 +292,7 @@ QWidget* TfrmMain::CreateAboutTab()
     tabAbout = Named(new QWidget, "tabAbout");
     tabAbout->setMinimumSize(400, 230);
 
-    auto* title = Named(new QLabel(QStringLiteral("PellanDecoder")), "lblTitle");
+    auto* title = Named(new QLabel(T(wndtext::kAboutTitle)), "lblTitle");
     title->setFont(PixelFont(QStringLiteral("Arial"), 32, true));
     auto* line = Named(new QFrame, "bvlTitle");
     line->setFrameShape(QFrame::HLine);
@@ -299,11 +304,10 @@ QWidget* TfrmMain::CreateAboutTab()
     auto* credits = Named(new QPlainTextEdit, "memCredits");
     credits->setReadOnly(true);
     credits->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere); // Japanese has no blanks
-    credits->setPlainText(
-        QStringLiteral("Pellan Decoder: KPI プラグインで音楽ファイルを WAV ファイルに変換します。\n"
-                       "Copyright (C) Quenz. All rights reserved.\n"
-                       "KPI プラグインはそれぞれの作者の著作物です。\n"
-                       "本ソフトウェアは無保証です。自己の責任においてご利用ください。"));
+    QStringList lines;
+    for (const char* line : wndtext::kCredits)
+        lines << T(line);
+    credits->setPlainText(lines.join('\n'));
 
     const auto link = [this](const char* name, const QString& text) {
         auto* label = Named(new QLabel(text), name);
@@ -319,8 +323,8 @@ QWidget* TfrmMain::CreateAboutTab()
         label->installEventFilter(this);
         return label;
     };
-    lblQuenzWeb = link("lblQuenzWeb", QStringLiteral("https://quenz.example.org/pellandecoder/"));
-    lblEmail = link("lblEmail", QStringLiteral("mailto:pellandecoder@quenz.example.org"));
+    lblQuenzWeb = link("lblQuenzWeb", T(wndtext::kWebAddress));
+    lblEmail = link("lblEmail", T(wndtext::kMailAddress));
 
     auto* column = new QVBoxLayout(tabAbout);
     column->addWidget(title);

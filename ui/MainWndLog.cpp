@@ -1,18 +1,14 @@
-// The log panel (adding, drawing, copying and saving lines), the browse buttons of the decode
-// tabs and the About tab's links.
+// The log panel's list, its drawing and its keys, and the About tab's links.
 #include "ui/MainWnd.h"
 
-#include "app/KbMD_Common.h"
-#include "app/UserDialogs.h"
-#include "platform/Paths.h"
+#include "app/MainWndTexts.h"
+#include "ui/QtControls.h"
 #include "ui/QtText.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
@@ -21,8 +17,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-constexpr int kLogIconRole = Qt::UserRole + 1;
 
 // Draws a log line as the window always has: the list's brush, the line's icon at the left,
 // the text after it; 16 pixels per line.
@@ -42,7 +36,7 @@ public:
         const bool selected = (option.state & QStyle::State_Selected) != 0;
         const QPalette& palette = option.palette;
         painter->fillRect(option.rect, selected ? palette.highlight() : palette.base());
-        const int icon = index.data(kLogIconRole).toInt();
+        const int icon = index.data(TQtLogList::kIconRole).toInt();
         painter->drawPixmap(option.rect.left() + 2, option.rect.top(), FIcons[icon]);
         painter->setPen(selected ? palette.color(QPalette::HighlightedText)
                                  : palette.color(QPalette::Text));
@@ -63,15 +57,6 @@ private:
 
 } // namespace
 
-int TfrmMain::LogIconIndex(const std::string& line)
-{
-    if (line.find("エラー") != std::string::npos)
-        return 2;
-    if (line.find("警告") != std::string::npos)
-        return 1;
-    return 0;
-}
-
 void TfrmMain::CreateLogPanel()
 {
     lstLog = new QListWidget;
@@ -81,13 +66,14 @@ void TfrmMain::CreateLogPanel()
     lstLog->setItemDelegate(new LogLineDelegate(lstLog));
     lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
     lstLog->installEventFilter(this);
+    FLogList = std::make_unique<TQtLogList>(lstLog);
 
     pmnuLog = new QMenu(this);
     pmnuLog->setObjectName("pmnuLog");
-    mnuCopyLogEntry = pmnuLog->addAction(QStringLiteral("コピー(&C)"));
+    mnuCopyLogEntry = pmnuLog->addAction(ToQString(wndtext::kCopyLogEntryCaption));
     mnuCopyLogEntry->setObjectName("mnuCopyLogEntry");
     mnuCopyLogEntry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    mnuSaveLogs = pmnuLog->addAction(QStringLiteral("ファイルに保存(&S)..."));
+    mnuSaveLogs = pmnuLog->addAction(ToQString(wndtext::kSaveLogsCaption));
     mnuSaveLogs->setObjectName("mnuSaveLogs");
     mnuSaveLogs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     // The list handles the keys itself (one command per key press); the menu shows them.
@@ -95,96 +81,27 @@ void TfrmMain::CreateLogPanel()
     mnuSaveLogs->setShortcutContext(Qt::WidgetShortcut);
     connect(lstLog, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { pmnuLog->popup(lstLog->viewport()->mapToGlobal(at)); });
-    connect(mnuCopyLogEntry, &QAction::triggered, this, [this] { mnuCopyLogEntryClick(); });
-    connect(mnuSaveLogs, &QAction::triggered, this, [this] { mnuSaveLogsClick(); });
-}
-
-void TfrmMain::AddLog(const std::string& line)
-{
-    auto* item = new QListWidgetItem(ToQString(line));
-    item->setData(kLogIconRole, LogIconIndex(line));
-    lstLog->addItem(item);
-    lstLog->setCurrentItem(item);
-    lstLog->scrollToItem(item);
-    if (RunLog != nullptr)
-        RunLog->Add(line);
-}
-
-void TfrmMain::mnuCopyLogEntryClick()
-{
-    QClipboard* clipboard = QApplication::clipboard();
-    clipboard->clear();
-    if (const QListWidgetItem* item = lstLog->currentItem())
-        clipboard->setText(item->text());
-}
-
-void TfrmMain::mnuSaveLogsClick()
-{
-    const auto name = FDialogs.SaveFile("ログファイル（*.log）|*.log|すべてのファイル|*.*");
-    if (!name)
-        return;
-    try {
-        RunLog->SaveToFile(*name); // the name as chosen: no extension is added
-    } catch (const std::exception& e) {
-        FDialogs.ShowError(e.what());
-    }
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == lstLog && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        // Ctrl with any other modifiers.
-        if ((key->modifiers() & Qt::ControlModifier) != 0) {
-            if (key->key() == Qt::Key_S) {
-                mnuSaveLogsClick();
-                return true;
-            }
-            if (key->key() == Qt::Key_C) {
-                mnuCopyLogEntryClick();
-                return true;
-            }
-        }
+        if (key->key() < 0x80 &&
+            FCore->lstLogKeyDown(static_cast<char>(key->key()),
+                                 (key->modifiers() & Qt::ControlModifier) != 0))
+            return true;
     }
     if ((watched == lblQuenzWeb || watched == lblEmail) &&
         event->type() == QEvent::MouseButtonRelease) {
-        lblQuenzWebClick(static_cast<QLabel*>(watched));
+        FCore->lblQuenzWebClick(FromQString(static_cast<QLabel*>(watched)->text()));
         return true;
     }
     if (lvwDecodeSettings != nullptr && watched == lvwDecodeSettings->viewport() &&
         event->type() == QEvent::MouseButtonRelease) {
         // After the list has handled the click.
         QMetaObject::invokeMethod(
-            this, [this] { lvwDecodeSettingsClick(); }, Qt::QueuedConnection);
+            this, [this] { FCore->Settings().lvwDecodeSettingsClick(); }, Qt::QueuedConnection);
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void TfrmMain::btnBrowseClick()
-{
-    const auto name = FDialogs.OpenFile("すべてのオーディオファイル|*.*");
-    if (!name)
-        return;
-    lbeSourceFile->setText(ToQString(*name));
-    // The output lies beside the source.
-    lbePCMFile->setText(ToQString(platform::ChangeFileExt(*name, ".wav")));
-}
-
-void TfrmMain::btnBrowsePCMClick()
-{
-    const auto name = FDialogs.SaveFile("Wave ファイル（*.wav）|*.wav");
-    if (name)
-        lbePCMFile->setText(ToQString(*name));
-}
-
-void TfrmMain::btnBrowseForKbmClick()
-{
-    const auto name = FDialogs.OpenFile("KBM 形式プレイリストファイル|*.kbm");
-    if (name)
-        lbeKbmFile->setText(ToQString(*name));
-}
-
-void TfrmMain::lblQuenzWebClick(QLabel* label)
-{
-    FDialogs.OpenAddress(FromQString(label->text()));
 }

@@ -2,12 +2,14 @@
 
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
+#include "app/MainWndTexts.h"
 #include "app/ProgramFiles.h"
-#include "app/Version.h"
+#include "app/ProgramSession.h"
 #include "ui/Fonts.h"
 #include "ui/MainWnd.h"
 #include "ui/QtMainThreadLoop.h"
 #include "ui/QtSettingsStore.h"
+#include "ui/QtText.h"
 #include "ui/QtUserDialogs.h"
 #include "ui/QuitSignals.h"
 
@@ -21,12 +23,7 @@ int RunPellanDecode(int& argc, char** argv, const std::function<void(TfrmMain&)>
 {
     // First, so that a signal during the start is kept for the event loop.
     TQuitSignals quitSignals;
-    FileVersionText();
-    auto store = std::make_unique<TQtSettingsStore>();
-    auto registry = std::make_unique<TAppRegistry>(*store);
-    AppRegistry = registry.get();
-    auto runLog = std::make_unique<TRunLog>();
-    RunLog = runLog.get();
+    TProgramSession session(std::make_unique<TQtSettingsStore>());
 
     // The program reads no command line, and neither may Qt: options such as -style or
     // -platform would change the program behind the user's back. Qt keeps references to these.
@@ -35,13 +32,12 @@ int RunPellanDecode(int& argc, char** argv, const std::function<void(TfrmMain&)>
     char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : defaultName, nullptr};
 
     int result = 0;
-    size_t linesBeforeShutdown = 0;
     {
         // One application per process: a test that runs the program brings its own.
         std::optional<QApplication> ownApp;
         if (QCoreApplication::instance() == nullptr)
             ownApp.emplace(qtArgc, qtArgv);
-        QGuiApplication::setApplicationDisplayName(QStringLiteral("Pellan Decoder"));
+        QGuiApplication::setApplicationDisplayName(ToQString(wndtext::kApplicationTitle));
         RegisterFontSubstitutes();
         InstallMainThreadQueueHook();
 
@@ -67,24 +63,13 @@ int RunPellanDecode(int& argc, char** argv, const std::function<void(TfrmMain&)>
         if (!EndRequested() && !quitRequested)
             result = QApplication::exec();
         shown = nullptr;
-        linesBeforeShutdown = RunLog->Lines().size();
+        session.ShutdownBegins();
         window.reset(); // frees the driver (plug-in cache), then stores the decode settings
     }
 
-    registry->Flush();
-    registry.reset();
-    store.reset(); // written to permanent storage as it closes
-    AppRegistry = nullptr;
-    try {
-        RunLog->SaveToFile(RunLogPath());
-    } catch (const std::exception& e) {
-        // Nobody is left to show it to but a terminal; what the shutdown logged would be lost
-        // with the log, so it goes there too.
-        std::fprintf(stderr, "%s\n", e.what());
-        const auto& lines = RunLog->Lines();
-        for (size_t i = linesBeforeShutdown; i < lines.size(); ++i)
-            std::fprintf(stderr, "%s\n", lines[i].c_str());
-    }
-    RunLog = nullptr;
+    // Nobody is left to show a failure to but a terminal; what the shutdown logged would be
+    // lost with the log, so it goes there too.
+    for (const std::string& line : session.End(RunLogPath()))
+        std::fprintf(stderr, "%s\n", line.c_str());
     return result;
 }

@@ -1,23 +1,16 @@
-// A decode's progress bar: a song's position in milliseconds against its total. Qt's bar
-// ignores a value outside its range and turns into a busy indicator when its range is empty;
-// this one behaves as a plain gauge instead. A position past the total fills the bar, a total
-// of 0 shows an empty bar, and a new total keeps the position shown so far (within the new
-// range) until the next position arrives, so that the bar does not drop to empty between two
-// songs.
+// A decode's progress bar. How it follows a song (a position past the total fills it, a total of
+// 0 shows it empty) is the shared gauge's rule (app/ProgressGauge.h); this is only the bar.
 #pragma once
+
+#include "app/WindowControls.h"
 
 #include <QProgressBar>
 
-#include <cstdint>
-
-class TZoProgressBar : public QProgressBar {
+class TZoProgressBar : public QProgressBar, public IGaugeControl {
 public:
     explicit TZoProgressBar(QWidget* parent = nullptr);
 
-    void SetTotal(uint32_t totalMs);
-    void SetPosition(uint32_t positionMs);
-    uint32_t Total() const { return FTotal; }
-
-private:
-    uint32_t FTotal = 100;
+    void SetRange(int32_t maximum) override { setRange(0, maximum); }
+    int32_t Position() const override { return value(); }
+    void SetPosition(int32_t position) override { setValue(position); }
 };

@@ -1,5 +1,28 @@
 #include "ui/SpinEdit.h"
 
+#include "app/DecodeSettingsTab.h"
+#include "ui/QtText.h"
+
+#include <QLineEdit>
+
+TZoSpinEdit::TZoSpinEdit(QWidget* parent) : QSpinBox(parent)
+{
+    // The box reports the text it shows, typed or set, but is silent while a typed text is out
+    // of range; its edit reports typed texts only. Together they see every change (a typed
+    // text in range twice, which does no harm).
+    const auto changed = [this] {
+        if (OnChange)
+            OnChange();
+    };
+    connect(this, &QSpinBox::textChanged, this, changed);
+    connect(lineEdit(), &QLineEdit::textChanged, this, changed);
+}
+
+std::string TZoSpinEdit::Text() const
+{
+    return FromQString(text());
+}
+
 QValidator::State TZoSpinEdit::validate(QString& text, int& position) const
 {
     Q_UNUSED(position);
@@ -20,10 +43,6 @@ QValidator::State TZoSpinEdit::validate(QString& text, int& position) const
 
 void TZoSpinEdit::fixup(QString& text) const
 {
-    bool number = false;
-    const qlonglong value = text.toLongLong(&number);
-    // Not a whole number: the minimum.
-    const qlonglong clamped =
-        !number ? minimum() : std::clamp<qlonglong>(value, minimum(), maximum());
-    text = QString::number(clamped);
+    const settings::NumberRange range{minimum(), maximum(), singleStep(), minimum()};
+    text = QString::number(SpinValue(FromQString(text), range));
 }

@@ -1,8 +1,8 @@
 #include "ui/SplashFrame.h"
 
-#include "app/KbMD_Common.h"
-#include "ui/QtText.h"
+#include "app/MainWndTexts.h"
 #include "app/Version.h"
+#include "ui/QtText.h"
 
 #include <QLabel>
 #include <QPixmap>
@@ -39,7 +39,7 @@ TfraSplash::TfraSplash(QWidget* parent) : QFrame(parent)
     lblStatus->setFont(PixelFont(QStringLiteral("ＭＳ Ｐゴシック"), 16, true));
     lblStatus->setStyleSheet(QStringLiteral("color: red; background: transparent;"));
 
-    lblCredit = new QLabel(QStringLiteral("Pellan Decoder  (C) Quenz"), this);
+    lblCredit = new QLabel(ToQString(wndtext::kSplashCredit), this);
     lblCredit->setObjectName("lblCredit");
     lblCredit->setGeometry(4, 322, 279, 14);
     lblCredit->setStyleSheet(QStringLiteral("color: #d8dcf0; background: transparent;"));
@@ -64,6 +64,5 @@ void TfraSplash::resizeEvent(QResizeEvent* event)
 void TfraSplash::FrameResize()
 {
     lblStatus->clear();
-    lblVersion->setText(QStringLiteral("Version ") + ToQString(FileVersionText()) +
-                        QStringLiteral(" (debug)"));
+    lblVersion->setText(ToQString(wndtext::VersionLabel(FileVersionText())));
 }

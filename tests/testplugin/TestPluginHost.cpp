@@ -1,7 +1,5 @@
 #include "tests/testplugin/TestPluginHost.h"
 
-#include "tests/testplugin/TestSongPcm.h"
-
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <windows.h>
@@ -174,40 +172,6 @@ std::string TestPlugin::LastOpenName() const
     reinterpret_cast<TestKpiGetLastOpenNameProc>(Entry("testkpi_GetLastOpenName"))(name,
                                                                                    sizeof name);
     return name;
-}
-
-void TestSong::WriteTo(const std::string& path) const
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (Rate)
-        out << "rate=" << Rate << '\n';
-    if (Channels)
-        out << "channels=" << Channels << '\n';
-    if (Bits)
-        out << "bits=" << Bits << '\n';
-    if (!Length.empty())
-        out << "length=" << Length << '\n';
-    if (!Frames.empty())
-        out << "frames=" << Frames << '\n';
-    if (Songs)
-        out << "songs=" << Songs << '\n';
-    out << "endless=" << (Endless ? 1 : 0) << '\n';
-    out << "unit=" << Unit << '\n';
-    out << "pattern=" << Pattern << '\n';
-    out << "value=" << Value << '\n';
-    out << "delay_ms=" << DelayMs << '\n';
-    out << "overrender=" << (OverRender ? 1 : 0) << '\n';
-    out << "open=" << OpenMode << '\n';
-    out << Extra;
-}
-
-std::vector<uint8_t> ExpectedPcm(const TestSong& song, uint32_t songNumber, uint64_t offset,
-                                 uint64_t size)
-{
-    std::vector<uint8_t> bytes(size);
-    Generate(bytes.data(), offset, static_cast<uint32_t>(size), song.Channels, song.Bits,
-             songNumber, song.Pattern == "const" ? Pattern::Const : Pattern::Ramp, song.Value);
-    return bytes;
 }
 
 } // namespace testkpi

@@ -128,14 +128,6 @@ TEST_F(MainWndFixture, CancelledFolderQuestionEndsWithoutLoadingOrShowing)
     EXPECT_EQ(plugins[0]->Counts().Init, 0);
 }
 
-TEST_F(MainWndFixture, LogIconsFollowTheWordsInTheLine)
-{
-    EXPECT_EQ(TfrmMain::LogIconIndex("エラー: 警告: both"), 2);
-    EXPECT_EQ(TfrmMain::LogIconIndex("  警告: x のロードに失敗しました"), 1);
-    EXPECT_EQ(TfrmMain::LogIconIndex("  a.kpi ver.1 をロードしました"), 0);
-    EXPECT_EQ(TfrmMain::LogIconIndex(""), 0);
-}
-
 TEST_F(MainWndFixture, NewLineIsSelectedAndVisibleWhateverTheUserDid)
 {
     UsePluginFolder(pluginFolder);

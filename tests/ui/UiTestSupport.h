@@ -2,10 +2,9 @@
 // temporary folder, dialogs that answer from a script, and a way to wait for the window.
 #pragma once
 
-#include "app/UserDialogs.h"
+#include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempFolder.h"
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,52 +18,7 @@ class TfrmMain;
 
 namespace uitest {
 
-// Answers every question from queues the test fills; records what was asked.
-class ScriptedDialogs : public IUserDialogs {
-public:
-    struct Message {
-        std::string caption, text;
-    };
-    std::vector<Message> Messages;
-    std::vector<std::string> Errors;
-    std::vector<std::string> StartFolders;
-    std::vector<std::string> Filters;
-    std::vector<std::string> Addresses;
-    std::deque<std::optional<std::string>> FolderAnswers; // empty queue: cancel
-    std::deque<std::optional<std::string>> FileAnswers;   // open and save alike
-
-    void ShowMessage(const std::string& caption, const std::string& text) override
-    {
-        Messages.push_back({caption, text});
-    }
-    void ShowError(const std::string& text) override { Errors.push_back(text); }
-    std::optional<std::string> SelectFolder(const std::string& startFolder) override
-    {
-        StartFolders.push_back(startFolder);
-        return Next(FolderAnswers);
-    }
-    std::optional<std::string> OpenFile(const std::string& filter) override
-    {
-        Filters.push_back(filter);
-        return Next(FileAnswers);
-    }
-    std::optional<std::string> SaveFile(const std::string& filter) override
-    {
-        Filters.push_back(filter);
-        return Next(FileAnswers);
-    }
-    void OpenAddress(const std::string& address) override { Addresses.push_back(address); }
-
-private:
-    static std::optional<std::string> Next(std::deque<std::optional<std::string>>& answers)
-    {
-        if (answers.empty())
-            return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-};
+using testsupport::ScriptedDialogs;
 
 // A fresh settings store and run log for one test; the settings live in a temporary folder
 // and the end request of an earlier test is forgotten.

@@ -1,5 +1,7 @@
 // Draws the program's pictures at build time: the splash picture (448 x 336, 256 colours) and
-// the application icon. Usage: MakePictures <splash.png> <icon.png>
+// the application icon. The Windows program takes the same pictures as resources: the splash
+// picture as a 256-colour bitmap and the icon as an icon file of several sizes.
+// Usage: MakePictures <splash.png> <icon.png> [<splash.bmp> <icon.ico>]
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -8,6 +10,8 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <QBuffer>
+#include <QFile>
 #include <QHash>
 #include <QList>
 
@@ -121,17 +125,64 @@ QImage Icon()
     return image;
 }
 
+// An icon file of PNG images (16 to 256 pixels), as the system has read since Windows Vista.
+bool SaveIcon(const QImage& icon, const QString& path)
+{
+    const int sizes[] = {16, 24, 32, 48, 256};
+    QList<QByteArray> images;
+    for (int size : sizes) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!icon.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                 .save(&buffer, "PNG"))
+            return false;
+        images.append(png);
+    }
+    QByteArray file;
+    const auto put16 = [&file](quint16 v) { file.append(char(v & 0xFF)).append(char(v >> 8)); };
+    const auto put32 = [&put16](quint32 v) {
+        put16(quint16(v & 0xFFFF));
+        put16(quint16(v >> 16));
+    };
+    put16(0); // reserved
+    put16(1); // an icon
+    put16(quint16(images.size()));
+    quint32 offset = 6 + 16 * quint32(images.size());
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        const int size = sizes[i];
+        file.append(char(size == 256 ? 0 : size)).append(char(size == 256 ? 0 : size));
+        file.append(char(0)).append(char(0)); // no palette, reserved
+        put16(1);                             // planes
+        put16(32);                            // bits per pixel
+        put32(quint32(images[i].size()));
+        put32(offset);
+        offset += quint32(images[i].size());
+    }
+    for (const QByteArray& png : images)
+        file.append(png);
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(file) == file.size();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: MakePictures <splash.png> <icon.png>\n");
+    if (argc != 3 && argc != 5) {
+        std::fprintf(stderr,
+                     "usage: MakePictures <splash.png> <icon.png> [<splash.bmp> <icon.ico>]\n");
         return 2;
     }
     QGuiApplication app(argc, argv); // the font database needs it
-    if (!Splash().save(QString::fromLocal8Bit(argv[1]), "PNG") ||
-        !Icon().save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+    const QImage splash = Splash();
+    const QImage icon = Icon();
+    bool saved = splash.save(QString::fromLocal8Bit(argv[1]), "PNG") &&
+                 icon.save(QString::fromLocal8Bit(argv[2]), "PNG");
+    if (argc == 5)
+        saved = saved && splash.save(QString::fromLocal8Bit(argv[3]), "BMP") &&
+                SaveIcon(icon, QString::fromLocal8Bit(argv[4]));
+    if (!saved) {
         std::fprintf(stderr, "cannot write the pictures\n");
         return 1;
     }

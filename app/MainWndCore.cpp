@@ -1,0 +1,212 @@
+// The window's start and end, the log panel, the browse buttons and the About tab's links.
+#include "app/MainWndCore.h"
+
+#include "app/KbMD_Common.h"
+#include "app/KbMPath.h"
+#include "app/LogLines.h"
+#include "app/MainThreadLoop.h"
+#include "app/MainWndTexts.h"
+#include "app/PlaylistDecoding.h"
+#include "app/ProgramFiles.h"
+#include "app/SongDecoding.h"
+#include "app/UserDialogs.h"
+#include "app/Version.h"
+#include "app/WindowControls.h"
+#include "kpi/KPI.h"
+#include "kpi/kpiDriver.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+
+namespace {
+
+TDecodeSettingsTab::Controls WithDecodeLists(const TMainWndCore::Controls& controls)
+{
+    TDecodeSettingsTab::Controls settings = controls.Settings;
+    settings.cmbPCMFormat = controls.cmbPCMFormat;
+    settings.cmbPcmFormatForMulti = controls.cmbPcmFormatForMulti;
+    return settings;
+}
+
+} // namespace
+
+int LogIconIndex(const std::string& line)
+{
+    if (line.find("エラー") != std::string::npos)
+        return 2;
+    if (line.find("警告") != std::string::npos)
+        return 1;
+    return 0;
+}
+
+TMainWndCore::TMainWndCore(const Controls& controls, IUserDialogs& dialogs, IMainThreadLoop& loop,
+                           const Places& places)
+    : FControls(controls), FWindow(*controls.Window), FDialogs(dialogs), FLoop(loop),
+      FPlaces(places), FSettings(WithDecodeLists(controls), dialogs),
+      FDecodeProgress(*controls.pbrDecodeProgress, *controls.lblProgress),
+      FIndivProgress(*controls.pbrIndivProgress, *controls.lblIndivProgress)
+{}
+
+TMainWndCore::~TMainWndCore()
+{
+    FormDestroy();
+}
+
+void TMainWndCore::FormCreate()
+{
+    FControls.lblVersion->SetText(wndtext::VersionLabel(FileVersionText()));
+    FWindow.ShowFirstPage();
+    FWindow.SetPagesEnabled(false);
+    FWindow.ShowSplash();
+
+    std::string startError;
+    try {
+        AddLog(logtext::VersionLine());
+        const std::string bundled = FPlaces.BundledPluginFolder.value_or(BundledPluginFolder());
+        const std::string folder = ResolvePluginFolder(FDialogs, bundled);
+        // A cancelled question ends the program: nothing is loaded and the window stays hidden.
+        if (!EndRequested()) {
+            AddLog(logtext::LoadingFromLine(folder));
+            FDriver = std::make_unique<TZoKpiDriver>();
+            // Where the command line keeps it too: beside the program, or for an installed
+            // copy in the user's cache folder.
+            FDriver->CacheFolder =
+                FPlaces.CacheFolder.empty() ? PluginCacheFolder() : FPlaces.CacheFolder;
+            FDriver->OnPluginLoaded = [this](TZoKpi& plugin) { return PluginLoaded(plugin); };
+            FDriver->OnPluginLoadFailed = [this](const std::string& name,
+                                                 const std::string& reason) {
+                PluginLoadFailed(name, reason);
+            };
+            FDriver->OnCacheSaveFailed = [this](const std::string& path) {
+                AddLog("  警告: プラグインキャッシュ " + path + " を書き込めませんでした");
+            };
+            // The scan moves the current folder; paths the user types stay relative to the
+            // folder the program was started in.
+            const std::string startFolder = platform::CurrentFolder();
+            FDriver->LoadFolder(ResolvePluginFolder(FDialogs, bundled));
+            platform::SetCurrentFolder(startFolder);
+            const size_t count = FDriver->Plugins().size();
+            AddLog(logtext::PluginCountLine(count));
+            ShowSplashStatus(wndtext::SplashCountStatus(count));
+        }
+    } catch (const std::exception& e) {
+        startError = e.what();
+    }
+
+    FWindow.SetPagesEnabled(true);
+    FSettings.LoadDecodeSettings(AppRegistry->Store());
+    FSettings.EnableSettingEditors(false);
+    FSettings.FillPcmFormatLists();
+    FWindow.ReleaseSplash();
+    if (!EndRequested())
+        FWindow.ShowWindow();
+    FWindow.SetPagesEnabled(true);
+    // Shown over the window, which is usable once the box is closed.
+    if (!startError.empty())
+        FDialogs.ShowError(startError);
+}
+
+void TMainWndCore::FormDestroy()
+{
+    if (FDestroyed)
+        return;
+    FDestroyed = true;
+    // A decode still going is stopped before its plug-in goes away.
+    if (FSingleJob)
+        FSingleJob->StopAndWait();
+    FSingleJob.reset();
+    FPlaylistJob.reset();
+    // Freeing the driver writes the plug-in cache and unloads every plug-in.
+    FDriver.reset();
+    FSettings.SaveDecodeSettings(AppRegistry->Store());
+}
+
+bool TMainWndCore::PluginLoaded(TZoKpi& plugin)
+{
+    const std::string line = logtext::PluginLoadedLine(plugin);
+    AddLog(line);
+    ShowSplashStatus(line);
+    return true; // every plug-in that loads is enabled
+}
+
+void TMainWndCore::PluginLoadFailed(const std::string& fileName, const std::string& reason)
+{
+    const std::string line = logtext::PluginLoadFailedLine(fileName);
+    AddLog(line);
+    AddLog(logtext::PluginLoadFailedReasonLine(reason));
+    ShowSplashStatus(line);
+}
+
+void TMainWndCore::ShowSplashStatus(const std::string& text)
+{
+    FWindow.SetSplashStatus(text);
+    // Let the splash window repaint while the plug-ins load.
+    FWindow.ProcessMessages();
+}
+
+void TMainWndCore::AddLog(const std::string& line)
+{
+    FControls.lstLog->Add(line, LogIconIndex(line));
+    if (RunLog != nullptr)
+        RunLog->Add(line);
+}
+
+void TMainWndCore::mnuCopyLogEntryClick()
+{
+    FControls.Clipboard->Clear();
+    if (const auto line = FControls.lstLog->SelectedLine())
+        FControls.Clipboard->SetText(*line);
+}
+
+void TMainWndCore::mnuSaveLogsClick()
+{
+    const auto name = FDialogs.SaveFile(wndtext::kLogFileFilter);
+    if (!name)
+        return;
+    try {
+        RunLog->SaveToFile(*name); // the name as chosen: no extension is added
+    } catch (const std::exception& e) {
+        FDialogs.ShowError(e.what());
+    }
+}
+
+bool TMainWndCore::lstLogKeyDown(char key, bool control)
+{
+    if (!control)
+        return false;
+    if (key == 'S' || key == 's') {
+        mnuSaveLogsClick();
+        return true;
+    }
+    if (key == 'C' || key == 'c') {
+        mnuCopyLogEntryClick();
+        return true;
+    }
+    return false;
+}
+
+void TMainWndCore::btnBrowseClick()
+{
+    const auto name = FDialogs.OpenFile(wndtext::kAudioFileFilter);
+    if (!name)
+        return;
+    FControls.lbeSourceFile->SetText(*name);
+    // The output lies beside the source.
+    FControls.lbePCMFile->SetText(platform::ChangeFileExt(*name, ".wav"));
+}
+
+void TMainWndCore::btnBrowsePCMClick()
+{
+    if (const auto name = FDialogs.SaveFile(wndtext::kWaveFileFilter))
+        FControls.lbePCMFile->SetText(*name); // as chosen: no extension is added
+}
+
+void TMainWndCore::btnBrowseForKbmClick()
+{
+    if (const auto name = FDialogs.OpenFile(wndtext::kPlaylistFilter))
+        FControls.lbeKbmFile->SetText(*name);
+}
+
+void TMainWndCore::lblQuenzWebClick(const std::string& caption)
+{
+    FDialogs.OpenAddress(caption);
+}

@@ -1,0 +1,132 @@
+// The main window's behaviour, whichever toolkit draws it: the creation step that loads the
+// plug-ins behind the splash window and the destruction step that frees them, the log panel's
+// commands, the browse buttons, the About tab's links, the two decode tabs and the decode
+// settings tab. A window program builds its controls, hands them over through the interfaces
+// of WindowControls.h, wires their events to the handlers here (named after the control and the
+// event) and runs FormCreate; before its controls go it runs FormDestroy.
+//
+// Threads: everything here runs on the main thread. Decoder threads reach it only through their
+// progress and end handlers, which run on the main thread while the worker waits. The playlist
+// tab's click handler waits for each entry in the main-thread loop, so that the window's events,
+// a stop click included, are handled meanwhile.
+#pragma once
+
+#include "app/DecodeSettingsTab.h"
+#include "app/ProgressGauge.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class IButtonControl;
+class IChoiceControl;
+class IClipboard;
+class IGaugeControl;
+class ILogListControl;
+class IMainThreadLoop;
+class IMainWindowView;
+class INumberControl;
+class ITextControl;
+class IUserDialogs;
+class TPlaylistDecodeJob;
+class TSingleDecodeJob;
+class TZoKpi;
+class TZoKpiDriver;
+
+// 2 for a line with "エラー", else 1 for one with "警告", else 0: the log list's icon.
+int LogIconIndex(const std::string& line);
+
+class TMainWndCore {
+public:
+    // Where a window looks for things that the program otherwise finds beside itself; tests
+    // choose their own.
+    struct Places {
+        std::string CacheFolder; // empty: where the programs keep it (PluginCacheFolder)
+        std::optional<std::string> BundledPluginFolder; // none: the one installed with it
+    };
+    struct Controls {
+        IMainWindowView* Window = nullptr;
+        ITextControl* lblVersion = nullptr; // the About tab's
+        ILogListControl* lstLog = nullptr;
+        IClipboard* Clipboard = nullptr;
+        // Single file.
+        ITextControl* lbeSourceFile = nullptr;
+        ITextControl* lbePCMFile = nullptr;
+        INumberControl* speSongNum = nullptr;
+        IChoiceControl* cmbPCMFormat = nullptr;
+        IButtonControl* btnSingleDecode = nullptr;
+        IGaugeControl* pbrDecodeProgress = nullptr;
+        ITextControl* lblProgress = nullptr;
+        // Playlist.
+        ITextControl* lbeKbmFile = nullptr;
+        IChoiceControl* cmbPcmFormatForMulti = nullptr;
+        IButtonControl* btnStartMultiDecode = nullptr;
+        IGaugeControl* pbrIndivProgress = nullptr;
+        ITextControl* lblIndivProgress = nullptr;
+        // Decode settings; the decode tabs' lists are taken from above.
+        TDecodeSettingsTab::Controls Settings;
+    };
+
+    // The settings list gets its built-in rows; nothing else happens until FormCreate.
+    TMainWndCore(const Controls& controls, IUserDialogs& dialogs, IMainThreadLoop& loop,
+                 const Places& places = Places());
+    ~TMainWndCore();
+    TMainWndCore(const TMainWndCore&) = delete;
+    TMainWndCore& operator=(const TMainWndCore&) = delete;
+
+    // The visible start: the splash window, the plug-in folder, the plug-ins, the decode
+    // settings; then the window shows itself, unless the end of the program was requested.
+    void FormCreate();
+    // Stops what still runs, frees the plug-in driver (which writes the plug-in cache) and
+    // stores the decode settings. Runs once; the controls must still exist.
+    void FormDestroy();
+    // Whether the window may close now. A running batch is stopped first and the window is
+    // closed once the batch has wound down; a running decode is stopped and waited for.
+    bool FormCloseQuery();
+
+    // Appends a line to the log list and to the run log.
+    void AddLog(const std::string& line);
+    TZoKpiDriver* Driver() { return FDriver.get(); }
+    TDecodeSettingsTab& Settings() { return FSettings; }
+
+    // The log panel. The keys work while the log list has the focus (Ctrl with any other
+    // modifiers); true when the key was one of them.
+    void mnuCopyLogEntryClick();
+    void mnuSaveLogsClick();
+    bool lstLogKeyDown(char key, bool control);
+    // The browse buttons and the About tab's links.
+    void btnBrowseClick();
+    void btnBrowsePCMClick();
+    void btnBrowseForKbmClick();
+    void lblQuenzWebClick(const std::string& caption);
+    // The decode tabs' start buttons, which are also their stop buttons.
+    void btnSingleDecodeClick();
+    void btnStartMultiDecodeClick();
+
+private:
+    bool PluginLoaded(TZoKpi& plugin);
+    void PluginLoadFailed(const std::string& fileName, const std::string& reason);
+    void ShowSplashStatus(const std::string& text);
+
+    void SingleDecodeStart();
+    void SingleDecodeStop();
+    void SingleDecodeProgress(uint32_t positionMs, uint32_t totalMs);
+    void SingleDecodeTerminate();
+    void MultiDecodeRun();
+    void MultiDecodeProgress(uint32_t positionMs, uint32_t totalMs);
+
+    Controls FControls;
+    IMainWindowView& FWindow;
+    IUserDialogs& FDialogs;
+    IMainThreadLoop& FLoop;
+    Places FPlaces;
+    TDecodeSettingsTab FSettings;
+    TProgressGauge FDecodeProgress;
+    TProgressGauge FIndivProgress;
+    std::unique_ptr<TZoKpiDriver> FDriver;
+    std::unique_ptr<TSingleDecodeJob> FSingleJob;
+    std::unique_ptr<TPlaylistDecodeJob> FPlaylistJob;
+    bool FCloseAfterBatch = false;
+    bool FDestroyed = false;
+};

@@ -1,0 +1,503 @@
+// The window's life and the routing of its controls' notifications to the shared logic.
+#include "ui/win32/MainWnd.h"
+
+#include "app/DecodeSettingsTab.h"
+#include "app/MainWndTexts.h"
+#include "ui/win32/SplashWnd.h"
+#include "ui/win32/Win32Controls.h"
+#include "ui/win32/Win32MainThreadLoop.h"
+
+#include <uxtheme.h>
+#include <vssym32.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr const wchar_t* kMainClass = L"PellanDecodeMainWindow";
+constexpr const wchar_t* kPageClass = L"PellanDecodePage";
+
+HINSTANCE Instance()
+{
+    return GetModuleHandleW(nullptr);
+}
+
+void RegisterClasses(WNDPROC windowProc, WNDPROC pageProc)
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES |
+                                                       ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS |
+                                                       ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    WNDCLASSEXW main{};
+    main.cbSize = sizeof main;
+    main.lpfnWndProc = windowProc;
+    main.hInstance = Instance();
+    main.hIcon = LoadIconW(Instance(), L"MAINICON");
+    main.hIconSm = static_cast<HICON>(LoadImageW(Instance(), L"MAINICON", IMAGE_ICON, 16, 16, 0));
+    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    main.lpszClassName = kMainClass;
+    RegisterClassExW(&main);
+
+    WNDCLASSEXW page{};
+    page.cbSize = sizeof page;
+    page.lpfnWndProc = pageProc;
+    page.hInstance = Instance();
+    page.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    page.lpszClassName = kPageClass;
+    RegisterClassExW(&page);
+}
+
+// A page's background: the tab control's body when visual styles are on, else the dialog
+// colour.
+void PaintPage(HWND page, HDC dc)
+{
+    RECT area{};
+    GetClientRect(page, &area);
+    if (IsAppThemed()) {
+        if (HTHEME theme = OpenThemeData(page, L"TAB")) {
+            DrawThemeBackground(theme, dc, TABP_BODY, 0, &area, nullptr);
+            CloseThemeData(theme);
+            return;
+        }
+    }
+    FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+}
+
+bool IsStaticControl(HWND control)
+{
+    wchar_t name[16] = L"";
+    GetClassNameW(control, name, 16);
+    return lstrcmpiW(name, WC_STATICW) == 0 || lstrcmpiW(name, WC_BUTTONW) == 0 ||
+           lstrcmpiW(name, WC_LINK) == 0;
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places)
+{
+    RegisterClasses(WindowProc, PageProc);
+    FLoop = std::make_unique<TWin32MainThreadLoop>(
+        [this](MSG& message) { return PreTranslateMessage(message); });
+    FHandle =
+        CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, Wide(wndtext::kApplicationTitle).c_str(),
+                        WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 416,
+                        400, nullptr, nullptr, Instance(), this);
+    CreateFonts();
+    CreateControls();
+    Layout();
+    InstallMainThreadQueueHook(FHandle, kServeQueueMessage);
+    FCore = std::make_unique<TMainWndCore>(CoreControls(), dialogs, *FLoop, places);
+    FCore->FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    if (IsWindow(FHandle))
+        DestroyWindow(FHandle);
+    for (HFONT font : {FFont, FBoldFont, FTitleFont, FVersionFont})
+        DeleteObject(font);
+    ImageList_Destroy(imlIcons);
+    DestroyMenu(pmnuLog);
+}
+
+LRESULT CALLBACK TfrmMain::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* self =
+            static_cast<TfrmMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->FHandle = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<TfrmMain*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr)
+        return DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT CALLBACK TfrmMain::PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+    case WM_CTLCOLORSTATIC:
+        // The page only holds controls; the window handles what they report.
+        return SendMessageW(GetParent(page), message, wParam, lParam);
+    case WM_ERASEBKGND:
+        PaintPage(page, reinterpret_cast<HDC>(wParam));
+        return 1;
+    case WM_PRINTCLIENT:
+        PaintPage(page, reinterpret_cast<HDC>(wParam));
+        return 0;
+    default:
+        return DefWindowProcW(page, message, wParam, lParam);
+    }
+}
+
+LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        return 0;
+    case WM_NOTIFY:
+        return Notify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_MEASUREITEM: {
+        auto& item = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        if (item.CtlID == kLog) {
+            item.itemHeight = 16; // fixed lines of 16 pixels, the icon's height
+            return TRUE;
+        }
+        break;
+    }
+    case WM_DRAWITEM: {
+        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item.CtlID == kLog) {
+            DrawLogLine(item);
+            return TRUE;
+        }
+        break;
+    }
+    case WM_VKEYTOITEM:
+        // The log list's keys: Ctrl+C and Ctrl+S, whatever other modifiers are held.
+        if (reinterpret_cast<HWND>(lParam) == lstLog && GetKeyState(VK_CONTROL) < 0 && FCore &&
+            FCore->lstLogKeyDown(static_cast<char>(LOWORD(wParam)), true))
+            return -2;
+        return -1;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == lstLog) {
+            ShowLogMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            return 0;
+        }
+        break;
+    case WM_CTLCOLORSTATIC: {
+        const auto dc = reinterpret_cast<HDC>(wParam);
+        const auto control = reinterpret_cast<HWND>(lParam);
+        if (control == memCredits) {
+            // A read-only memo, but a memo: the window's colours.
+            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
+        if (IsStaticControl(control) && IsAppThemed()) {
+            // Labels show the tab body behind them.
+            SetBkMode(dc, TRANSPARENT);
+            DrawThemeParentBackground(control, dc, nullptr);
+            return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+        }
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_NEXTDLGCTL: {
+        // What a dialog does for the dialog keys (Tab, Shift+Tab, an access key): the focus
+        // moves to the given control, or to the next or previous one in tab order.
+        HWND next = LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
+                                        : GetNextDlgTabItem(FHandle, GetFocus(), wParam != 0);
+        if (next != nullptr) {
+            SetFocus(next);
+            // An edit reached by the keyboard has its text selected, ready to be typed over.
+            if ((SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0)
+                SendMessageW(next, EM_SETSEL, 0, -1);
+        }
+        return 0;
+    }
+    case DM_GETDEFID: {
+        // Enter clicks the start button of the page in front.
+        const auto page = SendMessageW(pgDecodeMode, TCM_GETCURSEL, 0, 0);
+        if (page == 0)
+            return MAKELRESULT(kSingleDecode, DC_HASDEFID);
+        if (page == 1)
+            return MAKELRESULT(kStartMultiDecode, DC_HASDEFID);
+        return 0;
+    }
+    case WM_SIZE:
+        Layout();
+        return 0;
+    case WM_GETMINMAXINFO: {
+        auto& info = *reinterpret_cast<MINMAXINFO*>(lParam);
+        RECT least{0, 0, 0, kInitialTabHeight + kSplitterHeight + 32};
+        AdjustWindowRectEx(&least, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
+        info.ptMinTrackSize = POINT{416, least.bottom - least.top};
+        return 0;
+    }
+    case WM_SETCURSOR:
+        if (reinterpret_cast<HWND>(wParam) == FHandle && LOWORD(lParam) == HTCLIENT) {
+            SetCursor(LoadCursorW(nullptr, IDC_SIZENS)); // only the splitter shows through
+            return TRUE;
+        }
+        break;
+    case WM_LBUTTONDOWN: {
+        const int y = GET_Y_LPARAM(lParam);
+        if (y >= FTabHeight && y < FTabHeight + kSplitterHeight) {
+            FDragOffset = y - FTabHeight;
+            SetCapture(FHandle);
+        }
+        return 0;
+    }
+    case WM_MOUSEMOVE:
+        if (FDragOffset >= 0) {
+            FTabHeight = GET_Y_LPARAM(lParam) - FDragOffset;
+            Layout();
+        }
+        return 0;
+    case WM_LBUTTONUP:
+        if (FDragOffset >= 0)
+            ReleaseCapture();
+        return 0;
+    case WM_CAPTURECHANGED:
+        FDragOffset = -1;
+        return 0;
+    case kServeQueueMessage:
+        ServeMainThreadQueue();
+        return 0;
+    case WM_CLOSE:
+        // Closing waits for what runs; a running batch closes the window once it has stopped.
+        if (FCore && !FCore->FormCloseQuery())
+            return 0;
+        ::ShowWindow(FHandle, SW_HIDE);
+        if (OnClosed)
+            OnClosed();
+        return 0;
+    case WM_QUERYENDSESSION:
+        // A running batch is stopped first, as by closing the window, and holds the end of the
+        // session back until it has wound down; the window then closes as usual.
+        return FCore && !FCore->FormCloseQuery() ? FALSE : TRUE;
+    case WM_ENDSESSION:
+        if (wParam != FALSE && OnEndSession)
+            OnEndSession();
+        return 0;
+    case WM_DESTROY:
+        if (FCore)
+            FCore->FormDestroy();
+        InstallMainThreadQueueHook(nullptr, 0);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(FHandle, message, wParam, lParam);
+}
+
+void TfrmMain::Command(int id, int code, HWND)
+{
+    if (!FCore)
+        return; // controls report their first texts before the logic exists
+    TDecodeSettingsTab& settings = FCore->Settings();
+    switch (id) {
+    case kBrowse:
+        FCore->btnBrowseClick();
+        break;
+    case kBrowsePcm:
+        FCore->btnBrowsePCMClick();
+        break;
+    case kBrowseForKbm:
+        FCore->btnBrowseForKbmClick();
+        break;
+    case kSingleDecode:
+        // Also reached through Enter, which does not look at the button.
+        if (IsWindowEnabled(btnSingleDecode))
+            FCore->btnSingleDecodeClick();
+        break;
+    case kStartMultiDecode:
+        if (IsWindowEnabled(btnStartMultiDecode))
+            FCore->btnStartMultiDecodeClick();
+        break;
+    case kAddSetting:
+        settings.btnAddSettingClick();
+        break;
+    case kRenameSetting:
+        settings.btnRenameSettingClick();
+        break;
+    case kDeleteSetting:
+        settings.btnDeleteSettingClick();
+        break;
+    case kCopyLogEntry:
+        FCore->mnuCopyLogEntryClick();
+        break;
+    case kSaveLogs:
+        FCore->mnuSaveLogsClick();
+        break;
+    case kSampleFormat:
+        if (code == CBN_SELCHANGE)
+            settings.cmbSampleFormatChange();
+        break;
+    case kSongNum:
+    case kSamplingFrequency:
+    case kChannels:
+    case kDefaultLength:
+    case kFadeoutLength:
+        if (code == EN_KILLFOCUS)
+            NumberOf(id)->Leave();
+        else if (code == EN_CHANGE && id == kSamplingFrequency)
+            settings.speSamplingFrequencyChange();
+        else if (code == EN_CHANGE && id == kChannels)
+            settings.speChannelsChange();
+        else if (code == EN_CHANGE && id == kDefaultLength)
+            settings.speDefaultLengthChange();
+        else if (code == EN_CHANGE && id == kFadeoutLength)
+            settings.speFadeoutLengthChange();
+        break;
+    default:
+        break; // IDOK and IDCANCEL from the dialog keys, among others
+    }
+}
+
+LRESULT TfrmMain::Notify(const NMHDR& header)
+{
+    if (!FCore)
+        return 0;
+    TDecodeSettingsTab& settings = FCore->Settings();
+    switch (header.idFrom) {
+    case kTabs:
+        if (header.code == TCN_SELCHANGE)
+            ShowPage(static_cast<int>(SendMessageW(pgDecodeMode, TCM_GETCURSEL, 0, 0)));
+        break;
+    case kSongNumArrows:
+    case kSamplingFrequencyArrows:
+    case kChannelsArrows:
+    case kDefaultLengthArrows:
+    case kFadeoutLengthArrows:
+        if (header.code == UDN_DELTAPOS) {
+            // The box's own number steps, brought into range first; the arrows keep nothing.
+            NumberOf(static_cast<int>(header.idFrom) - 1)
+                ->Step(reinterpret_cast<const NMUPDOWN&>(header).iDelta);
+            return TRUE;
+        }
+        break;
+    case kSettingsList:
+        if (header.code == LVN_ITEMCHANGED && !FSettingList->Quiet()) {
+            const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+            const UINT changed = change.uOldState ^ change.uNewState;
+            if ((change.uChanged & LVIF_STATE) == 0 || change.iItem < 0)
+                break;
+            if ((changed & LVIS_SELECTED) != 0) {
+                if ((change.uNewState & LVIS_SELECTED) != 0)
+                    settings.lvwDecodeSettingsSelectionChanged(-1, change.iItem);
+                else
+                    settings.lvwDecodeSettingsSelectionChanged(change.iItem, -1);
+            }
+            if ((changed & LVIS_FOCUSED) != 0)
+                settings.lvwDecodeSettingsCurrentChanged();
+        } else if (header.code == NM_CLICK) {
+            settings.lvwDecodeSettingsClick();
+        } else if (header.code == LVN_BEGINLABELEDITW) {
+            FConfirmedName.reset();
+            HWND editor =
+                reinterpret_cast<HWND>(SendMessageW(lvwDecodeSettings, LVM_GETEDITCONTROL, 0, 0));
+            if (editor != nullptr)
+                SetWindowSubclass(editor, LabelEditProc, 0, reinterpret_cast<DWORD_PTR>(this));
+            return FALSE;
+        } else if (header.code == LVN_ENDLABELEDITW) {
+            const auto& edit = reinterpret_cast<const NMLVDISPINFOW&>(header);
+            // The list reports no text for a cancel, but some lists also for an empty or an
+            // unchanged name: what the editor held when it was confirmed says which.
+            const std::optional<std::wstring> name =
+                edit.item.pszText != nullptr ? std::optional<std::wstring>(edit.item.pszText)
+                                             : FConfirmedName;
+            FConfirmedName.reset();
+            // The logic takes the name into the row itself, or refuses it and says why.
+            if (name)
+                settings.lvwDecodeSettingsEdited(edit.item.iItem, Narrow(*name));
+            return FALSE;
+        }
+        break;
+    case kQuenzWeb:
+    case kEmail:
+        if (header.code == NM_CLICK || header.code == NM_RETURN)
+            FCore->lblQuenzWebClick(FLinkCaptions[static_cast<int>(header.idFrom)]);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+LRESULT CALLBACK TfrmMain::LabelEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR, DWORD_PTR data)
+{
+    auto* self = reinterpret_cast<TfrmMain*>(data);
+    const auto confirm = [&] {
+        std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+        text.resize(
+            static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+        self->FConfirmedName = text;
+    };
+    if (message == WM_KEYDOWN && wParam == VK_RETURN)
+        confirm();
+    else if (message == WM_KEYDOWN && wParam == VK_ESCAPE)
+        self->FConfirmedName.reset();
+    else if (message == WM_KILLFOCUS)
+        confirm(); // leaving the editor confirms the name, as Enter does
+    else if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(edit, LabelEditProc, 0);
+    return DefSubclassProc(edit, message, wParam, lParam);
+}
+
+bool TfrmMain::PreTranslateMessage(MSG& message)
+{
+    if (!IsWindow(FHandle) || (message.hwnd != FHandle && !IsChild(FHandle, message.hwnd)))
+        return false;
+    // Ctrl+Tab and Ctrl+Shift+Tab turn the pages, as in the system's own tabbed dialogs.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && GetKeyState(VK_CONTROL) < 0) {
+        const int count = static_cast<int>(FPages.size());
+        const int current = static_cast<int>(SendMessageW(pgDecodeMode, TCM_GETCURSEL, 0, 0));
+        if (IsWindowEnabled(pgDecodeMode))
+            ShowPage((current + (GetKeyState(VK_SHIFT) < 0 ? count - 1 : 1)) % count);
+        return true;
+    }
+    return IsDialogMessageW(FHandle, &message) != FALSE;
+}
+
+void TfrmMain::SetPagesEnabled(bool enabled)
+{
+    EnableWindow(pgDecodeMode, enabled);
+    for (HWND page : FPages)
+        EnableWindow(page, enabled);
+}
+
+void TfrmMain::ShowFirstPage()
+{
+    ShowPage(0);
+}
+
+void TfrmMain::ShowSplash()
+{
+    FSplash = new TfrmSplash(FHandle);
+}
+
+void TfrmMain::SetSplashStatus(const std::string& text)
+{
+    if (FSplash != nullptr)
+        FSplash->SetStatus(text);
+}
+
+void TfrmMain::ReleaseSplash()
+{
+    if (FSplash != nullptr)
+        FSplash->Release(); // it frees itself once the message loop runs
+    FSplash = nullptr;
+}
+
+void TfrmMain::ProcessMessages()
+{
+    ProcessPendingMessages([this](MSG& message) { return PreTranslateMessage(message); });
+}
+
+void TfrmMain::ShowWindow()
+{
+    ::ShowWindow(FHandle, SW_SHOW);
+    UpdateWindow(FHandle);
+    SetForegroundWindow(FHandle);
+    SetFocus(lbeSourceFile);
+}
+
+void TfrmMain::CloseLater()
+{
+    PostMessageW(FHandle, WM_CLOSE, 0, 0);
+}

@@ -1,0 +1,211 @@
+// The program's working window on the Win32 API: the decode tabs, the decode settings, the About
+// tab and the log panel, with the system's dialog font and standard controls. What the window
+// does is the shared window logic (TMainWndCore); this class creates the controls, hands them to
+// it and routes their notifications to its handlers. Everything here runs on the main thread.
+#pragma once
+
+#include "app/MainWndCore.h"
+#include "app/WindowControls.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class IUserDialogs;
+class TfrmSplash;
+class TWin32Group;
+class TWin32LogList;
+class TWin32MainThreadLoop;
+class TWin32Number;
+class TWin32SettingsList;
+class TWin32Clipboard;
+
+class TfrmMain : private IMainWindowView {
+public:
+    using Places = TMainWndCore::Places;
+
+    // Control identifiers, for WM_COMMAND and WM_NOTIFY and for tests that find the controls.
+    enum Id : int {
+        kTabs = 100,
+        kLog,
+        kSourceFile,
+        kBrowse,
+        kPcmFile,
+        kBrowsePcm,
+        kSongNum,
+        kSongNumArrows,
+        kPcmFormat,
+        kSingleDecode,
+        kDecodeProgress,
+        kProgress,
+        kKbmFile,
+        kBrowseForKbm,
+        kPcmFormatForMulti,
+        kStartMultiDecode,
+        kIndivProgress,
+        kIndivProgressLabel,
+        kSettingsList,
+        kAddSetting,
+        kRenameSetting,
+        kDeleteSetting,
+        kModifySetting,
+        kSamplingFrequency,
+        kSamplingFrequencyArrows,
+        kSampleFormat,
+        kChannels,
+        kChannelsArrows,
+        kDefaultLength,
+        kDefaultLengthArrows,
+        kFadeoutLength,
+        kFadeoutLengthArrows,
+        kVersion,
+        kCredits,
+        kQuenzWeb,
+        kEmail,
+        kCopyLogEntry, // menu items
+        kSaveLogs,
+    };
+    // Posted to the window: serve the calls that decoder threads queued for the main thread.
+    static constexpr UINT kServeQueueMessage = WM_APP + 1;
+    static constexpr int kInitialTabHeight = 257;
+    static constexpr int kSplitterHeight = 4;
+
+    // Creates the window, still invisible, and runs its creation step, which shows it.
+    explicit TfrmMain(IUserDialogs& dialogs, const Places& places = Places());
+    // Destroys the window if it still exists, which runs its destruction step.
+    ~TfrmMain();
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
+
+    HWND Handle() const { return FHandle; }
+    TMainWndCore& Core() { return *FCore; }
+    // Runs when the user has closed the window and it has hidden itself; the program ends its
+    // message loop there.
+    std::function<void()> OnClosed;
+    // Runs when the user's session ends (log-off, shutdown): the program is about to be ended
+    // by the system and does its exit steps there and then.
+    std::function<void()> OnEndSession;
+    // The message loop's share of a message: Ctrl+Tab between pages, then the dialog keys
+    // (Tab, access keys, Enter for the page's start button). True when the message was used.
+    bool PreTranslateMessage(MSG& message);
+
+    // Controls, named as in every window of the program.
+    HWND pgDecodeMode = nullptr;
+    HWND tbsSingleFile = nullptr;
+    HWND tbsMultipleFiles = nullptr;
+    HWND tbsSettings = nullptr;
+    HWND tabAbout = nullptr;
+    HWND lstLog = nullptr;
+    HWND lbeSourceFile = nullptr;
+    HWND btnBrowse = nullptr;
+    HWND lbePCMFile = nullptr;
+    HWND btnBrowsePCM = nullptr;
+    HWND speSongNum = nullptr; // the edit; its arrows are its buddy
+    HWND cmbPCMFormat = nullptr;
+    HWND btnSingleDecode = nullptr;
+    HWND pbrDecodeProgress = nullptr;
+    HWND lblProgress = nullptr;
+    HWND lbeKbmFile = nullptr;
+    HWND btnBrowseForKbm = nullptr;
+    HWND cmbPcmFormatForMulti = nullptr;
+    HWND btnStartMultiDecode = nullptr;
+    HWND pbrIndivProgress = nullptr;
+    HWND lblIndivProgress = nullptr;
+    HWND lvwDecodeSettings = nullptr;
+    HWND btnAddSetting = nullptr;
+    HWND btnRenameSetting = nullptr;
+    HWND btnDeleteSetting = nullptr;
+    HWND grpModifySetting = nullptr;
+    HWND speSamplingFrequency = nullptr;
+    HWND cmbSampleFormat = nullptr;
+    HWND speChannels = nullptr;
+    HWND speDefaultLength = nullptr;
+    HWND speFadeoutLength = nullptr;
+    HWND lblVersion = nullptr;
+    HWND memCredits = nullptr;
+    HWND lblQuenzWeb = nullptr;
+    HWND lblEmail = nullptr;
+    HMENU pmnuLog = nullptr;
+    HIMAGELIST imlIcons = nullptr;
+    // The splash window while the window starts.
+    TfrmSplash* Splash() const { return FSplash; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void Command(int id, int code, HWND control);
+    LRESULT Notify(const NMHDR& header);
+    static LRESULT CALLBACK LabelEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR self);
+
+    // Layout (MainWndLayout.cpp).
+    void CreateFonts();
+    void CreateControls();
+    HWND CreatePage();
+    void CreateSingleFilePage();
+    void CreateMultipleFilesPage();
+    void CreateSettingsPage();
+    void CreateAboutPage();
+    void CreateLogPanel();
+    void Layout();
+    void LayoutPages();
+    void ShowPage(int index);
+    TMainWndCore::Controls CoreControls();
+    TWin32Number* NumberOf(int id) const;
+
+    // The log list (MainWndLog.cpp).
+    void DrawLogLine(const DRAWITEMSTRUCT& item);
+    void ShowLogMenu(POINT at);
+
+    // IMainWindowView.
+    void SetPagesEnabled(bool enabled) override;
+    void ShowFirstPage() override;
+    void ShowSplash() override;
+    void SetSplashStatus(const std::string& text) override;
+    void ReleaseSplash() override;
+    void ProcessMessages() override;
+    void ShowWindow() override;
+    void CloseLater() override;
+
+    // Where a control sits on its page. A negative left counts from the page's right edge (a
+    // control of the given width kept at the right); a width of 0 or less reaches to the right
+    // edge less that many pixels.
+    struct Placement {
+        HWND Control;
+        int Left, Top, Width, Height;
+    };
+    void Place(HWND control, int left, int top, int width, int height);
+
+    HWND FHandle = nullptr;
+    std::vector<Placement> FPlacements;
+    std::map<int, std::string> FLinkCaptions;
+    // The settings list's name editor while it is open: the text the user confirmed (by Enter
+    // or by leaving it), none while it is open or after Escape.
+    std::optional<std::wstring> FConfirmedName;
+    HFONT FFont = nullptr;     // the system's dialog font
+    HFONT FBoldFont = nullptr; // start buttons and progress labels: bold, 16 pixels
+    HFONT FTitleFont = nullptr;
+    HFONT FVersionFont = nullptr;
+    int FTabHeight = kInitialTabHeight;
+    int FDragOffset = -1; // while the splitter is dragged: the grip's offset in it
+    std::vector<HWND> FPages;
+    TfrmSplash* FSplash = nullptr;
+    std::unique_ptr<TWin32MainThreadLoop> FLoop;
+    std::vector<std::unique_ptr<IButtonControl>> FButtons;
+    std::vector<std::unique_ptr<ITextControl>> FTexts;
+    std::vector<std::unique_ptr<IChoiceControl>> FChoices;
+    std::vector<std::unique_ptr<IGaugeControl>> FGauges;
+    std::vector<std::pair<int, std::unique_ptr<TWin32Number>>> FNumbers;
+    std::unique_ptr<TWin32Group> FSettingGroup;
+    std::unique_ptr<TWin32LogList> FLogList;
+    std::unique_ptr<TWin32SettingsList> FSettingList;
+    std::unique_ptr<TWin32Clipboard> FClipboard;
+    std::unique_ptr<TMainWndCore> FCore;
+};

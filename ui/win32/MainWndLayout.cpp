@@ -1,0 +1,439 @@
+// The window's controls: their classes, captions, fonts and places. Each page's controls are
+// created in tab order, every label right before the field it names, so that Tab, the access
+// keys and screen readers (which name a field after the label before it) all find them.
+#include "ui/win32/MainWnd.h"
+
+#include "app/MainWndTexts.h"
+#include "app/SettingsLayout.h"
+#include "ui/win32/Win32Controls.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kMargin = 8;
+constexpr int kButtonWidth = 80;
+constexpr int kButtonHeight = 24;
+constexpr int kEditHeight = 22;
+constexpr int kLabelHeight = 15;
+constexpr int kStartWidth = 96;
+constexpr int kStartHeight = 28;
+constexpr int kArrowsWidth = 17;
+
+HINSTANCE Instance()
+{
+    return GetModuleHandleW(nullptr);
+}
+
+LOGFONTW DialogFont()
+{
+    // The font the system uses for message boxes and dialogs, as the user has set it.
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return metrics.lfMessageFont;
+    LOGFONTW font{};
+    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    return font;
+}
+
+HFONT FaceFont(const wchar_t* face, int pixels, bool bold, bool italic)
+{
+    LOGFONTW font{};
+    font.lfHeight = -pixels;
+    font.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    font.lfItalic = italic;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = DEFAULT_QUALITY;
+    lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
+    return CreateFontIndirectW(&font);
+}
+
+} // namespace
+
+void TfrmMain::CreateFonts()
+{
+    LOGFONTW font = DialogFont();
+    FFont = CreateFontIndirectW(&font);
+    font.lfHeight = -16;
+    font.lfWeight = FW_BOLD;
+    FBoldFont = CreateFontIndirectW(&font);
+    FTitleFont = FaceFont(L"Arial", 32, true, false);
+    FVersionFont = FaceFont(L"Arial", 16, true, true);
+}
+
+namespace {
+
+// A child control with the dialog font.
+HWND Child(HWND parent, const wchar_t* windowClass, const std::string& text, DWORD style, int id,
+           HFONT font, DWORD exStyle = 0)
+{
+    HWND control = CreateWindowExW(
+        exStyle, windowClass, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return control;
+}
+
+HWND Label(HWND page, const std::string& text, HFONT font, DWORD style = SS_LEFT)
+{
+    return Child(page, WC_STATICW, text, style, -1, font);
+}
+
+HWND Edit(HWND page, int id, HFONT font)
+{
+    return Child(page, WC_EDITW, "", WS_TABSTOP | ES_AUTOHSCROLL, id, font, WS_EX_CLIENTEDGE);
+}
+
+HWND Button(HWND page, const std::string& caption, int id, HFONT font, DWORD style = 0)
+{
+    return Child(page, WC_BUTTONW, caption, WS_TABSTOP | BS_PUSHBUTTON | style, id, font);
+}
+
+HWND DropDownList(HWND page, int id, HFONT font)
+{
+    return Child(page, WC_COMBOBOXW, "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, id, font);
+}
+
+HWND Bar(HWND page, int id, HFONT font)
+{
+    HWND bar = Child(page, PROGRESS_CLASSW, "", PBS_SMOOTH, id, font);
+    SendMessageW(bar, PBM_SETRANGE32, 0, 100); // until a song gives its total
+    return bar;
+}
+
+} // namespace
+
+void TfrmMain::Place(HWND control, int left, int top, int width, int height)
+{
+    FPlacements.push_back({control, left, top, width, height});
+}
+
+HWND TfrmMain::CreatePage()
+{
+    // A page is a control parent, so that Tab and the access keys reach into it.
+    HWND page =
+        CreateWindowExW(WS_EX_CONTROLPARENT, L"PellanDecodePage", L"", WS_CHILD | WS_CLIPSIBLINGS,
+                        0, 0, 0, 0, FHandle, nullptr, Instance(), this);
+    FPages.push_back(page);
+    return page;
+}
+
+void TfrmMain::CreateControls()
+{
+    // The pages go first: they lie over the tab control's body, and siblings created earlier
+    // lie higher. Tab therefore runs through the page in front, then the tabs, then the log.
+    CreateSingleFilePage();
+    CreateMultipleFilesPage();
+    CreateSettingsPage();
+    CreateAboutPage();
+    pgDecodeMode = Child(FHandle, WC_TABCONTROLW, "", WS_TABSTOP | WS_CLIPSIBLINGS | TCS_HOTTRACK,
+                         kTabs, FFont);
+    int index = 0;
+    for (const char* caption : {wndtext::kSingleFilePage, wndtext::kMultipleFilesPage,
+                                wndtext::kSettingsPage, wndtext::kAboutPage}) {
+        std::wstring text = Wide(caption);
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = text.data();
+        SendMessageW(pgDecodeMode, TCM_INSERTITEMW, static_cast<WPARAM>(index++),
+                     reinterpret_cast<LPARAM>(&item));
+    }
+    CreateLogPanel();
+    ShowPage(0);
+}
+
+void TfrmMain::CreateSingleFilePage()
+{
+    HWND page = tbsSingleFile = CreatePage();
+    Place(Label(page, wndtext::kSourceFileLabel, FFont), kMargin, 8, -kMargin, kLabelHeight);
+    Place(lbeSourceFile = Edit(page, kSourceFile, FFont), kMargin, 24,
+          -(kMargin + kButtonWidth + 6), kEditHeight);
+    Place(btnBrowse = Button(page, wndtext::kBrowseSourceCaption, kBrowse, FFont), -kMargin, 23,
+          kButtonWidth, kButtonHeight);
+    Place(Label(page, wndtext::kPcmFileLabel, FFont), kMargin, 54, -kMargin, kLabelHeight);
+    Place(lbePCMFile = Edit(page, kPcmFile, FFont), kMargin, 70, -(kMargin + kButtonWidth + 6),
+          kEditHeight);
+    Place(btnBrowsePCM = Button(page, wndtext::kBrowsePcmCaption, kBrowsePcm, FFont), -kMargin, 69,
+          kButtonWidth, kButtonHeight);
+
+    Place(Label(page, wndtext::kSongNumberLabel, FFont), kMargin, 102, 120, kLabelHeight);
+    Place(speSongNum = Edit(page, kSongNum, FFont), kMargin, 118, 72, kEditHeight);
+    HWND arrows = Child(page, UPDOWN_CLASSW, "",
+                        UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
+                        kSongNumArrows, FFont);
+    SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(speSongNum), 0);
+    FNumbers.emplace_back(
+        kSongNum, std::make_unique<TWin32Number>(speSongNum, arrows, settings::kSongNumberRange));
+    Place(Label(page, wndtext::kPcmFormatLabel, FFont), kMargin + 132, 102, -kMargin, kLabelHeight);
+    Place(cmbPCMFormat = DropDownList(page, kPcmFormat, FFont), kMargin + 132, 118,
+          -(kMargin + kStartWidth + 8), 200);
+    // The page's default button: Enter anywhere on the page clicks it.
+    Place(btnSingleDecode =
+              Button(page, wndtext::kStartCaption, kSingleDecode, FBoldFont, BS_DEFPUSHBUTTON),
+          -kMargin, 114, kStartWidth, kStartHeight);
+
+    Place(pbrDecodeProgress = Bar(page, kDecodeProgress, FFont), kMargin, 154, -kMargin, 18);
+    Place(lblProgress = Label(page, wndtext::kNoProgress, FBoldFont, SS_RIGHT | SS_NOPREFIX),
+          kMargin, 178, -kMargin, 20);
+}
+
+void TfrmMain::CreateMultipleFilesPage()
+{
+    HWND page = tbsMultipleFiles = CreatePage();
+    Place(Label(page, wndtext::kKbmFileLabel, FFont), kMargin, 8, -kMargin, kLabelHeight);
+    Place(lbeKbmFile = Edit(page, kKbmFile, FFont), kMargin, 24, -(kMargin + kButtonWidth + 6),
+          kEditHeight);
+    Place(btnBrowseForKbm = Button(page, wndtext::kBrowseKbmCaption, kBrowseForKbm, FFont),
+          -kMargin, 23, kButtonWidth, kButtonHeight);
+    Place(Label(page, wndtext::kPcmFormatLabel, FFont), kMargin, 54, -kMargin, kLabelHeight);
+    Place(cmbPcmFormatForMulti = DropDownList(page, kPcmFormatForMulti, FFont), kMargin, 70,
+          -(kMargin + kStartWidth + 8), 200);
+    Place(btnStartMultiDecode =
+              Button(page, wndtext::kStartCaption, kStartMultiDecode, FBoldFont, BS_DEFPUSHBUTTON),
+          -kMargin, 66, kStartWidth, kStartHeight);
+    Place(pbrIndivProgress = Bar(page, kIndivProgress, FFont), kMargin, 106, -kMargin, 18);
+    Place(lblIndivProgress = Label(page, wndtext::kNoProgress, FBoldFont, SS_RIGHT | SS_NOPREFIX),
+          kMargin, 130, -kMargin, 20);
+}
+
+void TfrmMain::CreateSettingsPage()
+{
+    HWND page = tbsSettings = CreatePage();
+    lvwDecodeSettings = Child(page, WC_LISTVIEWW, "",
+                              WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                                  LVS_EDITLABELS | LVS_NOSORTHEADER,
+                              kSettingsList, FFont, WS_EX_CLIENTEDGE);
+    SendMessageW(lvwDecodeSettings, LVM_SETEXTENDEDLISTVIEWSTYLE,
+                 LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    for (int column = 0; column < 6; ++column) {
+        std::wstring caption = Wide(wndtext::kSettingColumns[column]);
+        LVCOLUMNW info{};
+        info.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
+        info.fmt = column == 0 ? LVCFMT_LEFT : LVCFMT_RIGHT; // numbers to the right
+        info.cx = 80;
+        info.pszText = caption.data();
+        info.iSubItem = column;
+        SendMessageW(lvwDecodeSettings, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column),
+                     reinterpret_cast<LPARAM>(&info));
+    }
+    Place(lvwDecodeSettings, kMargin, 6, -kMargin, 92);
+
+    Place(btnAddSetting = Button(page, wndtext::kAddSettingCaption, kAddSetting, FFont), kMargin,
+          104, kButtonWidth, kButtonHeight);
+    Place(btnRenameSetting = Button(page, wndtext::kRenameSettingCaption, kRenameSetting, FFont),
+          kMargin + kButtonWidth + 6, 104, kButtonWidth, kButtonHeight);
+    Place(btnDeleteSetting = Button(page, wndtext::kDeleteSettingCaption, kDeleteSetting, FFont),
+          kMargin + 2 * (kButtonWidth + 6), 104, kButtonWidth, kButtonHeight);
+    EnableWindow(btnRenameSetting, FALSE);
+    EnableWindow(btnDeleteSetting, FALSE);
+
+    Place(grpModifySetting = Child(page, WC_BUTTONW, wndtext::kInitialSettingGroupCaption,
+                                   BS_GROUPBOX, kModifySetting, FFont),
+          kMargin, 132, -kMargin, 96);
+    std::vector<HWND> members;
+    const int left = kMargin + 10, column = 124;
+    const auto label = [&](const char* text, int x, int y, int width) {
+        HWND control = Label(page, text, FFont);
+        Place(control, x, y, width, kLabelHeight);
+        members.push_back(control);
+    };
+    const auto number = [&](int id, int arrowsId, const settings::NumberRange& range, int x,
+                            int y) {
+        HWND edit = Edit(page, id, FFont);
+        SendMessageW(edit, EM_SETLIMITTEXT, 11, 0);
+        Place(edit, x, y, 76, kEditHeight);
+        HWND arrows = Child(page, UPDOWN_CLASSW, "",
+                            UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
+                            arrowsId, FFont);
+        SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
+        FNumbers.emplace_back(id, std::make_unique<TWin32Number>(edit, arrows, range));
+        members.push_back(edit);
+        members.push_back(arrows);
+        return edit;
+    };
+    label(wndtext::kSamplingFrequencyLabel, left, 148, column - 6);
+    speSamplingFrequency = number(kSamplingFrequency, kSamplingFrequencyArrows,
+                                  settings::kSamplingFrequencyRange, left, 164);
+    label(wndtext::kSampleFormatLabel, left + column, 148, column - 6);
+    cmbSampleFormat = DropDownList(page, kSampleFormat, FFont);
+    Place(cmbSampleFormat, left + column, 164, 76, 120);
+    for (const char* text : settings::kBitsTexts)
+        SendMessageW(cmbSampleFormat, CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(Wide(text).c_str()));
+    SendMessageW(cmbSampleFormat, CB_SETCURSEL, settings::kInitialBitsItem, 0);
+    members.push_back(cmbSampleFormat);
+    label(wndtext::kChannelsLabel, left + 2 * column, 148, column - 6);
+    speChannels =
+        number(kChannels, kChannelsArrows, settings::kChannelsRange, left + 2 * column, 164);
+    label(wndtext::kDefaultLengthLabel, left, 190, column - 6);
+    speDefaultLength =
+        number(kDefaultLength, kDefaultLengthArrows, settings::kDefaultLengthRange, left, 205);
+    label(wndtext::kDefaultLengthUnit, left + 80, 209, 36);
+    label(wndtext::kFadeoutLengthLabel, left + column, 190, column + 20);
+    speFadeoutLength = number(kFadeoutLength, kFadeoutLengthArrows, settings::kFadeoutLengthRange,
+                              left + column, 205);
+    label(wndtext::kFadeoutLengthUnit, left + column + 80, 209, 36);
+    FSettingGroup = std::make_unique<TWin32Group>(grpModifySetting, std::move(members));
+}
+
+void TfrmMain::CreateAboutPage()
+{
+    HWND page = tabAbout = CreatePage();
+    Place(Label(page, wndtext::kAboutTitle, FTitleFont, SS_LEFT | SS_NOPREFIX), kMargin, 4,
+          -kMargin, 38);
+    Place(Label(page, "", FFont, SS_ETCHEDHORZ), kMargin, 44, -kMargin, 2);
+    Place(lblVersion = Label(page, "", FVersionFont, SS_RIGHT | SS_NOPREFIX), kMargin, 50, -kMargin,
+          20);
+    std::string credits;
+    for (const char* line : wndtext::kCredits)
+        credits += std::string(credits.empty() ? "" : "\r\n") + line;
+    memCredits = Child(page, WC_EDITW, credits,
+                       WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+                       kCredits, FFont, WS_EX_CLIENTEDGE);
+    Place(memCredits, kMargin, 74, -kMargin, 98);
+    // Links as the system draws them: underlined, in its link colour, with a hand cursor, and
+    // reachable with Tab and Enter.
+    const auto link = [&](const char* address, int id, int top) {
+        FLinkCaptions[id] = address;
+        HWND control = Child(page, WC_LINK, std::string("<a>") + address + "</a>",
+                             WS_TABSTOP | LWS_RIGHT, id, FFont);
+        // As wide as its text and kept at the right edge, so that it is right-aligned whether
+        // or not the link control aligns its text itself.
+        SIZE ideal{};
+        // Since Windows Vista the link control fills in its ideal size here (LM_GETIDEALSIZE).
+        SendMessageW(control, LM_GETIDEALHEIGHT, 1000, reinterpret_cast<LPARAM>(&ideal));
+        if (ideal.cx <= 0) {
+            HDC dc = GetDC(control);
+            const HGDIOBJ old = SelectObject(dc, FFont);
+            const std::wstring text = Wide(address);
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &ideal);
+            SelectObject(dc, old);
+            ReleaseDC(control, dc);
+        }
+        Place(control, -kMargin, top, static_cast<int>(ideal.cx) + 4, 18);
+        return control;
+    };
+    lblQuenzWeb = link(wndtext::kWebAddress, kQuenzWeb, 180);
+    lblEmail = link(wndtext::kMailAddress, kEmail, 202);
+}
+
+void TfrmMain::CreateLogPanel()
+{
+    lstLog = Child(FHandle, WC_LISTBOXW, "",
+                   WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS |
+                       LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | LBS_WANTKEYBOARDINPUT,
+                   kLog, FFont, WS_EX_CLIENTEDGE);
+    imlIcons = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 0);
+    // Information, warning, error: the system's own pictures for them.
+    for (const auto* icon : {IDI_INFORMATION, IDI_WARNING, IDI_ERROR}) {
+        auto picture = static_cast<HICON>(LoadImageW(nullptr, icon, IMAGE_ICON, 16, 16, LR_SHARED));
+        ImageList_AddIcon(imlIcons, picture);
+    }
+    pmnuLog = CreatePopupMenu();
+    AppendMenuW(pmnuLog, MF_STRING, kCopyLogEntry,
+                (Wide(wndtext::kCopyLogEntryCaption) + L"\tCtrl+C").c_str());
+    AppendMenuW(pmnuLog, MF_STRING, kSaveLogs,
+                (Wide(wndtext::kSaveLogsCaption) + L"\tCtrl+S").c_str());
+}
+
+void TfrmMain::Layout()
+{
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    const int width = client.right, height = client.bottom;
+    // The tabs keep the room their pages need; the splitter never lets the log vanish.
+    FTabHeight = std::max(kInitialTabHeight, std::min(FTabHeight, height - kSplitterHeight - 32));
+    MoveWindow(pgDecodeMode, 0, 0, width, FTabHeight, TRUE);
+    MoveWindow(lstLog, 0, FTabHeight + kSplitterHeight, width,
+               std::max(0, height - FTabHeight - kSplitterHeight), TRUE);
+    RECT display{0, 0, width, FTabHeight};
+    SendMessageW(pgDecodeMode, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+    for (HWND page : FPages)
+        MoveWindow(page, display.left, display.top, display.right - display.left,
+                   display.bottom - display.top, TRUE);
+    LayoutPages();
+}
+
+void TfrmMain::LayoutPages()
+{
+    for (const Placement& p : FPlacements) {
+        RECT page{};
+        GetClientRect(GetParent(p.Control), &page);
+        const int width = p.Width > 0 ? p.Width : page.right - p.Left + p.Width;
+        const int left = p.Left >= 0 ? p.Left : page.right + p.Left - width;
+        MoveWindow(p.Control, left, p.Top, std::max(width, 0), p.Height, TRUE);
+    }
+    // The arrows sit inside their edit's place again.
+    for (const auto& [id, number] : FNumbers)
+        SendMessageW(number->Arrows(), UDM_SETBUDDY, reinterpret_cast<WPARAM>(number->Edit()), 0);
+}
+
+void TfrmMain::ShowPage(int index)
+{
+    if (SendMessageW(pgDecodeMode, TCM_GETCURSEL, 0, 0) != index)
+        SendMessageW(pgDecodeMode, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    for (size_t i = 0; i < FPages.size(); ++i)
+        ::ShowWindow(FPages[i], static_cast<int>(i) == index ? SW_SHOW : SW_HIDE);
+}
+
+TWin32Number* TfrmMain::NumberOf(int id) const
+{
+    for (const auto& [numberId, number] : FNumbers)
+        if (numberId == id)
+            return number.get();
+    return nullptr;
+}
+
+TMainWndCore::Controls TfrmMain::CoreControls()
+{
+    const auto button = [this](HWND control) {
+        FButtons.push_back(std::make_unique<TWin32Button>(control));
+        return FButtons.back().get();
+    };
+    const auto text = [this](HWND control) {
+        FTexts.push_back(std::make_unique<TWin32Text>(control));
+        return FTexts.back().get();
+    };
+    const auto choice = [this](HWND control) {
+        FChoices.push_back(std::make_unique<TWin32Choice>(control));
+        return FChoices.back().get();
+    };
+    const auto gauge = [this](HWND control) {
+        FGauges.push_back(std::make_unique<TWin32Gauge>(control));
+        return FGauges.back().get();
+    };
+    FLogList = std::make_unique<TWin32LogList>(lstLog);
+    FSettingList = std::make_unique<TWin32SettingsList>(lvwDecodeSettings);
+    FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
+
+    TMainWndCore::Controls c;
+    c.Window = this;
+    c.lblVersion = text(lblVersion);
+    c.lstLog = FLogList.get();
+    c.Clipboard = FClipboard.get();
+    c.lbeSourceFile = text(lbeSourceFile);
+    c.lbePCMFile = text(lbePCMFile);
+    c.speSongNum = NumberOf(kSongNum);
+    c.cmbPCMFormat = choice(cmbPCMFormat);
+    c.btnSingleDecode = button(btnSingleDecode);
+    c.pbrDecodeProgress = gauge(pbrDecodeProgress);
+    c.lblProgress = text(lblProgress);
+    c.lbeKbmFile = text(lbeKbmFile);
+    c.cmbPcmFormatForMulti = choice(cmbPcmFormatForMulti);
+    c.btnStartMultiDecode = button(btnStartMultiDecode);
+    c.pbrIndivProgress = gauge(pbrIndivProgress);
+    c.lblIndivProgress = text(lblIndivProgress);
+    c.Settings.lvwDecodeSettings = FSettingList.get();
+    c.Settings.btnRenameSetting = button(btnRenameSetting);
+    c.Settings.btnDeleteSetting = button(btnDeleteSetting);
+    c.Settings.grpModifySetting = FSettingGroup.get();
+    c.Settings.speSamplingFrequency = NumberOf(kSamplingFrequency);
+    c.Settings.cmbSampleFormat = choice(cmbSampleFormat);
+    c.Settings.speChannels = NumberOf(kChannels);
+    c.Settings.speDefaultLength = NumberOf(kDefaultLength);
+    c.Settings.speFadeoutLength = NumberOf(kFadeoutLength);
+    return c;
+}

@@ -1,0 +1,400 @@
+#include "ui/win32/Win32Controls.h"
+
+#include "app/DecodeSettingsTab.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cwctype>
+
+namespace {
+
+// Typed characters a number box takes: digits, signs and the decimal separator. Control
+// characters (Backspace, Ctrl+letters) pass.
+LRESULT CALLBACK NumberEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR)
+{
+    if (message == WM_CHAR && wParam >= 0x20) {
+        wchar_t separator[4] = L".";
+        GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 4);
+        const wchar_t c = static_cast<wchar_t>(wParam);
+        if (!std::iswdigit(c) && c != L'+' && c != L'-' && c != separator[0]) {
+            MessageBeep(MB_OK);
+            return 0;
+        }
+    }
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(edit, NumberEditProc, 0);
+    return DefSubclassProc(edit, message, wParam, lParam);
+}
+
+} // namespace
+
+std::wstring Wide(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    // The core's texts are UTF-8; bytes that are not are read in the ANSI code page rather
+    // than lost.
+    UINT codePage = CP_UTF8;
+    int size = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(),
+                                   static_cast<int>(text.size()), nullptr, 0);
+    if (size == 0) {
+        codePage = CP_ACP;
+        size = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0);
+    }
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(codePage, codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0, text.data(),
+                        static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size,
+                        nullptr, nullptr);
+    return narrow;
+}
+
+std::string WindowTextOf(HWND window)
+{
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text);
+}
+
+void SetWindowTextOf(HWND window, const std::string& text)
+{
+    SetWindowTextW(window, Wide(text).c_str());
+}
+
+void TWin32Text::SetText(const std::string& text)
+{
+    SetWindowTextOf(FHandle, text);
+}
+
+void TWin32Group::SetEnabled(bool enabled)
+{
+    EnableWindow(FHandle, enabled);
+    for (HWND member : FMembers)
+        EnableWindow(member, enabled);
+}
+
+TWin32Number::TWin32Number(HWND edit, HWND arrows, const settings::NumberRange& range)
+    : FEdit(edit), FArrows(arrows), FRange(range)
+{
+    SendMessageW(FArrows, UDM_SETRANGE32, static_cast<WPARAM>(range.Minimum), range.Maximum);
+    UDACCEL step{0, static_cast<UINT>(range.Step)};
+    SendMessageW(FArrows, UDM_SETACCEL, 1, reinterpret_cast<LPARAM>(&step));
+    SetWindowSubclass(FEdit, NumberEditProc, 0, 0);
+    Show(range.Initial);
+}
+
+int32_t TWin32Number::Value() const
+{
+    return SpinValue(Text(), FRange);
+}
+
+void TWin32Number::SetValue(int32_t value)
+{
+    Show(std::clamp(value, FRange.Minimum, FRange.Maximum));
+}
+
+void TWin32Number::Show(int32_t value)
+{
+    // Setting the text the box already shows would report a change that did not happen.
+    const std::string text = std::to_string(value);
+    if (text != Text())
+        SetWindowTextOf(FEdit, text);
+}
+
+void TWin32Number::Leave()
+{
+    Show(Value());
+}
+
+void TWin32Number::Step(int delta)
+{
+    const int64_t stepped = int64_t(Value()) + delta;
+    Show(static_cast<int32_t>(std::clamp<int64_t>(stepped, FRange.Minimum, FRange.Maximum)));
+}
+
+void TWin32Choice::Clear()
+{
+    SendMessageW(FHandle, CB_RESETCONTENT, 0, 0);
+}
+
+void TWin32Choice::Add(const std::string& text)
+{
+    SendMessageW(FHandle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+}
+
+int TWin32Choice::Count() const
+{
+    return static_cast<int>(SendMessageW(FHandle, CB_GETCOUNT, 0, 0));
+}
+
+int TWin32Choice::Selected() const
+{
+    return static_cast<int>(SendMessageW(FHandle, CB_GETCURSEL, 0, 0));
+}
+
+void TWin32Choice::Select(int index)
+{
+    SendMessageW(FHandle, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+std::string TWin32Choice::SelectedText() const
+{
+    const int index = Selected();
+    if (index < 0)
+        return std::string();
+    std::wstring text(static_cast<size_t>(SendMessageW(FHandle, CB_GETLBTEXTLEN, index, 0)) + 1,
+                      L'\0');
+    text.resize(static_cast<size_t>(
+        SendMessageW(FHandle, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()))));
+    return Narrow(text);
+}
+
+void TWin32Gauge::SetRange(int32_t maximum)
+{
+    SendMessageW(FHandle, PBM_SETRANGE32, 0, maximum);
+}
+
+int32_t TWin32Gauge::Position() const
+{
+    return static_cast<int32_t>(SendMessageW(FHandle, PBM_GETPOS, 0, 0));
+}
+
+void TWin32Gauge::SetPosition(int32_t position)
+{
+    SendMessageW(FHandle, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void TWin32LogList::Add(const std::string& line, int icon)
+{
+    const std::wstring text = Wide(line);
+    const LRESULT index =
+        SendMessageW(FHandle, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (index < 0)
+        return;
+    SendMessageW(FHandle, LB_SETITEMDATA, static_cast<WPARAM>(index), icon);
+    // Selecting the new line also scrolls it into view.
+    SendMessageW(FHandle, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+
+    // A line wider than the list can be scrolled to: the icon's 22 pixels, the text, a margin.
+    if (HDC dc = GetDC(FHandle)) {
+        const HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(FHandle, WM_GETFONT, 0, 0)));
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        SelectObject(dc, old);
+        ReleaseDC(FHandle, dc);
+        if (22 + size.cx + 4 > FWidest) {
+            FWidest = 22 + size.cx + 4;
+            SendMessageW(FHandle, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(FWidest), 0);
+        }
+    }
+}
+
+std::optional<std::string> TWin32LogList::SelectedLine() const
+{
+    const LRESULT index = SendMessageW(FHandle, LB_GETCURSEL, 0, 0);
+    if (index < 0)
+        return std::nullopt;
+    std::wstring text(static_cast<size_t>(SendMessageW(FHandle, LB_GETTEXTLEN, index, 0)) + 1,
+                      L'\0');
+    text.resize(static_cast<size_t>(
+        SendMessageW(FHandle, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()))));
+    return Narrow(text);
+}
+
+int TWin32SettingsList::Count() const
+{
+    return static_cast<int>(SendMessageW(FHandle, LVM_GETITEMCOUNT, 0, 0));
+}
+
+DecodeSettingRow TWin32SettingsList::Row(int index) const
+{
+    const auto cell = [&](int column) {
+        std::wstring text(64, L'\0');
+        for (;;) {
+            LVITEMW item{};
+            item.iSubItem = column;
+            item.pszText = text.data();
+            item.cchTextMax = static_cast<int>(text.size());
+            const auto length = static_cast<size_t>(SendMessageW(FHandle, LVM_GETITEMTEXTW,
+                                                                 static_cast<WPARAM>(index),
+                                                                 reinterpret_cast<LPARAM>(&item)));
+            if (length + 1 < text.size()) {
+                text.resize(length);
+                return Narrow(text);
+            }
+            text.resize(text.size() * 2);
+        }
+    };
+    DecodeSettingRow row;
+    row.Name = cell(0);
+    for (int i = 0; i < 5; ++i)
+        row.Values[i] = cell(i + 1);
+    return row;
+}
+
+void TWin32SettingsList::SetCell(int index, int column, const std::string& text)
+{
+    std::wstring wide = Wide(text);
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = wide.data();
+    SendMessageW(FHandle, LVM_SETITEMTEXTW, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&item));
+    FitColumns();
+}
+
+void TWin32SettingsList::FitColumns()
+{
+    // Each column as wide as its widest text or its caption, measured in the list's own font
+    // (the list's own sizing misjudges captions drawn with a linked font).
+    const auto width = [this](const std::wstring& text) {
+        return static_cast<int>(
+            SendMessageW(FHandle, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
+    };
+    HWND header = reinterpret_cast<HWND>(SendMessageW(FHandle, LVM_GETHEADER, 0, 0));
+    const int rows = Count();
+    for (int column = 0; column < 6; ++column) {
+        wchar_t caption[64] = L"";
+        HDITEMW item{};
+        item.mask = HDI_TEXT;
+        item.pszText = caption;
+        item.cchTextMax = 64;
+        SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column),
+                     reinterpret_cast<LPARAM>(&item));
+        int widest = width(caption) + 16;
+        for (int row = 0; row < rows; ++row) {
+            const DecodeSettingRow texts = Row(row);
+            const std::string& text = column == 0 ? texts.Name : texts.Values[column - 1];
+            widest = std::max(widest, width(Wide(text)) + 14);
+        }
+        SendMessageW(FHandle, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), widest);
+    }
+}
+
+void TWin32SettingsList::Add(const DecodeSettingRow& row)
+{
+    std::wstring name = Wide(row.Name);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = Count();
+    item.pszText = name.data();
+    const int index = static_cast<int>(
+        SendMessageW(FHandle, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    for (int i = 0; i < 5; ++i)
+        SetCell(index, i + 1, row.Values[i]);
+    FitColumns();
+}
+
+void TWin32SettingsList::SetName(int index, const std::string& name)
+{
+    SetCell(index, 0, name);
+}
+
+void TWin32SettingsList::SetValue(int index, DecodeSettingColumn column, const std::string& text)
+{
+    SetCell(index, column + 1, text);
+}
+
+void TWin32SettingsList::Remove(int index)
+{
+    FQuiet = true;
+    SendMessageW(FHandle, LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
+    FQuiet = false;
+}
+
+void TWin32SettingsList::Clear()
+{
+    FQuiet = true;
+    SendMessageW(FHandle, LVM_DELETEALLITEMS, 0, 0);
+    FQuiet = false;
+}
+
+int TWin32SettingsList::Selected() const
+{
+    return static_cast<int>(
+        SendMessageW(FHandle, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void TWin32SettingsList::Select(int index)
+{
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(FHandle, LVM_SETITEMSTATE, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&item));
+    SendMessageW(FHandle, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+}
+
+void TWin32SettingsList::ClearSelection()
+{
+    FQuiet = true;
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(FHandle, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                 reinterpret_cast<LPARAM>(&item));
+    FQuiet = false;
+}
+
+void TWin32SettingsList::EditName(int index)
+{
+    SetFocus(FHandle);
+    SendMessageW(FHandle, LVM_EDITLABELW, static_cast<WPARAM>(index), 0);
+}
+
+namespace {
+
+// The clipboard may be held by another program for a moment.
+bool OpenClipboardFor(HWND owner)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (OpenClipboard(owner))
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+} // namespace
+
+void TWin32Clipboard::Clear()
+{
+    if (!OpenClipboardFor(FOwner))
+        return;
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+void TWin32Clipboard::SetText(const std::string& text)
+{
+    const std::wstring wide = Wide(text);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t));
+    if (memory == nullptr)
+        return;
+    if (auto* target = static_cast<wchar_t*>(GlobalLock(memory))) {
+        std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, target);
+        GlobalUnlock(memory);
+    }
+    if (!OpenClipboardFor(FOwner)) {
+        GlobalFree(memory);
+        return;
+    }
+    EmptyClipboard();
+    if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr)
+        GlobalFree(memory); // the clipboard took nothing
+    CloseClipboard();
+}

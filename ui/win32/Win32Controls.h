@@ -1,0 +1,156 @@
+// The Win32 window's controls behind the interfaces the shared window logic uses
+// (app/WindowControls.h). Each adapter refers to a control window that the main window owns.
+// Texts cross here: the core's UTF-8 becomes UTF-16 for the wide API and back.
+#pragma once
+
+#include "app/SettingsLayout.h"
+#include "app/WindowControls.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+std::wstring Wide(const std::string& text);
+std::string Narrow(const std::wstring& text);
+std::string WindowTextOf(HWND window);
+void SetWindowTextOf(HWND window, const std::string& text);
+
+class TWin32Button : public IButtonControl {
+public:
+    explicit TWin32Button(HWND button) : FHandle(button) {}
+    std::string Caption() const override { return WindowTextOf(FHandle); }
+    void SetCaption(const std::string& caption) override { SetWindowTextOf(FHandle, caption); }
+    bool Enabled() const override { return IsWindowEnabled(FHandle) != FALSE; }
+    void SetEnabled(bool enabled) override { EnableWindow(FHandle, enabled); }
+
+private:
+    HWND FHandle;
+};
+
+// An edit box or a label.
+class TWin32Text : public ITextControl {
+public:
+    explicit TWin32Text(HWND control) : FHandle(control) {}
+    std::string Text() const override { return WindowTextOf(FHandle); }
+    void SetText(const std::string& text) override;
+
+private:
+    HWND FHandle;
+};
+
+// A group box and the controls inside it, which are its siblings in Win32.
+class TWin32Group : public IGroupControl {
+public:
+    TWin32Group(HWND group, std::vector<HWND> members)
+        : FHandle(group), FMembers(std::move(members))
+    {}
+    void SetCaption(const std::string& caption) override { SetWindowTextOf(FHandle, caption); }
+    void SetEnabled(bool enabled) override;
+
+private:
+    HWND FHandle;
+    std::vector<HWND> FMembers;
+};
+
+// An edit box with an up-down control as its buddy. The edit takes digits, signs and the
+// decimal separator; what it holds is brought into the range when it is left (Leave) and when
+// the arrows are used (Step), never while it is typed.
+class TWin32Number : public INumberControl {
+public:
+    TWin32Number(HWND edit, HWND arrows, const settings::NumberRange& range);
+    std::string Text() const override { return WindowTextOf(FEdit); }
+    int32_t Value() const override;
+    void SetValue(int32_t value) override;
+
+    // The edit lost the focus.
+    void Leave();
+    // The arrows (or the arrow keys) asked for a change by delta, a step of the box's range.
+    void Step(int delta);
+    HWND Edit() const { return FEdit; }
+    HWND Arrows() const { return FArrows; }
+
+private:
+    void Show(int32_t value);
+
+    HWND FEdit;
+    HWND FArrows;
+    settings::NumberRange FRange;
+};
+
+// A drop-down list (CBS_DROPDOWNLIST).
+class TWin32Choice : public IChoiceControl {
+public:
+    explicit TWin32Choice(HWND combo) : FHandle(combo) {}
+    void Clear() override;
+    void Add(const std::string& text) override;
+    int Count() const override;
+    int Selected() const override;
+    void Select(int index) override;
+    std::string SelectedText() const override;
+
+private:
+    HWND FHandle;
+};
+
+// A progress bar (PBS_SMOOTH); 32-bit ranges, since songs last longer than 65535 ms.
+class TWin32Gauge : public IGaugeControl {
+public:
+    explicit TWin32Gauge(HWND bar) : FHandle(bar) {}
+    void SetRange(int32_t maximum) override;
+    int32_t Position() const override;
+    void SetPosition(int32_t position) override;
+
+private:
+    HWND FHandle;
+};
+
+// The log list: an owner-drawn list box whose item data is the line's icon index.
+class TWin32LogList : public ILogListControl {
+public:
+    explicit TWin32LogList(HWND list) : FHandle(list) {}
+    void Add(const std::string& line, int icon) override;
+    std::optional<std::string> SelectedLine() const override;
+
+private:
+    HWND FHandle;
+    int FWidest = 0; // of the lines so far, for the horizontal scroll bar
+};
+
+// The settings list: a report list view of six columns, the name first, edited in place.
+// Selection changes it makes itself are not reported (Quiet).
+class TWin32SettingsList : public ISettingsListControl {
+public:
+    explicit TWin32SettingsList(HWND list) : FHandle(list) {}
+    int Count() const override;
+    DecodeSettingRow Row(int index) const override;
+    void Add(const DecodeSettingRow& row) override;
+    void SetName(int index, const std::string& name) override;
+    void SetValue(int index, DecodeSettingColumn column, const std::string& text) override;
+    void Remove(int index) override;
+    void Clear() override;
+    int Selected() const override;
+    void Select(int index) override;
+    void ClearSelection() override;
+    void EditName(int index) override;
+
+    // Whether the list's notifications come from a change made here without reporting.
+    bool Quiet() const { return FQuiet; }
+
+private:
+    void SetCell(int index, int column, const std::string& text);
+    void FitColumns();
+
+    HWND FHandle;
+    bool FQuiet = false;
+};
+
+class TWin32Clipboard : public IClipboard {
+public:
+    explicit TWin32Clipboard(HWND owner) : FOwner(owner) {}
+    void Clear() override;
+    void SetText(const std::string& text) override;
+
+private:
+    HWND FOwner;
+};
