@@ -146,6 +146,12 @@ TEST_F(MainWndFixture, SplashShowsTheStatusAsWrittenAndGoesOnceMessagesRun)
     GetObjectW(splash->imgSplash, sizeof picture, &picture);
     EXPECT_EQ(picture.bmWidth, 448);
     EXPECT_EQ(picture.bmHeight, 336);
+    // A close from outside (the task list, taskkill) leaves it to whoever holds it.
+    SendMessageW(handle, WM_CLOSE, 0, 0);
+    Pump(50);
+    ASSERT_TRUE(IsWindow(handle));
+    splash->SetStatus("still here");
+    EXPECT_EQ(TextOf(splash->lblStatus), "still here");
     splash->Release();
     Pump(50);
     EXPECT_FALSE(IsWindow(handle));

@@ -13,6 +13,11 @@ export WINEPREFIX="$session/prefix"
 loader="$wine64"
 [ "$bits" = 32 ] && loader="$wine32"
 export WINEDEBUG=-all
+# The registry calls and the close requests on the session's display too: whichever Wine
+# program starts the prefix's desktop gives it its display.
+if [ -s "$session/display" ]; then
+  export DISPLAY="$(cat "$session/display")"
+fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin" "$work/plugins"

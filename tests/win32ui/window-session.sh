@@ -58,7 +58,12 @@ done
 export DISPLAY=":$(head -n1 "$session/display.number")"
 echo "$DISPLAY" >"$session/display"
 
-# One server for the whole run, as for the other Wine tests.
+# One server for the whole run, as for the other Wine tests; it only starts in a prefix folder
+# that exists. The desktop process still ends with the last Wine program and is started anew by
+# the next one, with that program's display: a desktop started without one leaves the window
+# programs after it without a window system, so every Wine call in the session runs on the
+# session's display.
+mkdir -p "$WINEPREFIX"
 if [ -n "$wineserver" ]; then
   "$wineserver" -p </dev/null >/dev/null 2>&1 || true
 fi

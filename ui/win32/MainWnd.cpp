@@ -12,6 +12,8 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -89,12 +91,18 @@ TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places)
         CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, Wide(wndtext::kApplicationTitle).c_str(),
                         WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 416,
                         400, nullptr, nullptr, Instance(), this);
+    // Without a window system (a desktop with no display under Wine, a session out of window
+    // handles) nothing of the window could work: the program says so and ends.
+    if (FHandle == nullptr)
+        throw std::runtime_error("メインウィンドウを作成できませんでした (Windows のエラー " +
+                                 std::to_string(GetLastError()) + ")");
     CreateFonts();
     CreateControls();
     Layout();
     InstallMainThreadQueueHook(FHandle, kServeQueueMessage);
     FCore = std::make_unique<TMainWndCore>(CoreControls(), dialogs, *FLoop, places);
     FCore->FormCreate();
+    FCreating = false;
 }
 
 TfrmMain::~TfrmMain()
@@ -259,6 +267,10 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_CLOSE:
         // Closing waits for what runs; a running batch closes the window once it has stopped.
+        if (FCreating) {
+            FClosePending = true; // nothing could end the program yet: asked again later
+            return 0;
+        }
         if (FCore && !FCore->FormCloseQuery())
             return 0;
         ::ShowWindow(FHandle, SW_HIDE);

@@ -91,6 +91,9 @@ public:
     // Runs when the user's session ends (log-off, shutdown): the program is about to be ended
     // by the system and does its exit steps there and then.
     std::function<void()> OnEndSession;
+    // A close asked for while the window was still being created (the plug-ins load with
+    // messages handled): the program asks again once it has set OnClosed.
+    bool ClosePending() const { return FClosePending; }
     // The message loop's share of a message: Ctrl+Tab between pages, then the dialog keys
     // (Tab, access keys, Enter for the page's start button). True when the message was used.
     bool PreTranslateMessage(MSG& message);
@@ -194,6 +197,8 @@ private:
     HFONT FTitleFont = nullptr;
     HFONT FVersionFont = nullptr;
     int FTabHeight = kInitialTabHeight;
+    bool FCreating = true;
+    bool FClosePending = false;
     int FDragOffset = -1; // while the splitter is dragged: the grip's offset in it
     std::vector<HWND> FPages;
     TfrmSplash* FSplash = nullptr;

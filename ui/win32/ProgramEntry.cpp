@@ -1,5 +1,6 @@
 #include "ui/win32/ProgramEntry.h"
 
+#include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
 #include "app/MainWndTexts.h"
 #include "app/ProgramFiles.h"
@@ -10,6 +11,10 @@
 #include "ui/win32/Win32UserDialogs.h"
 
 #include <ole2.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
 
 int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
                     const std::function<void(TfrmMain&)>& afterStart)
@@ -34,13 +39,16 @@ int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
         MessageBoxW(nullptr, Wide(text).c_str(), Wide(wndtext::kApplicationTitle).c_str(),
                     MB_OK | MB_ICONERROR);
     };
-    {
+    std::string failure;
+    try {
         TWin32UserDialogs dialogs;
         // The main window shows itself at the end of its creation step, once the plug-ins and
         // the settings are loaded; nothing else shows it.
         TfrmMain window(dialogs);
         dialogs.SetOwner(window.Handle());
         window.OnClosed = [] { PostQuitMessage(0); };
+        if (window.ClosePending())
+            PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
         // The system ends the program soon after the session's end: everything is written now,
         // as at every exit.
         window.OnEndSession = [&] {
@@ -65,6 +73,17 @@ int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
             session.ShutdownBegins();
         // Leaving the block destroys the window: the driver goes (the plug-in cache is
         // written), then the decode settings are stored.
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!failure.empty()) {
+        // Logged for the run log; shown where a window can still be shown, and written to the
+        // standard error for whoever started the program from a console.
+        RunLog->Add(failure);
+        std::fprintf(stderr, "%s: %s\n", wndtext::kApplicationTitle, failure.c_str());
+        MessageBoxW(nullptr, Wide(failure).c_str(), Wide(wndtext::kApplicationTitle).c_str(),
+                    MB_OK | MB_ICONERROR);
+        result = 1;
     }
     end();
     if (SUCCEEDED(ole))

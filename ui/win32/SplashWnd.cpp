@@ -111,6 +111,11 @@ void TfrmSplash::SetStatus(const std::string& text)
 
 void TfrmSplash::Release()
 {
+    FReleased = true;
+    if (FHandle == nullptr) {
+        delete this; // never became a window, so no message loop will free it
+        return;
+    }
     ShowWindow(FHandle, SW_HIDE);
     PostMessageW(FHandle, WM_CLOSE, 0, 0);
 }
@@ -164,6 +169,10 @@ LRESULT TfrmSplash::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return reinterpret_cast<LRESULT>(
             FPictureBrush != nullptr ? FPictureBrush : GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_CLOSE:
+        if (!FReleased)
+            return 0;
+        return DefWindowProcW(FHandle, message, wParam, lParam);
     case WM_MOUSEACTIVATE:
         return MA_NOACTIVATE; // it takes no input
     default:

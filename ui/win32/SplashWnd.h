@@ -40,4 +40,7 @@ private:
     HFONT FFont = nullptr;
     HFONT FStatusFont = nullptr;
     HFONT FVersionFont = nullptr;
+    // Only a released splash closes: the main window still calls on it until then, so a close
+    // request from outside (the task list, taskkill) must not free it.
+    bool FReleased = false;
 };
