@@ -120,6 +120,15 @@ TEST_F(CliFixture, SigtermStopsLikeCtrlCAndASecondSignalEndsABlockedRenderAtOnce
     blocked.Frames = "inf";
     blocked.DelayMs = 60000;
     const std::string source = Song("blocked.tst", blocked);
+    // The program publishes its plug-in calls, so that the first signal is sent only once it
+    // sits in Render: sent earlier, the decode would stop before blocking, and end by itself.
+    testsupport::WriteFileBytes(plugin->Path() + ".conf", "extensions=.tst\npublish=1\n");
+    const auto rendering = [&](pid_t pid) {
+        for (const testkpi::PublishedCounts& p : plugin->Published())
+            if (p.Process == std::to_string(pid) && p.Counts.Render > 0)
+                return true;
+        return false;
+    };
     struct Case {
         int first, second, status;
     };
@@ -134,10 +143,11 @@ TEST_F(CliFixture, SigtermStopsLikeCtrlCAndASecondSignalEndsABlockedRenderAtOnce
             return fs::exists(env.Dir / "stderr", error) &&
                    testsupport::ReadFileBytes(env.Dir / "stderr").find(text) != std::string::npos;
         };
-        while ((!stderrHas("のデコードを開始します") || !fs::exists(output)) &&
+        while ((!stderrHas("のデコードを開始します") || !fs::exists(output) || !rendering(pid)) &&
                std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_TRUE(fs::exists(output));
+        ASSERT_TRUE(rendering(pid));
         ::kill(pid, c.first);
         while (!stderrHas("ファイルは削除されました") &&
                std::chrono::steady_clock::now() < deadline)
