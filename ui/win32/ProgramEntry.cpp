@@ -24,6 +24,10 @@ int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
     TProgramSession session(std::move(store));
     int result = 0;
     bool ended = false;
+    const auto showError = [](const std::string& text) {
+        MessageBoxW(nullptr, Wide(text).c_str(), Wide(wndtext::kApplicationTitle).c_str(),
+                    MB_OK | MB_ICONERROR);
+    };
     // Once the main window is gone: the registry is closed and the run log written. When that
     // fails, the reason and what the shutdown logged (in no file now) are shown.
     const auto end = [&] {
@@ -36,10 +40,8 @@ int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
         std::string text;
         for (const std::string& line : unsaved)
             text += line + "\r\n";
-        MessageBoxW(nullptr, Wide(text).c_str(), Wide(wndtext::kApplicationTitle).c_str(),
-                    MB_OK | MB_ICONERROR);
+        showError(text);
     };
-    std::string failure;
     try {
         TWin32UserDialogs dialogs;
         // The main window shows itself at the end of its creation step, once the plug-ins and
@@ -74,15 +76,11 @@ int RunPellanDecode(std::unique_ptr<ISettingsStore> store,
         // Leaving the block destroys the window: the driver goes (the plug-in cache is
         // written), then the decode settings are stored.
     } catch (const std::exception& error) {
-        failure = error.what();
-    }
-    if (!failure.empty()) {
         // Logged for the run log; shown where a window can still be shown, and written to the
         // standard error for whoever started the program from a console.
-        RunLog->Add(failure);
-        std::fprintf(stderr, "%s: %s\n", wndtext::kApplicationTitle, failure.c_str());
-        MessageBoxW(nullptr, Wide(failure).c_str(), Wide(wndtext::kApplicationTitle).c_str(),
-                    MB_OK | MB_ICONERROR);
+        RunLog->Add(error.what());
+        std::fprintf(stderr, "%s: %s\n", wndtext::kApplicationTitle, error.what());
+        showError(error.what());
         result = 1;
     }
     end();
