@@ -34,7 +34,7 @@ for f in bin/pellan-decode bin/PellanDecode \
   include/pellandecoder/KpiInterface.h share/pkgconfig/pellandecoder-plugin.pc; do
   [ -s "$usr/$f" ] || fail "missing from the package: /usr/$f"
 done
-grep -q '^License: Expat$' "$usr/share/doc/pellandecoder/copyright" ||
+grep -qs '^License: Expat$' "$usr/share/doc/pellandecoder/copyright" ||
   fail "the copyright file does not name the MIT (Expat) licence"
 
 metainfo=$(ls "$usr"/share/metainfo/*.metainfo.xml 2>/dev/null || true)
