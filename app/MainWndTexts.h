@@ -58,9 +58,9 @@ inline constexpr const char* kInitialSettingGroupCaption = "CD の設定";
 inline constexpr const char* kAboutTitle = "PellanDecoder";
 inline constexpr const char* kCredits[4] = {
     "Pellan Decoder: KPI プラグインで音楽ファイルを WAV ファイルに変換します。",
-    "Copyright (C) Quenz. All rights reserved.",
+    "Copyright (c) The PellanDecoder developers",
+    "MIT ライセンスのフリーソフトウェアです。無保証です。",
     "KPI プラグインはそれぞれの作者の著作物です。",
-    "本ソフトウェアは無保証です。自己の責任においてご利用ください。",
 };
 inline constexpr const char* kWebAddress = "https://quenz.example.org/pellandecoder/";
 inline constexpr const char* kMailAddress = "mailto:pellandecoder@quenz.example.org";
@@ -82,7 +82,7 @@ inline constexpr const char* kPlaylistFilter = "KBM 形式プレイリストフ�
 inline constexpr const char* kLogFileFilter = "ログファイル（*.log）|*.log|すべてのファイル|*.*";
 
 // The splash window.
-inline constexpr const char* kSplashCredit = "Pellan Decoder  (C) Quenz";
+inline constexpr const char* kSplashCredit = "(c) The PellanDecoder developers";
 inline std::string SplashCountStatus(size_t plugins)
 {
     return std::to_string(plugins) + " 個のプラグインをロード";

@@ -183,7 +183,10 @@ int Run(const std::vector<std::string>& arguments)
         return kConverted;
     }
     if (command.What == CommandLine::Action::Version) {
-        std::printf("pellan-decode %s\n", FileVersionText().c_str());
+        std::printf("pellan-decode %s\n"
+                    "Copyright (c) The PellanDecoder developers\n"
+                    "MIT licence: free to use, change and share, with no warranty.\n",
+                    FileVersionText().c_str());
         return kConverted;
     }
 

@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Cross-builds PellanDecoder for 32 and 64-bit Windows with MinGW-w64: the core libraries,
-# pellan-decode.exe, the window program PellanDecode.exe, the plug-in hosts, the Windows test
-# plug-ins and the tests of the Windows build, statically linked. With --zip it also makes a zip of each build (cpack -G ZIP) in
-# build-windows-<arch>/. Usage: scripts/build-windows.sh [--zip] [i686|x86_64 ...]
+# Cross-builds PellanDecoder for 32 and 64-bit Windows with MinGW-w64, statically linked: the
+# window program PellanDecode.exe, pellan-decode.exe and the plug-in hosts (--release, the
+# default), or with --tests also the Windows test plug-ins and the tests of the Windows build.
+# With --zip it also makes a zip of each build (cpack -G ZIP) in build-windows-<arch>/: the
+# programs, README.txt, LICENSE.txt and THIRD-PARTY-NOTICES.txt.
+# Usage: scripts/build-windows.sh [--release|--tests] [--zip] [i686|x86_64 ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 zip=0
+tests=OFF
 arches=()
 for argument in "$@"; do
   case "$argument" in
   --zip) zip=1 ;;
+  --release) tests=OFF ;;
+  --tests) tests=ON ;;
   i686 | x86_64) arches+=("$argument") ;;
   *)
-    echo "usage: $0 [--zip] [i686|x86_64 ...]" >&2
+    echo "usage: $0 [--release|--tests] [--zip] [i686|x86_64 ...]" >&2
     exit 2
     ;;
   esac
@@ -28,7 +33,8 @@ configure() { # arch, extra arguments
   local arch="$1"
   shift
   cmake -S . -B "build-windows-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64-$arch.cmake" "$@"
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64-$arch.cmake" \
+    -DPELLAN_BUILD_TESTS="$tests" -DPELLAN_BUILD_TEST_PLUGINS="$tests" "$@"
 }
 
 # The window program's splash bitmap and icon are drawn by a small Qt program of the native

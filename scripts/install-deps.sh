@@ -13,6 +13,9 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth sox libsox-fmt-all ffmpeg
+  # the Debian package's checks: lintian (with man, which reads the manual pages) and
+  # AppStream's validator
+  lintian man-db appstream
   # the Windows branches of the core, the Windows plug-in hosts and test plug-ins,
   # cross-compiled
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix

@@ -38,6 +38,7 @@ int RunPellanDecode(int& argc, char** argv, const std::function<void(TfrmMain&)>
         if (QCoreApplication::instance() == nullptr)
             ownApp.emplace(qtArgc, qtArgv);
         QGuiApplication::setApplicationDisplayName(ToQString(wndtext::kApplicationTitle));
+        QGuiApplication::setDesktopFileName(QStringLiteral(PELLAN_DESKTOP_ID));
         RegisterFontSubstitutes();
         InstallMainThreadQueueHook();
 

@@ -9,7 +9,7 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 for f in bin/PellanDecode bin/pellan-decode lib/pellandecoder/plugins/gme.kpi \
          lib/pellandecoder/plugins/sndfile.kpi lib/pellandecoder/plugins/midi.kpi \
-         share/applications/pellandecoder.desktop \
+         share/applications/org.example.quenz.PellanDecoder.desktop \
          share/icons/hicolor/256x256/apps/pellandecoder.png lib/pellandecoder/pellan-kpi-host \
          ${windows_hosts:+lib/pellandecoder/pellan-kpi-host32.exe} \
          ${windows_hosts:+lib/pellandecoder/pellan-kpi-host64.exe}; do

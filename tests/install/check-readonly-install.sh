@@ -3,13 +3,14 @@
 # /usr/bin runs: nothing may appear beside them, their run logs and plugin.cache must reach the
 # user's XDG folders, and neither may print an error.
 #
-#   check-readonly-install.sh BUILD          installs BUILD into a fresh prefix
-#   check-readonly-install.sh BUILD --deb    makes the Debian package and unpacks it instead
+#   check-readonly-install.sh BUILD                  installs BUILD into a fresh prefix
+#   check-readonly-install.sh BUILD --deb FOLDER     unpacks the Debian package made in FOLDER
 #
 # Run as root, the programs run as the user "nobody": root may write into any folder.
 set -euo pipefail
 build="$1"
 mode="${2:-}"
+packages="${3:-}"
 work=$(mktemp -d)
 window=
 cleanup() {
@@ -21,10 +22,7 @@ trap cleanup EXIT
 chmod 755 "$work"
 
 if [ "$mode" = --deb ]; then
-  if ! (cd "$build" && cpack -G DEB -B "$work/package" >"$work/cpack.log" 2>&1); then
-    cat "$work/cpack.log"; exit 1
-  fi
-  deb=$(ls "$work"/package/*.deb)
+  deb=$(ls "$packages"/*.deb)
   dpkg-deb -x "$deb" "$work/root"
   prefix="$work/root/usr"
   echo "unpacked $(basename "$deb")"

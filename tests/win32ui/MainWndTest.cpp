@@ -331,3 +331,52 @@ TEST_F(MainWndFixture, EnterClicksTheStartButtonOfThePageInFront)
                                      "エラー: ファイル  に適したプラグインが見つかりませんでした",
                                      "警告: デコードは失敗しました"}));
 }
+
+TEST_F(MainWndFixture, AMoveToAMonitorOfAnotherDpiScalesSizesFontsAndIcons)
+{
+    UsePluginFolder(PluginFolder);
+    auto window = Open();
+    window->Core().AddLog("警告: a line");
+    const auto size = [](HWND control) {
+        RECT r{};
+        GetWindowRect(control, &r);
+        return SIZE{r.right - r.left, r.bottom - r.top};
+    };
+    const auto fontHeight = [](HWND control) {
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        return font.lfHeight;
+    };
+    const auto moveTo = [&](UINT dpi, LONG width, LONG height) {
+        RECT place{};
+        GetWindowRect(window->Handle(), &place);
+        place.right = place.left + width;
+        place.bottom = place.top + height;
+        SendMessageW(window->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&place));
+    };
+    ASSERT_EQ(window->Dpi(), 96u);
+    const LONG startHeight = fontHeight(window->btnSingleDecode);
+
+    moveTo(144, 624, 600);
+    EXPECT_EQ(window->Dpi(), 144u);
+    EXPECT_EQ(size(window->Handle()).cx, 624);
+    EXPECT_EQ(size(window->Handle()).cy, 600);
+    EXPECT_EQ(size(window->btnSingleDecode).cx, 144); // 96 pixels at 96 DPI
+    EXPECT_EQ(size(window->btnSingleDecode).cy, 42);
+    EXPECT_EQ(fontHeight(window->btnSingleDecode), startHeight * 3 / 2);
+    EXPECT_EQ(SendMessageW(window->lstLog, LB_GETITEMHEIGHT, 0, 0), 24);
+    int iconWidth = 0, iconHeight = 0;
+    ImageList_GetIconSize(window->imlIcons, &iconWidth, &iconHeight);
+    EXPECT_EQ(iconWidth, 24);
+    // The dialog font of every control follows, the settings page's and the log's included.
+    EXPECT_LT(fontHeight(window->lstLog), 0);
+    EXPECT_EQ(fontHeight(window->lvwDecodeSettings), fontHeight(window->lstLog));
+
+    moveTo(96, 416, 400);
+    EXPECT_EQ(size(window->btnSingleDecode).cx, 96);
+    EXPECT_EQ(size(window->btnSingleDecode).cy, 28);
+    EXPECT_EQ(fontHeight(window->btnSingleDecode), startHeight);
+    EXPECT_EQ(SendMessageW(window->lstLog, LB_GETITEMHEIGHT, 0, 0), 16);
+}

@@ -3,6 +3,7 @@
 
 #include "app/DecodeSettingsTab.h"
 #include "app/MainWndTexts.h"
+#include "ui/win32/Dpi.h"
 #include "ui/win32/SplashWnd.h"
 #include "ui/win32/Win32Controls.h"
 #include "ui/win32/Win32MainThreadLoop.h"
@@ -87,15 +88,23 @@ TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places)
     RegisterClasses(WindowProc, PageProc);
     FLoop = std::make_unique<TWin32MainThreadLoop>(
         [this](MSG& message) { return PreTranslateMessage(message); });
-    FHandle =
-        CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, Wide(wndtext::kApplicationTitle).c_str(),
-                        WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 416,
-                        400, nullptr, nullptr, Instance(), this);
+    // Sized for the system's DPI, and again for its monitor's once it is there.
+    FDpi = win32dpi::SystemDpi();
+    FHandle = CreateWindowExW(
+        WS_EX_CONTROLPARENT, kMainClass, Wide(wndtext::kApplicationTitle).c_str(),
+        WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, Scaled(kInitialWidth),
+        Scaled(kInitialHeight), nullptr, nullptr, Instance(), this);
     // Without a window system (a desktop with no display under Wine, a session out of window
     // handles) nothing of the window could work: the program says so and ends.
     if (FHandle == nullptr)
         throw std::runtime_error("メインウィンドウを作成できませんでした (Windows のエラー " +
                                  std::to_string(GetLastError()) + ")");
+    if (const UINT dpi = win32dpi::WindowDpi(FHandle); dpi != FDpi) {
+        FDpi = dpi;
+        SetWindowPos(FHandle, nullptr, 0, 0, Scaled(kInitialWidth), Scaled(kInitialHeight),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    FTabHeight = Scaled(kInitialTabHeight);
     CreateFonts();
     CreateControls();
     Layout();
@@ -161,7 +170,7 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_MEASUREITEM: {
         auto& item = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (item.CtlID == kLog) {
-            item.itemHeight = 16; // fixed lines of 16 pixels, the icon's height
+            item.itemHeight = static_cast<UINT>(Scaled(kLogLineHeight)); // the icon's height
             return TRUE;
         }
         break;
@@ -230,11 +239,14 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_GETMINMAXINFO: {
         auto& info = *reinterpret_cast<MINMAXINFO*>(lParam);
-        RECT least{0, 0, 0, kInitialTabHeight + kSplitterHeight + 32};
-        AdjustWindowRectEx(&least, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
-        info.ptMinTrackSize = POINT{416, least.bottom - least.top};
+        RECT least{0, 0, 0, Scaled(kInitialTabHeight + kSplitterHeight + 32)};
+        win32dpi::AdjustWindowRectForDpi(least, WS_OVERLAPPEDWINDOW, WS_EX_CONTROLPARENT, FDpi);
+        info.ptMinTrackSize = POINT{Scaled(kInitialWidth), least.bottom - least.top};
         return 0;
     }
+    case WM_DPICHANGED:
+        ChangeDpi(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_SETCURSOR:
         if (reinterpret_cast<HWND>(wParam) == FHandle && LOWORD(lParam) == HTCLIENT) {
             SetCursor(LoadCursorW(nullptr, IDC_SIZENS)); // only the splitter shows through
@@ -243,7 +255,7 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_LBUTTONDOWN: {
         const int y = GET_Y_LPARAM(lParam);
-        if (y >= FTabHeight && y < FTabHeight + kSplitterHeight) {
+        if (y >= FTabHeight && y < FTabHeight + Scaled(kSplitterHeight)) {
             FDragOffset = y - FTabHeight;
             SetCapture(FHandle);
         }

@@ -2,6 +2,10 @@
 // tab and the log panel, with the system's dialog font and standard controls. What the window
 // does is the shared window logic (TMainWndCore); this class creates the controls, hands them to
 // it and routes their notifications to its handlers. Everything here runs on the main thread.
+//
+// The window follows the DPI of the monitor it is on: its lengths are given for 96 DPI and
+// scaled to the current DPI when it is laid out, and a move to a monitor of another DPI
+// (WM_DPICHANGED) makes its fonts, icons and sizes anew.
 #pragma once
 
 #include "app/MainWndCore.h"
@@ -73,8 +77,12 @@ public:
     };
     // Posted to the window: serve the calls that decoder threads queued for the main thread.
     static constexpr UINT kServeQueueMessage = WM_APP + 1;
+    // Lengths at 96 DPI.
+    static constexpr int kInitialWidth = 416;
+    static constexpr int kInitialHeight = 400;
     static constexpr int kInitialTabHeight = 257;
     static constexpr int kSplitterHeight = 4;
+    static constexpr int kLogLineHeight = 16; // the log icon's height
 
     // Creates the window, still invisible, and runs its creation step, which shows it.
     explicit TfrmMain(IUserDialogs& dialogs, const Places& places = Places());
@@ -138,6 +146,8 @@ public:
     HIMAGELIST imlIcons = nullptr;
     // The splash window while the window starts.
     TfrmSplash* Splash() const { return FSplash; }
+    // The DPI the window is laid out for.
+    UINT Dpi() const { return FDpi; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -149,7 +159,11 @@ private:
                                           UINT_PTR id, DWORD_PTR self);
 
     // Layout (MainWndLayout.cpp).
+    int Scaled(int length) const; // a length at 96 DPI, at the window's DPI
     void CreateFonts();
+    void CreateLogIcons();
+    // The window moved to a monitor of another DPI; suggested is the system's new place for it.
+    void ChangeDpi(UINT dpi, const RECT& suggested);
     void CreateControls();
     HWND CreatePage();
     void CreateSingleFilePage();
@@ -177,9 +191,9 @@ private:
     void ShowWindow() override;
     void CloseLater() override;
 
-    // Where a control sits on its page. A negative left counts from the page's right edge (a
-    // control of the given width kept at the right); a width of 0 or less reaches to the right
-    // edge less that many pixels.
+    // Where a control sits on its page, in pixels at 96 DPI. A negative left counts from the
+    // page's right edge (a control of the given width kept at the right); a width of 0 or less
+    // reaches to the right edge less that many pixels.
     struct Placement {
         HWND Control;
         int Left, Top, Width, Height;
@@ -196,7 +210,8 @@ private:
     HFONT FBoldFont = nullptr; // start buttons and progress labels: bold, 16 pixels
     HFONT FTitleFont = nullptr;
     HFONT FVersionFont = nullptr;
-    int FTabHeight = kInitialTabHeight;
+    UINT FDpi = 96;
+    int FTabHeight = kInitialTabHeight; // in pixels at FDpi
     bool FCreating = true;
     bool FClosePending = false;
     int FDragOffset = -1; // while the splitter is dragged: the grip's offset in it

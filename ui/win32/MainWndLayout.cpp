@@ -5,11 +5,13 @@
 
 #include "app/MainWndTexts.h"
 #include "app/SettingsLayout.h"
+#include "ui/win32/Dpi.h"
 #include "ui/win32/Win32Controls.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -27,18 +29,6 @@ HINSTANCE Instance()
     return GetModuleHandleW(nullptr);
 }
 
-LOGFONTW DialogFont()
-{
-    // The font the system uses for message boxes and dialogs, as the user has set it.
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-        return metrics.lfMessageFont;
-    LOGFONTW font{};
-    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
-    return font;
-}
-
 HFONT FaceFont(const wchar_t* face, int pixels, bool bold, bool italic)
 {
     LOGFONTW font{};
@@ -53,15 +43,33 @@ HFONT FaceFont(const wchar_t* face, int pixels, bool bold, bool italic)
 
 } // namespace
 
+int TfrmMain::Scaled(int length) const
+{
+    return win32dpi::Scale(length, FDpi);
+}
+
 void TfrmMain::CreateFonts()
 {
-    LOGFONTW font = DialogFont();
+    // The system's dialog font as the user set it, for this DPI.
+    LOGFONTW font = win32dpi::DialogFont(FDpi);
     FFont = CreateFontIndirectW(&font);
-    font.lfHeight = -16;
+    font.lfHeight = -Scaled(16);
     font.lfWeight = FW_BOLD;
     FBoldFont = CreateFontIndirectW(&font);
-    FTitleFont = FaceFont(L"Arial", 32, true, false);
-    FVersionFont = FaceFont(L"Arial", 16, true, true);
+    FTitleFont = FaceFont(L"Arial", Scaled(32), true, false);
+    FVersionFont = FaceFont(L"Arial", Scaled(16), true, true);
+}
+
+void TfrmMain::CreateLogIcons()
+{
+    // Information, warning, error: the system's own pictures for them.
+    const int size = Scaled(kLogLineHeight);
+    imlIcons = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 3, 0);
+    for (const auto* name : {IDI_INFORMATION, IDI_WARNING, IDI_ERROR}) {
+        HICON icon = win32dpi::SystemIcon(name, size);
+        ImageList_AddIcon(imlIcons, icon);
+        DestroyIcon(icon);
+    }
 }
 
 namespace {
@@ -213,7 +221,7 @@ void TfrmMain::CreateSettingsPage()
         LVCOLUMNW info{};
         info.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
         info.fmt = column == 0 ? LVCFMT_LEFT : LVCFMT_RIGHT; // numbers to the right
-        info.cx = 80;
+        info.cx = Scaled(80);
         info.pszText = caption.data();
         info.iSubItem = column;
         SendMessageW(lvwDecodeSettings, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column),
@@ -313,7 +321,10 @@ void TfrmMain::CreateAboutPage()
             SelectObject(dc, old);
             ReleaseDC(control, dc);
         }
-        Place(control, -kMargin, top, static_cast<int>(ideal.cx) + 4, 18);
+        // Placed in lengths at 96 DPI, like everything else.
+        Place(control, -kMargin, top,
+              MulDiv(ideal.cx, static_cast<int>(win32dpi::kDesignDpi), static_cast<int>(FDpi)) + 4,
+              18);
         return control;
     };
     lblQuenzWeb = link(wndtext::kWebAddress, kQuenzWeb, 180);
@@ -326,12 +337,7 @@ void TfrmMain::CreateLogPanel()
                    WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS |
                        LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | LBS_WANTKEYBOARDINPUT,
                    kLog, FFont, WS_EX_CLIENTEDGE);
-    imlIcons = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 0);
-    // Information, warning, error: the system's own pictures for them.
-    for (const auto* icon : {IDI_INFORMATION, IDI_WARNING, IDI_ERROR}) {
-        auto picture = static_cast<HICON>(LoadImageW(nullptr, icon, IMAGE_ICON, 16, 16, LR_SHARED));
-        ImageList_AddIcon(imlIcons, picture);
-    }
+    CreateLogIcons();
     pmnuLog = CreatePopupMenu();
     AppendMenuW(pmnuLog, MF_STRING, kCopyLogEntry,
                 (Wide(wndtext::kCopyLogEntryCaption) + L"\tCtrl+C").c_str());
@@ -345,10 +351,12 @@ void TfrmMain::Layout()
     GetClientRect(FHandle, &client);
     const int width = client.right, height = client.bottom;
     // The tabs keep the room their pages need; the splitter never lets the log vanish.
-    FTabHeight = std::max(kInitialTabHeight, std::min(FTabHeight, height - kSplitterHeight - 32));
+    const int splitter = Scaled(kSplitterHeight);
+    FTabHeight =
+        std::max(Scaled(kInitialTabHeight), std::min(FTabHeight, height - splitter - Scaled(32)));
     MoveWindow(pgDecodeMode, 0, 0, width, FTabHeight, TRUE);
-    MoveWindow(lstLog, 0, FTabHeight + kSplitterHeight, width,
-               std::max(0, height - FTabHeight - kSplitterHeight), TRUE);
+    MoveWindow(lstLog, 0, FTabHeight + splitter, width, std::max(0, height - FTabHeight - splitter),
+               TRUE);
     RECT display{0, 0, width, FTabHeight};
     SendMessageW(pgDecodeMode, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
     for (HWND page : FPages)
@@ -362,13 +370,63 @@ void TfrmMain::LayoutPages()
     for (const Placement& p : FPlacements) {
         RECT page{};
         GetClientRect(GetParent(p.Control), &page);
-        const int width = p.Width > 0 ? p.Width : page.right - p.Left + p.Width;
-        const int left = p.Left >= 0 ? p.Left : page.right + p.Left - width;
-        MoveWindow(p.Control, left, p.Top, std::max(width, 0), p.Height, TRUE);
+        const int placeLeft = Scaled(p.Left), placeWidth = Scaled(p.Width);
+        const int width = p.Width > 0 ? placeWidth : page.right - placeLeft + placeWidth;
+        const int left = p.Left >= 0 ? placeLeft : page.right + placeLeft - width;
+        MoveWindow(p.Control, left, Scaled(p.Top), std::max(width, 0), Scaled(p.Height), TRUE);
     }
     // The arrows sit inside their edit's place again.
     for (const auto& [id, number] : FNumbers)
         SendMessageW(number->Arrows(), UDM_SETBUDDY, reinterpret_cast<WPARAM>(number->Edit()), 0);
+}
+
+namespace {
+
+// The fonts of a DPI change: every control that shows an old font gets its new face.
+struct FontChange {
+    HFONT Old[4];
+    HFONT New[4];
+};
+
+BOOL CALLBACK ChangeFont(HWND control, LPARAM change)
+{
+    const auto& fonts = *reinterpret_cast<const FontChange*>(change);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    for (size_t i = 0; i < std::size(fonts.Old); ++i)
+        if (font != nullptr && font == fonts.Old[i]) {
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.New[i]), FALSE);
+            break;
+        }
+    return TRUE;
+}
+
+} // namespace
+
+void TfrmMain::ChangeDpi(UINT dpi, const RECT& suggested)
+{
+    if (dpi != 0 && dpi != FDpi) {
+        FTabHeight = MulDiv(FTabHeight, static_cast<int>(dpi), static_cast<int>(FDpi));
+        FDpi = dpi;
+        FontChange fonts{{FFont, FBoldFont, FTitleFont, FVersionFont}, {}};
+        CreateFonts();
+        const HFONT created[] = {FFont, FBoldFont, FTitleFont, FVersionFont};
+        std::copy(std::begin(created), std::end(created), fonts.New);
+        EnumChildWindows(FHandle, ChangeFont, reinterpret_cast<LPARAM>(&fonts));
+        for (HFONT font : fonts.Old)
+            DeleteObject(font);
+        ImageList_Destroy(imlIcons);
+        CreateLogIcons();
+        SendMessageW(lstLog, LB_SETITEMHEIGHT, 0, Scaled(kLogLineHeight));
+        if (FLogList)
+            FLogList->SetDpi(FDpi);
+        if (FSettingList)
+            FSettingList->SetDpi(FDpi);
+    }
+    // The system's place for the window on its new monitor keeps it the same size to the eye.
+    SetWindowPos(FHandle, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    Layout();
+    InvalidateRect(FHandle, nullptr, TRUE);
 }
 
 void TfrmMain::ShowPage(int index)
@@ -406,7 +464,9 @@ TMainWndCore::Controls TfrmMain::CoreControls()
         return FGauges.back().get();
     };
     FLogList = std::make_unique<TWin32LogList>(lstLog);
+    FLogList->SetDpi(FDpi);
     FSettingList = std::make_unique<TWin32SettingsList>(lvwDecodeSettings);
+    FSettingList->SetDpi(FDpi);
     FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
 
     TMainWndCore::Controls c;

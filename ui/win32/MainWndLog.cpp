@@ -10,9 +10,10 @@ void TfrmMain::DrawLogLine(const DRAWITEMSTRUCT& item)
     const bool selected = (item.itemState & ODS_SELECTED) != 0;
     RECT line = item.rcItem;
     FillRect(item.hDC, &line, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-    // The icon at the left, the text after it: 2 + 16 + a gap of 4.
+    // The icon at the left, the text after it.
     const int icon = static_cast<int>(item.itemData);
-    ImageList_Draw(imlIcons, icon, item.hDC, line.left + 2, line.top, ILD_TRANSPARENT);
+    ImageList_Draw(imlIcons, icon, item.hDC, line.left + Scaled(TWin32LogList::kIconLeft), line.top,
+                   ILD_TRANSPARENT);
 
     std::wstring text(static_cast<size_t>(SendMessageW(lstLog, LB_GETTEXTLEN, item.itemID, 0)) + 1,
                       L'\0');
@@ -21,8 +22,8 @@ void TfrmMain::DrawLogLine(const DRAWITEMSTRUCT& item)
     SetBkMode(item.hDC, TRANSPARENT);
     SetTextColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     RECT words = line;
-    words.left += 22;
-    words.top += 2;
+    words.left += Scaled(TWin32LogList::kTextLeft);
+    words.top += Scaled(2);
     DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &words,
               DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
     if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0)
@@ -38,7 +39,7 @@ void TfrmMain::ShowLogMenu(POINT at)
         if (index < 0 || SendMessageW(lstLog, LB_GETITEMRECT, static_cast<WPARAM>(index),
                                       reinterpret_cast<LPARAM>(&line)) == LB_ERR)
             GetClientRect(lstLog, &line);
-        at = POINT{line.left + 22, line.bottom};
+        at = POINT{line.left + Scaled(TWin32LogList::kTextLeft), line.bottom};
         ClientToScreen(lstLog, &at);
     }
     TrackPopupMenuEx(pmnuLog, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, at.x, at.y, FHandle,

@@ -2,7 +2,10 @@
 
 #include "app/MainWndTexts.h"
 #include "app/Version.h"
+#include "ui/win32/Dpi.h"
 #include "ui/win32/Win32Controls.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -26,25 +29,42 @@ HFONT Font(const wchar_t* face, int pixels, bool bold, bool italic)
     return CreateFontIndirectW(&font);
 }
 
-LOGFONTW DialogFont()
+// The picture stretched to width x height, smoothed; nullptr where that fails.
+HBITMAP ScaledPicture(HBITMAP picture, int width, int height)
 {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    return metrics.lfMessageFont;
-}
-
-HWND Label(HWND parent, DWORD align, HFONT font, int left, int top, int width, int height)
-{
-    // Labels never take an ampersand for an accelerator mark: a plug-in's name may hold one.
-    HWND label = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOPREFIX | align,
-                                 kFrame + left, kFrame + top, width, height, parent, nullptr,
-                                 Instance(), nullptr);
-    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return label;
+    HDC screen = GetDC(nullptr);
+    HDC from = CreateCompatibleDC(screen);
+    HDC to = CreateCompatibleDC(screen);
+    HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
+    if (scaled != nullptr) {
+        const HGDIOBJ oldFrom = SelectObject(from, picture);
+        const HGDIOBJ oldTo = SelectObject(to, scaled);
+        SetStretchBltMode(to, HALFTONE);
+        SetBrushOrgEx(to, 0, 0, nullptr);
+        BITMAP size{};
+        GetObjectW(picture, sizeof size, &size);
+        StretchBlt(to, 0, 0, width, height, from, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+        SelectObject(from, oldFrom);
+        SelectObject(to, oldTo);
+    }
+    DeleteDC(from);
+    DeleteDC(to);
+    ReleaseDC(nullptr, screen);
+    return scaled;
 }
 
 } // namespace
+
+HWND TfrmSplash::Label(DWORD align, HFONT font, int left, int top, int width, int height)
+{
+    // Labels never take an ampersand for an accelerator mark: a plug-in's name may hold one.
+    const auto scaled = [this](int length) { return win32dpi::Scale(length, FDpi); };
+    HWND label = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOPREFIX | align,
+                                 kFrame + scaled(left), kFrame + scaled(top), scaled(width),
+                                 scaled(height), FHandle, nullptr, Instance(), nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return label;
+}
 
 TfrmSplash::TfrmSplash(HWND owner)
 {
@@ -59,29 +79,36 @@ TfrmSplash::TfrmSplash(HWND owner)
         splash.lpszClassName = kSplashClass;
         RegisterClassExW(&splash);
     }
+    // Shown before the main window, on the primary monitor: sized for the system's DPI.
+    FDpi = win32dpi::SystemDpi();
+    const int pictureWidth = win32dpi::Scale(kPictureWidth, FDpi);
+    const int pictureHeight = win32dpi::Scale(kPictureHeight, FDpi);
     imgSplash = static_cast<HBITMAP>(LoadImageW(Instance(), L"SPLASH", IMAGE_BITMAP, 0, 0, 0));
+    if (imgSplash != nullptr && FDpi != win32dpi::kDesignDpi)
+        FScaledPicture = ScaledPicture(imgSplash, pictureWidth, pictureHeight);
     if (imgSplash != nullptr)
-        FPictureBrush = CreatePatternBrush(imgSplash);
+        FPictureBrush = CreatePatternBrush(FScaledPicture != nullptr ? FScaledPicture : imgSplash);
 
-    LOGFONTW dialog = DialogFont();
+    LOGFONTW dialog = win32dpi::DialogFont(FDpi);
     FFont = CreateFontIndirectW(&dialog);
     // The status in the dialog font's face (it has the Japanese glyphs), red, bold, 16 pixels.
-    dialog.lfHeight = -16;
+    dialog.lfHeight = -win32dpi::Scale(16, FDpi);
     dialog.lfWeight = FW_BOLD;
     FStatusFont = CreateFontIndirectW(&dialog);
-    FVersionFont = Font(L"Arial", 16, true, true);
+    FVersionFont = Font(L"Arial", win32dpi::Scale(16, FDpi), true, true);
 
     // Centred on the working area of the screen.
+    const int width = pictureWidth + 2 * kFrame, height = pictureHeight + 2 * kFrame;
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int left = work.left + (work.right - work.left - kWidth) / 2;
-    const int top = work.top + (work.bottom - work.top - kHeight) / 2;
+    const int left = work.left + (work.right - work.left - width) / 2;
+    const int top = work.top + (work.bottom - work.top - height) / 2;
     FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, kSplashClass, L"Pellan Decoder", WS_POPUP, left,
-                              top, kWidth, kHeight, owner, nullptr, Instance(), this);
-    lblStatus = Label(FHandle, SS_CENTER | SS_CENTERIMAGE, FStatusFont, 12, 200, 416, 20);
-    lblCredit = Label(FHandle, SS_LEFT, FFont, 4, 322, 279, 14);
+                              top, width, height, owner, nullptr, Instance(), this);
+    lblStatus = Label(SS_CENTER | SS_CENTERIMAGE, FStatusFont, 12, 200, 416, 20);
+    lblCredit = Label(SS_LEFT, FFont, 4, 322, 279, 14);
     SetWindowTextOf(lblCredit, wndtext::kSplashCredit);
-    lblVersion = Label(FHandle, SS_RIGHT, FVersionFont, 444 - 300, 318, 300, 18);
+    lblVersion = Label(SS_RIGHT, FVersionFont, 444 - 300, 318, 300, 18);
     FrameResize();
     ShowWindow(FHandle, SW_SHOWNOACTIVATE);
     UpdateWindow(FHandle);
@@ -90,8 +117,8 @@ TfrmSplash::TfrmSplash(HWND owner)
 TfrmSplash::~TfrmSplash()
 {
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(FPictureBrush), static_cast<HGDIOBJ>(imgSplash),
-                           static_cast<HGDIOBJ>(FFont), static_cast<HGDIOBJ>(FStatusFont),
-                           static_cast<HGDIOBJ>(FVersionFont)})
+                           static_cast<HGDIOBJ>(FScaledPicture), static_cast<HGDIOBJ>(FFont),
+                           static_cast<HGDIOBJ>(FStatusFont), static_cast<HGDIOBJ>(FVersionFont)})
         if (object != nullptr)
             DeleteObject(object);
 }
@@ -99,7 +126,22 @@ TfrmSplash::~TfrmSplash()
 void TfrmSplash::FrameResize()
 {
     SetWindowTextW(lblStatus, L"");
-    SetWindowTextOf(lblVersion, wndtext::VersionLabel(FileVersionText()));
+    const std::wstring version = Wide(wndtext::VersionLabel(FileVersionText()));
+    SetWindowTextW(lblVersion, version.c_str());
+    // As wide as its text, its right edge kept in place: a label paints the picture behind its
+    // whole width, which would hide the credit line's end.
+    RECT place{};
+    GetWindowRect(lblVersion, &place);
+    MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&place), 2);
+    SIZE text{};
+    if (HDC dc = GetDC(lblVersion)) {
+        const HGDIOBJ old = SelectObject(dc, FVersionFont);
+        GetTextExtentPoint32W(dc, version.c_str(), static_cast<int>(version.size()), &text);
+        SelectObject(dc, old);
+        ReleaseDC(lblVersion, dc);
+    }
+    const int width = std::min<int>(text.cx + win32dpi::Scale(4, FDpi), place.right - place.left);
+    MoveWindow(lblVersion, place.right - width, place.top, width, place.bottom - place.top, TRUE);
 }
 
 void TfrmSplash::SetStatus(const std::string& text)
@@ -145,10 +187,11 @@ LRESULT TfrmSplash::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(FHandle, &paint);
-        RECT bevel{0, 0, kWidth, kHeight};
+        RECT bevel{};
+        GetClientRect(FHandle, &bevel);
         DrawEdge(dc, &bevel, EDGE_RAISED, BF_RECT | BF_MIDDLE);
         if (FPictureBrush != nullptr) {
-            RECT picture{kFrame, kFrame, kFrame + 448, kFrame + 336};
+            RECT picture{kFrame, kFrame, bevel.right - kFrame, bevel.bottom - kFrame};
             SetBrushOrgEx(dc, kFrame, kFrame, nullptr);
             FillRect(dc, &picture, FPictureBrush);
         }

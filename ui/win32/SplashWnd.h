@@ -25,8 +25,12 @@ public:
     // The picture, 448 x 336 in 256 colours.
     HBITMAP imgSplash = nullptr;
 
+    // The size at 96 DPI: the picture in a raised bevel 2 pixels wide. At another DPI the
+    // picture and the texts are scaled, the bevel stays 2 pixels.
     static constexpr int kWidth = 452;
     static constexpr int kHeight = 340;
+    static constexpr int kPictureWidth = 448;
+    static constexpr int kPictureHeight = 336;
 
 private:
     ~TfrmSplash();
@@ -34,9 +38,14 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // Runs when the frame's size is set: clears the status and fills the version line.
     void FrameResize();
+    // A label at a place given for 96 DPI.
+    HWND Label(DWORD align, HFONT font, int left, int top, int width, int height);
 
     HWND FHandle = nullptr;
-    HBRUSH FPictureBrush = nullptr; // the picture, behind the labels
+    UINT FDpi = 96;
+    // The picture at the splash's size, behind the labels: imgSplash itself at 96 DPI.
+    HBITMAP FScaledPicture = nullptr;
+    HBRUSH FPictureBrush = nullptr;
     HFONT FFont = nullptr;
     HFONT FStatusFont = nullptr;
     HFONT FVersionFont = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/win32/Win32Controls.h"
 
 #include "app/DecodeSettingsTab.h"
+#include "ui/win32/Dpi.h"
 
 #include <commctrl.h>
 
@@ -188,8 +189,12 @@ void TWin32LogList::Add(const std::string& line, int icon)
     SendMessageW(FHandle, LB_SETITEMDATA, static_cast<WPARAM>(index), icon);
     // Selecting the new line also scrolls it into view.
     SendMessageW(FHandle, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    Measure(text);
+}
 
-    // A line wider than the list can be scrolled to: the icon's 22 pixels, the text, a margin.
+void TWin32LogList::Measure(const std::wstring& text)
+{
+    // A line wider than the list can be scrolled to: the icon's room, the text, a margin.
     if (HDC dc = GetDC(FHandle)) {
         const HGDIOBJ old =
             SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(FHandle, WM_GETFONT, 0, 0)));
@@ -197,11 +202,27 @@ void TWin32LogList::Add(const std::string& line, int icon)
         GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
         SelectObject(dc, old);
         ReleaseDC(FHandle, dc);
-        if (22 + size.cx + 4 > FWidest) {
-            FWidest = 22 + size.cx + 4;
+        const int width = win32dpi::Scale(kTextLeft + 4, FDpi) + size.cx;
+        if (width > FWidest) {
+            FWidest = width;
             SendMessageW(FHandle, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(FWidest), 0);
         }
     }
+}
+
+void TWin32LogList::SetDpi(UINT dpi)
+{
+    FDpi = dpi;
+    FWidest = 0;
+    const auto count = SendMessageW(FHandle, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        std::wstring text(static_cast<size_t>(SendMessageW(FHandle, LB_GETTEXTLEN, i, 0)) + 1,
+                          L'\0');
+        text.resize(static_cast<size_t>(
+            SendMessageW(FHandle, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
+        Measure(text);
+    }
+    SendMessageW(FHandle, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(FWidest), 0);
 }
 
 std::optional<std::string> TWin32LogList::SelectedLine() const
@@ -276,14 +297,20 @@ void TWin32SettingsList::FitColumns()
         item.cchTextMax = 64;
         SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column),
                      reinterpret_cast<LPARAM>(&item));
-        int widest = width(caption) + 16;
+        int widest = width(caption) + win32dpi::Scale(16, FDpi);
         for (int row = 0; row < rows; ++row) {
             const DecodeSettingRow texts = Row(row);
             const std::string& text = column == 0 ? texts.Name : texts.Values[column - 1];
-            widest = std::max(widest, width(Wide(text)) + 14);
+            widest = std::max(widest, width(Wide(text)) + win32dpi::Scale(14, FDpi));
         }
         SendMessageW(FHandle, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), widest);
     }
+}
+
+void TWin32SettingsList::SetDpi(UINT dpi)
+{
+    FDpi = dpi;
+    FitColumns();
 }
 
 void TWin32SettingsList::Add(const DecodeSettingRow& row)

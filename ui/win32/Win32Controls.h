@@ -105,15 +105,26 @@ private:
     HWND FHandle;
 };
 
-// The log list: an owner-drawn list box whose item data is the line's icon index.
+// The log list: an owner-drawn list box whose item data is the line's icon index. A line is
+// drawn with its icon kIconLeft pixels from the left and its text kTextLeft pixels from it
+// (lengths at 96 DPI).
 class TWin32LogList : public ILogListControl {
 public:
+    static constexpr int kIconLeft = 2;
+    static constexpr int kTextLeft = 22;
+
     explicit TWin32LogList(HWND list) : FHandle(list) {}
     void Add(const std::string& line, int icon) override;
     std::optional<std::string> SelectedLine() const override;
+    // The list is drawn for dpi from now on (its font already set): the lines are measured
+    // again for the horizontal scroll bar.
+    void SetDpi(UINT dpi);
 
 private:
+    void Measure(const std::wstring& text);
+
     HWND FHandle;
+    UINT FDpi = 96;
     int FWidest = 0; // of the lines so far, for the horizontal scroll bar
 };
 
@@ -136,12 +147,16 @@ public:
 
     // Whether the list's notifications come from a change made here without reporting.
     bool Quiet() const { return FQuiet; }
+    // The list is drawn for dpi from now on (its font already set): the columns are fitted
+    // again.
+    void SetDpi(UINT dpi);
 
 private:
     void SetCell(int index, int column, const std::string& text);
     void FitColumns();
 
     HWND FHandle;
+    UINT FDpi = 96;
     bool FQuiet = false;
 };
 

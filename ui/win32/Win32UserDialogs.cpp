@@ -1,6 +1,7 @@
 #include "ui/win32/Win32UserDialogs.h"
 
 #include "app/MainWndTexts.h"
+#include "platform/FileSystem.h"
 #include "ui/win32/Win32Controls.h"
 
 #include <commdlg.h>
@@ -49,13 +50,13 @@ std::optional<std::string> TWin32UserDialogs::SelectFolder(const std::string& st
     // The shell's folder browser rather than the file dialog's folder picker: only the browser
     // can leave out the creation of folders (BIF_NONEWFOLDERBUTTON); the picker always offers
     // a new folder in its view and toolbar.
-    wchar_t start[MAX_PATH] = L"";
-    GetFullPathNameW(Wide(startFolder).c_str(), MAX_PATH, start, nullptr);
+    // Whole, however long: the program declares itself aware of long paths.
+    const std::wstring start = Wide(platform::AbsolutePath(startFolder));
     BROWSEINFOW info{};
     info.hwndOwner = FOwner;
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;
     info.lpfn = StartInFolder;
-    info.lParam = reinterpret_cast<LPARAM>(start);
+    info.lParam = reinterpret_cast<LPARAM>(start.c_str());
     PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
     if (chosen == nullptr)
         return std::nullopt;
