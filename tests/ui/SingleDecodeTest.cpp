@@ -238,9 +238,13 @@ TEST_F(SingleDecodeFixture, EachStartFailureLogsItsLinesAndLeavesNoFile)
          with(zeroSource, "  0Hz, 0 ビット, 0 チャンネル", {"エラー: PCM パラメータが異常です"})},
         {"claimed but not opened", keepSource, env.Dir / "c.wav",
          with(keepSource, format, {"エラー: ファイル " + keepSource + " を開けませんでした"})},
-        {"mistyped path", env.Dir / "typo.tst", env.Dir / "d.wav",
-         with(env.Dir / "typo.tst", format,
-              {"エラー: ファイル " + (env.Dir / "typo.tst") + " を開けませんでした"})},
+        // Said of the file, with the system's reason, before a plug-in is asked.
+        {"mistyped path",
+         env.Dir / "typo.tst",
+         env.Dir / "d.wav",
+         {"エラー: ファイル " + (env.Dir / "typo.tst") +
+              " を開けませんでした (No such file or directory)",
+          "警告: デコードは失敗しました"}},
         {"missing folder", goodSource, env.Dir / "none/e.wav",
          with(goodSource, format,
               {"エラー: Wav ファイル " + (env.Dir / "none/e.wav") + " を作成できませんでした"})},
