@@ -261,7 +261,8 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
             continue;
         }
         try {
-            const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName);
+            const PlaylistEntryNames names =
+                ResolvePlaylistEntryNames(entry.FileName, command.Input);
             BatchInput input;
             input.Source = names.Source;
             input.Output = names.Output;
