@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <filesystem>
 
 using testkpi::TestSong;
@@ -295,14 +296,22 @@ TEST_F(SingleDecodeFixture, DefaultBitsAskTheRequestForNothingAndLogTheAnswer)
     EXPECT_EQ(LogLines(*window)[2], "  44100Hz, 24 ビット, 2 チャンネル");
 }
 
-TEST_F(SingleDecodeFixture, SettingThatDoesNotConvertAndNoSettingAtAllFailTheStart)
+TEST_F(SingleDecodeFixture, StoredNumbersOutOfRangeAreReportedAndNoSettingAtAllFailsTheStart)
 {
+    // Another program stored -1 channels: the start-up says so once, and the setting asks for
+    // the built-in 2 instead.
     StoreSetting("bad", 44100, 16, -1, 10, 100);
-    OpenWindow();
+    window = Open();
+    const auto startLines = LogLines(*window);
+    EXPECT_EQ(std::count(startLines.begin(), startLines.end(),
+                         "警告: デコード設定 bad のチャンネル数 4294967295 は範囲外です "
+                         "(0～10)。既定値 2 を使います"),
+              1);
+    window->lstLog->clear();
     Choose(Song(TestSong{}), env.Dir / "x.wav", "bad");
     Decode();
-    EXPECT_EQ(LogLines(*window),
-              (std::vector<std::string>{"Range check error", "警告: デコードは失敗しました"}));
+    EXPECT_EQ(LogLines(*window).back(), "デコードは完了しました");
+    EXPECT_EQ(plugin->LastRequest().Channels, 2u);
 
     window->lvwDecodeSettings->clear();
     window->FillPcmFormatLists();
