@@ -3,14 +3,29 @@
 #include "kpi/KPI.h"
 #include "kpi/KpiSong.h"
 #include "kpi/kpiDriver.h"
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/PartFiles.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
 constexpr const char* kSkipped = "警告: 出力先 %s は既にあります。スキップします。";
+
+std::string WithText(std::string pattern, const std::string& text)
+{
+    return pattern.replace(pattern.find("%s"), 2, text);
+}
+
+std::string TooManySongsLine(const std::string& source, uint32_t count)
+{
+    return "エラー: ファイル " + source + " は " + std::to_string(count) +
+           " 曲を含むと答えました。" + std::to_string(TBatchDecodeJob::kMostSongsOfAllSongs) +
+           " 曲を超えるファイルは --song A-B で範囲を指定したときだけ変換します";
+}
 
 } // namespace
 
@@ -36,9 +51,13 @@ void TBatchDecodeJob::Run(TZoKpiDriver& driver, std::vector<BatchInput> inputs,
     FCounts = BatchCounts();
     FStopping = FWasStopped = FEndedByFailure = false;
     FInputs.clear();
-    FSongs.clear();
-    for (BatchInput& input : inputs)
-        FInputs.push_back({std::move(input)});
+    if (FOptions.ThroughPartFiles)
+        SweepPartFiles(inputs);
+    for (BatchInput& input : inputs) {
+        Pending pending;
+        pending.Input = std::move(input);
+        FInputs.push_back(std::move(pending));
+    }
     Report();
 
     for (;;) {
@@ -54,8 +73,17 @@ void TBatchDecodeJob::Run(TZoKpiDriver& driver, std::vector<BatchInput> inputs,
         Reap();
     }
     FInputs.clear();
-    FSongs.clear();
     Report();
+}
+
+void TBatchDecodeJob::SweepPartFiles(const std::vector<BatchInput>& inputs)
+{
+    std::set<std::string> folders;
+    for (const BatchInput& input : inputs)
+        folders.insert(platform::ExtractFilePath(input.Output));
+    for (const std::string& folder : folders)
+        for (const std::string& path : platform::RemoveAbandonedPartFiles(folder))
+            FHooks.Log("警告: 中断された変換の一時ファイル " + path + " を削除しました");
 }
 
 bool TBatchDecodeJob::Stop()
@@ -64,7 +92,7 @@ bool TBatchDecodeJob::Stop()
         return FWasStopped;
     FStopping = true;
     // Songs not yet started are left undone: that alone makes it a stop.
-    FWasStopped = !FInputs.empty() || !FSongs.empty();
+    FWasStopped = !FInputs.empty();
     for (const auto& running : FRunning) {
         if (running->Ended || !running->Thread->RequestStop())
             continue; // its run had finished: its file stays
@@ -80,85 +108,110 @@ bool TBatchDecodeJob::Busy(const TZoKpi* plugin, const std::string& output) cons
 {
     if (plugin != nullptr && !plugin->CanOpenSong())
         return true;
-    // Two songs never write one file at once (a playlist may name the same entry twice).
+    if (FRunning.empty())
+        return false;
+    // Two songs never write one file at once (a playlist may name the same entry twice, in
+    // another letter case too).
+    const std::string key = platform::ComparablePath(output);
     return std::any_of(FRunning.begin(), FRunning.end(),
-                       [&](const auto& running) { return running->What.Output == output; });
+                       [&](const auto& running) { return running->OutputKey == key; });
 }
 
 bool TBatchDecodeJob::StartOne()
 {
-    for (;;) {
-        // Songs come before inputs not yet expanded: they belong to earlier inputs.
-        for (auto it = FSongs.begin(); it != FSongs.end(); ++it) {
-            if (Busy(FDriver->PluginFor(it->Source), it->Output))
+    // In the order of the inputs; a song that has to wait lets a later one go first.
+    for (auto it = FInputs.begin(); it != FInputs.end();) {
+        Pending& pending = *it;
+        if (!pending.Planned) {
+            const Plan plan = PlanSongs(pending);
+            if (plan == Plan::Busy) {
+                ++it;
                 continue;
-            const Song song = std::move(*it);
-            FSongs.erase(it);
-            StartSong(song);
-            return true;
+            }
+            if (plan == Plan::Refused) {
+                it = FInputs.erase(it);
+                if (FStopping) // StopAtFirstFailure
+                    return false;
+                continue;
+            }
         }
-        bool expanded = false;
-        for (auto it = FInputs.begin(); it != FInputs.end() && !expanded; ++it) {
-            if (!Expand(*it))
-                continue;
+        const Song song = NextSong(pending);
+        if (Busy(FDriver->PluginFor(song.Source), song.Output)) {
+            ++it;
+            continue;
+        }
+        if (!pending.Multi || pending.Next++ == pending.Last)
             FInputs.erase(it);
-            expanded = true;
-        }
-        if (!expanded)
-            return false;
+        StartSong(song);
+        return true;
     }
+    return false;
 }
 
-bool TBatchDecodeJob::Expand(Pending& pending)
+TBatchDecodeJob::Plan TBatchDecodeJob::PlanSongs(Pending& pending)
 {
     const BatchInput& input = pending.Input;
-    const auto add = [&](std::optional<uint32_t> number, const std::string& output) {
-        FSongs.push_back(
-            {input.Source, number, output, input.Tags, platform::ExtractFileName(output)});
-    };
     const SongSelection& songs = input.Songs;
-    if (songs.What == SongSelection::Kind::First) {
-        add(std::nullopt, input.Output);
-        return true;
-    }
-    if (songs.What == SongSelection::Kind::Exact) {
-        add(songs.First, input.Output);
-        return true;
-    }
-    // Which songs there are, the plug-in alone can tell: the file is opened once to ask it.
+    const auto single = [&](std::optional<uint32_t> number) {
+        pending.Planned = true;
+        pending.Single = number;
+        return Plan::Ready;
+    };
+    if (songs.What == SongSelection::Kind::First)
+        return single(std::nullopt);
+    if (songs.What == SongSelection::Kind::Exact)
+        return single(songs.First);
+    // Which songs there are, the plug-in alone can tell: the file is opened once to ask it. A
+    // file the plug-in must not see (missing, a named pipe) is one song, whose start says why
+    // it fails.
     const TZoKpi* plugin = FDriver->PluginFor(input.Source);
-    if (plugin != nullptr && !plugin->CanOpenSong())
-        return false;
-    uint32_t count = 0;
-    bool multiSong = false;
-    if (plugin != nullptr) {
-        const std::unique_ptr<TZoSong> song = FDriver->OpenSong(input.Source, &FOptions.Requested);
-        multiSong = song && song->Handle != 0 && song->IsMultiSong();
-        count = multiSong ? song->Format.LengthMs / 1000 : 0;
-    }
+    if (plugin == nullptr || !logtext::InputFileProblemLine(input.Source).empty())
+        return single(std::nullopt);
+    if (!plugin->CanOpenSong())
+        return Plan::Busy;
+    const std::unique_ptr<TZoSong> song = FDriver->OpenSong(input.Source, &FOptions.Requested);
     // A file that is not multi-song, or that cannot be opened, is one song: its start tells why
     // it fails, if it does.
-    if (!multiSong) {
-        add(std::nullopt, input.Output);
-        return true;
+    if (!song || song->Handle == 0 || !song->IsMultiSong())
+        return single(std::nullopt);
+    const uint32_t count = song->Format.LengthMs / 1000;
+    if (songs.What == SongSelection::Kind::All && count > kMostSongsOfAllSongs) {
+        Log({input.Source, std::nullopt, input.Output, {}, platform::ExtractFileName(input.Output)},
+            TooManySongsLine(input.Source, count));
+        ++FCounts.Failed;
+        if (FOptions.StopAtFirstFailure) {
+            FEndedByFailure = true;
+            FStopping = true;
+        }
+        Report();
+        return Plan::Refused;
     }
-    const uint32_t first = songs.What == SongSelection::Kind::All ? 1 : songs.First;
-    const uint32_t last = songs.What == SongSelection::Kind::All ? count : songs.Last;
+    pending.Planned = true;
+    pending.Multi = true;
+    pending.Next = songs.What == SongSelection::Kind::All ? 1 : songs.First;
+    pending.Last = songs.What == SongSelection::Kind::All ? count : std::min(songs.Last, count);
     // A first song beyond the count starts and fails with the song-number error.
-    if (first > count) {
-        add(first, SongOutputName(input.Output, first));
-        return true;
-    }
-    for (uint32_t n = first; n <= std::min(last, count); ++n)
-        add(n, SongOutputName(input.Output, n));
-    return true;
+    if (pending.Next > count)
+        pending.Last = pending.Next;
+    if (pending.Last < pending.Next) // no songs at all
+        return single(std::nullopt);
+    return Plan::Ready;
+}
+
+TBatchDecodeJob::Song TBatchDecodeJob::NextSong(const Pending& pending) const
+{
+    const BatchInput& input = pending.Input;
+    const std::optional<uint32_t> number =
+        pending.Multi ? std::optional<uint32_t>(pending.Next) : pending.Single;
+    const std::string output =
+        pending.Multi ? SongOutputName(input.Output, pending.Next) : input.Output;
+    return {input.Source, number, output, input.Tags, platform::ExtractFileName(output)};
 }
 
 void TBatchDecodeJob::StartSong(const Song& song)
 {
     if (!FOptions.Overwrite && platform::FileExists(song.Output)) {
-        std::string line = kSkipped;
-        Log(song, line.replace(line.find("%s"), 2, song.Output));
+        Log(song, WithText(kSkipped, song.Output));
         ++FCounts.Skipped;
         Report();
         return;
@@ -171,8 +224,18 @@ void TBatchDecodeJob::StartSong(const Song& song)
     request.Requested = FOptions.Requested;
     request.Tags = song.Tags;
     request.Playlist = FOptions.Protected;
+    auto running = std::make_unique<Running>();
     PreparedSongDecode prepared;
     try {
+        if (FOptions.ThroughPartFiles) {
+            std::string error;
+            running->Part = platform::PartFile::Create(song.Output, error);
+            if (!running->Part)
+                throw EZoError(
+                    WithText("エラー: Wav ファイル %s を作成できませんでした", song.Output) + " (" +
+                    error + ")");
+            request.WriteTo = running->Part->Path();
+        }
         prepared =
             PrepareSongDecode(*FDriver, request, [&](const std::string& line) { Log(song, line); });
     } catch (const std::exception& e) {
@@ -186,16 +249,23 @@ void TBatchDecodeJob::StartSong(const Song& song)
         Report();
         return;
     }
-    auto running = std::make_unique<Running>();
+    if (running->Part)
+        running->Part->Hide();
     running->What = song;
+    running->OutputKey = platform::ComparablePath(song.Output);
     running->Thread = std::move(prepared.Thread);
     Running* raw = running.get();
     raw->Thread->OnProgress = [this](TZoSong&) { Report(); };
     raw->Thread->OnTerminate = [this, raw] {
         raw->Ended = true;
         const std::string error = raw->Thread->FatalMessage();
-        if (!error.empty())
+        if (!error.empty()) {
             Log(raw->What, "エラー: " + error);
+            // What it wrote goes with its part file: the output's name stays free (or keeps
+            // the older file) for the next run.
+            if (raw->Part)
+                Log(raw->What, logtext::kFileDeleted);
+        }
         Log(raw->What, logtext::kDecodeDone);
         FLoop.Wake();
     };
@@ -207,22 +277,50 @@ void TBatchDecodeJob::StartSong(const Song& song)
 void TBatchDecodeJob::Reap()
 {
     for (auto it = FRunning.begin(); it != FRunning.end();) {
-        Running& running = **it;
-        if (!running.Ended) {
+        if (!(*it)->Ended) {
             ++it;
             continue;
         }
-        running.Thread->WaitFor();
-        // A stopped song counts nowhere: the batch as a whole was stopped.
-        if (!running.Thread->Aborted()) {
-            if (running.Thread->FatalMessage().empty())
-                ++FCounts.Converted;
-            else
-                ++FCounts.Failed;
-        }
-        it = FRunning.erase(it); // completes the file, or deletes it after a stop
+        Finish(**it);
+        it = FRunning.erase(it);
     }
     Report();
+}
+
+void TBatchDecodeJob::Finish(Running& running)
+{
+    running.Thread->WaitFor();
+    const bool aborted = running.Thread->Aborted();
+    const bool failed = !running.Thread->FatalMessage().empty();
+    running.Thread.reset(); // completes the file, or deletes it after a stop
+    // A stopped song counts nowhere: the batch as a whole was stopped.
+    if (aborted || failed) {
+        if (running.Part)
+            running.Part->Discard();
+        FCounts.Failed += failed && !aborted ? 1 : 0;
+        return;
+    }
+    if (!running.Part) {
+        ++FCounts.Converted;
+        return;
+    }
+    std::string error;
+    switch (running.Part->Commit(FOptions.Overwrite, error)) {
+    case platform::PartFile::Outcome::Moved:
+        ++FCounts.Converted;
+        break;
+    case platform::PartFile::Outcome::TargetExists: // another program wrote it meanwhile
+        Log(running.What, WithText(kSkipped, running.What.Output));
+        ++FCounts.Skipped;
+        break;
+    case platform::PartFile::Outcome::Failed:
+        Log(running.What,
+            WithText("エラー: Wav ファイル %s を置けませんでした", running.What.Output) + " (" +
+                error + ")");
+        Log(running.What, logtext::kFileDeleted);
+        ++FCounts.Failed;
+        break;
+    }
 }
 
 void TBatchDecodeJob::Log(const Song& song, const std::string& line)

@@ -6,11 +6,13 @@
 // decoder threads' calls through the main-thread loop. Each song has its own decoder thread,
 // owned by the job from its start until the job has handled its end. A plug-in that cannot open
 // another song at the moment (one that is not reentrant and has a song open) is never asked to:
-// its songs wait for it.
+// its songs wait for it. The songs of a multi-song file are planned one at a time as they start,
+// so that memory does not grow with the number of songs a file claims.
 #pragma once
 
 #include "app/MainThreadLoop.h"
 #include "app/SongDecoding.h"
+#include "platform/PartFiles.h"
 
 #include <cstdint>
 #include <deque>
@@ -66,7 +68,16 @@ public:
         bool LabelLines = true;
         // A file that no output may replace (the playlist being read), besides each song's source.
         std::string Protected;
+        // Each song is written as a part file that takes its output's name only once the song
+        // has converted completely (the batch form): a failed or stopped song leaves nothing
+        // under its name, and an existing output is only ever replaced by a complete one. Part
+        // files left in the outputs' folders by a run that was killed are removed at the start.
+        // Without it, a failed song keeps what it wrote and a stopped one is deleted (the
+        // playlist's rule).
+        bool ThroughPartFiles = false;
     };
+    // A multi-song file of more songs than this is converted only when a range names its songs.
+    static constexpr uint32_t kMostSongsOfAllSongs = 10000;
     struct Hooks {
         LogFunction Log;
         // The counts changed, or a song made progress; for a status line.
@@ -98,19 +109,31 @@ private:
     };
     struct Running {
         Song What;
+        std::string OutputKey;                    // the output as the file system compares names
+        std::unique_ptr<platform::PartFile> Part; // valid only with ThroughPartFiles
         std::unique_ptr<TZoKpiFileDecoderThread> Thread;
         bool Ended = false;
     };
+    // An input whose songs have not all started. Its songs are known once it is planned: one
+    // song (Single), or the songs Next to Last of a multi-song file, taken one at a time.
     struct Pending {
         BatchInput Input;
+        bool Planned = false;
+        bool Multi = false;
+        std::optional<uint32_t> Single;
+        uint32_t Next = 0, Last = 0;
     };
+    enum class Plan { Ready, Busy, Refused };
 
     // Starts the next song whose plug-in and output are free; false when none can start now.
     bool StartOne();
-    // Turns an input into its songs; false when that needs a plug-in that is busy now.
-    bool Expand(Pending& input);
+    // Finds out which songs an input has; Busy when that needs a plug-in that is busy now.
+    Plan PlanSongs(Pending& input);
+    Song NextSong(const Pending& input) const;
     void StartSong(const Song& song);
+    void SweepPartFiles(const std::vector<BatchInput>& inputs);
     void Reap(); // the threads whose end was handled
+    void Finish(Running& running);
     void Log(const Song& song, const std::string& line);
     void Report();
     bool Busy(const TZoKpi* plugin, const std::string& output) const;
@@ -119,8 +142,7 @@ private:
     Hooks FHooks;
     TZoKpiDriver* FDriver = nullptr;
     Options FOptions;
-    std::deque<Pending> FInputs; // inputs not yet turned into songs
-    std::deque<Song> FSongs;     // songs ready to start, in order
+    std::deque<Pending> FInputs; // inputs with songs still to start, in order
     std::vector<std::unique_ptr<Running>> FRunning;
     BatchCounts FCounts;
     bool FStopping = false;

@@ -1,6 +1,7 @@
 #include "app/DecodeSettings.h"
 
 #include "app/Conversions.h"
+#include "app/MainWndTexts.h"
 #include "app/SettingsStore.h"
 #include "platform/Errors.h"
 
@@ -93,7 +94,24 @@ SoundFormat ReadRequestedFormat(const DecodeSettingRow& row)
     return format;
 }
 
-std::optional<std::vector<DecodeSettingRow>> LoadDecodeSettingRows(const ISettingsStore& store)
+const settings::NumberRange* DecodeSettingRange(DecodeSettingColumn column)
+{
+    switch (column) {
+    case kRate:
+        return &settings::kSamplingFrequencyRange;
+    case kChannels:
+        return &settings::kChannelsRange;
+    case kDefaultLength:
+        return &settings::kDefaultLengthRange;
+    case kFadeout:
+        return &settings::kFadeoutLengthRange;
+    default:
+        return nullptr;
+    }
+}
+
+std::optional<std::vector<DecodeSettingRow>>
+LoadDecodeSettingRows(const ISettingsStore& store, std::vector<std::string>* warnings)
 {
     if (!store.KeyExists(settings::kDecodeSettingsKey))
         return std::nullopt;
@@ -107,6 +125,18 @@ std::optional<std::vector<DecodeSettingRow>> LoadDecodeSettingRows(const ISettin
             const uint32_t value =
                 store.ReadInteger(key, settings::kDecodeSettingValueNames[i]).value_or(0);
             row.Values[i] = std::to_string(static_cast<int32_t>(value));
+            // The same ranges as typed values; a default length of 0 would leave only the fade.
+            const auto* range = DecodeSettingRange(static_cast<DecodeSettingColumn>(i));
+            if (range != nullptr && !range->Contains(value)) {
+                const int32_t builtIn = settings::kShownWhenNotANumber[i];
+                if (warnings != nullptr)
+                    warnings->push_back(
+                        "警告: デコード設定 " + name + " の" + wndtext::kSettingColumns[i + 1] +
+                        " " + std::to_string(value) + " は範囲外です (" +
+                        std::to_string(range->Minimum) + "～" + std::to_string(range->Maximum) +
+                        ")。既定値 " + std::to_string(builtIn) + " を使います");
+                row.Values[i] = std::to_string(builtIn);
+            }
         }
         if (row.Values[kBits] == "0")
             row.Values[kBits] = settings::kBitsTexts[0];

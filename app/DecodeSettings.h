@@ -37,8 +37,13 @@ std::vector<DecodeSettingRow> BuiltInDecodeSettings();
 DecodeSettingRow NewDecodeSettingRow(const std::string& name);
 
 // The stored settings in the store's order (sorted by name, letter case ignored); nothing when
-// the store holds no settings key. A setting's key that lacks a value reads it as 0.
-std::optional<std::vector<DecodeSettingRow>> LoadDecodeSettingRows(const ISettingsStore& store);
+// the store holds no settings key. A setting's key that lacks a value reads it as 0. A number
+// outside the range its editor allows (another program may have written it) is replaced by the
+// built-in value, and a warning line says so in warnings, when given.
+std::optional<std::vector<DecodeSettingRow>>
+LoadDecodeSettingRows(const ISettingsStore& store, std::vector<std::string>* warnings = nullptr);
+// The range of a numeric column's editor; none for the bits column, which is a list.
+const settings::NumberRange* DecodeSettingRange(DecodeSettingColumn column);
 // Replaces the stored settings by rows (none: the key is removed) and flushes the store.
 void SaveDecodeSettingRows(ISettingsStore& store, const std::vector<DecodeSettingRow>& rows);
 

@@ -60,14 +60,16 @@ TDecodeSettingsTab::TDecodeSettingsTab(const Controls& controls, IUserDialogs& d
         List().Add(row);
 }
 
-void TDecodeSettingsTab::LoadDecodeSettings(const ISettingsStore& store)
+std::vector<std::string> TDecodeSettingsTab::LoadDecodeSettings(const ISettingsStore& store)
 {
-    const auto rows = LoadDecodeSettingRows(store);
+    std::vector<std::string> warnings;
+    const auto rows = LoadDecodeSettingRows(store, &warnings);
     if (!rows)
-        return; // nothing stored: the built-in rows stay
+        return warnings; // nothing stored: the built-in rows stay
     List().Clear();
     for (const DecodeSettingRow& row : *rows)
         List().Add(row);
+    return warnings;
 }
 
 void TDecodeSettingsTab::SaveDecodeSettings(ISettingsStore& store) const

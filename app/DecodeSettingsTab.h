@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class IButtonControl;
 class IChoiceControl;
@@ -44,8 +45,9 @@ public:
     // Fills the list with the built-in rows, which stay when nothing is stored.
     TDecodeSettingsTab(const Controls& controls, IUserDialogs& dialogs);
 
-    // Replaces the rows by the stored ones, if any are stored.
-    void LoadDecodeSettings(const ISettingsStore& store);
+    // Replaces the rows by the stored ones, if any are stored. Returns the warning lines for
+    // stored numbers out of range, which the rows hold as the built-in values instead.
+    std::vector<std::string> LoadDecodeSettings(const ISettingsStore& store);
     // Replaces the stored settings by the rows.
     void SaveDecodeSettings(ISettingsStore& store) const;
     // Both decode tabs' lists: every row's name, the first one selected.

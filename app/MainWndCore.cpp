@@ -93,7 +93,8 @@ void TMainWndCore::FormCreate()
     }
 
     FWindow.SetPagesEnabled(true);
-    FSettings.LoadDecodeSettings(AppRegistry->Store());
+    for (const std::string& line : FSettings.LoadDecodeSettings(AppRegistry->Store()))
+        AddLog(line);
     FSettings.EnableSettingEditors(false);
     FSettings.FillPcmFormatLists();
     FWindow.ReleaseSplash();

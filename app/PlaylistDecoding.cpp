@@ -18,6 +18,16 @@ std::string OutputName(const std::string& source, std::optional<uint32_t> songNu
     return platform::ChangeFileExt(source, "") + "[" + std::to_string(*songNumber) + "].wav";
 }
 
+// Whether a playlist entry names its file from a root: "/x", "\x" (a UNC path included), or a
+// drive ("C:\x", and "C:x", which is relative to that drive's folder, not to the playlist).
+bool IsRootedWindowsPath(const std::string& path)
+{
+    if (!path.empty() && (path[0] == '/' || path[0] == '\\'))
+        return true;
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
 } // namespace
 
 PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName)
@@ -32,9 +42,23 @@ PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName)
     return names;
 }
 
-PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName)
+PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName,
+                                             const std::string& playlist)
 {
     PlaylistEntryNames names = DerivePlaylistEntryNames(fileName);
+    // The host player finds a relative entry beside its playlist, wherever it is run from; the
+    // current folder stays the fallback, so that every playlist that worked before still does.
+    const std::string folder = platform::ExtractFilePath(playlist);
+    if (!folder.empty() && !names.Source.empty() && !IsRootedWindowsPath(names.Source)) {
+        // The entry's code page is bridged first: the folder is already this system's text.
+        const platform::ForeignPath beside =
+            platform::ResolveWindowsPath(folder + platform::SystemTextOf(names.Source));
+        if (beside.Found) {
+            names.Source = beside.Path;
+            names.Output = OutputName(names.Source, names.SongNumber);
+            return names;
+        }
+    }
     names.Source = platform::ResolveWindowsPath(names.Source).Path;
     names.Output = OutputName(names.Source, names.SongNumber);
     return names;
@@ -109,7 +133,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
     }
     // The log shows the file as it was found here, so that the user can go and look at it;
     // the tags stay the playlist's own bytes.
-    const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName);
+    const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName, playlist);
 
     SongDecodeRequest request;
     request.Source = names.Source;

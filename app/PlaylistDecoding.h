@@ -24,9 +24,11 @@ struct PlaylistEntryNames {
 PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName);
 // The same names for the file as this system finds it: the source is resolved as a path that
 // may have been written on Windows (drive letters, backslashes, Shift_JIS, any letter case),
-// and the output lies beside the resolved source. A source that resolves to nothing keeps the
-// text that was looked for.
-PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName);
+// and the output lies beside the resolved source. A relative source is looked for beside the
+// playlist first, and only when it is not there as written (from the current folder). A source
+// that resolves to nothing keeps the text that was looked for.
+PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName,
+                                             const std::string& playlist);
 
 class TPlaylistDecodeJob {
 public:

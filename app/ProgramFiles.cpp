@@ -1,5 +1,6 @@
 #include "app/ProgramFiles.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/UserFolders.h"
 

@@ -34,7 +34,66 @@ bool SameFile(const std::string& source, const std::string& output)
     return a && b && *a == *b;
 }
 
+std::string FormatText(uint32_t rate, uint32_t bits, uint32_t channels)
+{
+    return std::to_string(rate) + "Hz, " + std::to_string(bits) + " ビット, " +
+           std::to_string(channels) + " チャンネル";
+}
+
+// The format a setting asks for; 0 leaves a field to the plug-in.
+std::string RequestedFormatText(const SoundFormat& r)
+{
+    return (r.SampleRate ? std::to_string(r.SampleRate) + "Hz" : "周波数指定なし") + ", " +
+           (r.BitsPerSample ? std::to_string(r.BitsPerSample) + " ビット" : "ビット数指定なし") +
+           ", " +
+           (r.Channels ? std::to_string(r.Channels) + " チャンネル" : "チャンネル数指定なし");
+}
+
+// Why no WAV reader would take a file of format f, or "": a rate that reads as negative, or
+// fields too large for the header's 16 and 32-bit fields.
+std::string UnwritableFormatReason(const SoundFormat& f)
+{
+    const uint64_t frameBytes = uint64_t(f.BitsPerSample / 8) * f.Channels;
+    if (f.SampleRate > 0x7FFFFFFFu)
+        return "サンプリング周波数 " + std::to_string(f.SampleRate) +
+               "Hz は WAV ファイルに書けません";
+    if (f.Channels > 0xFFFFu)
+        return "チャンネル数 " + std::to_string(f.Channels) + " は WAV ファイルに書けません";
+    if (f.BitsPerSample > 0xFFFFu || frameBytes > 0xFFFFu)
+        return "量子化ビット数 " + std::to_string(f.BitsPerSample) + " は WAV ファイルに書けません";
+    if (frameBytes * f.SampleRate > 0xFFFFFFFFull)
+        return "1 秒あたり " + std::to_string(frameBytes * f.SampleRate) +
+               " バイトは WAV ファイルに書けません";
+    return std::string();
+}
+
 } // namespace
+
+namespace logtext {
+
+std::string NotARegularFileLine(const std::string& path, platform::FileKind kind)
+{
+    const char* what = kind == platform::FileKind::Folder   ? "フォルダ"
+                       : kind == platform::FileKind::Pipe   ? "名前付きパイプ"
+                       : kind == platform::FileKind::Socket ? "ソケット"
+                                                            : "デバイス";
+    return "エラー: " + path + " は通常のファイルではありません (" + what + ")";
+}
+
+std::string CannotOpenLine(const std::string& path, const std::string& reason)
+{
+    return "エラー: ファイル " + path + " を開けませんでした (" + reason + ")";
+}
+
+std::string InputFileProblemLine(const std::string& path)
+{
+    const platform::FileCheck check = platform::CheckInputFile(path);
+    if (check.Kind != platform::FileKind::Regular && check.Kind != platform::FileKind::Missing)
+        return NotARegularFileLine(path, check.Kind);
+    return check.Reason.empty() ? std::string() : CannotOpenLine(path, check.Reason);
+}
+
+} // namespace logtext
 
 std::string FormatPlayTime(uint32_t ms)
 {
@@ -46,24 +105,38 @@ std::string FormatPlayTime(uint32_t ms)
 PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
                                      const LogFunction& log)
 {
+    const std::string noPlugin =
+        WithText("エラー: ファイル %s に適したプラグインが見つかりませんでした", request.Source);
+    if (driver.PluginFor(request.Source) == nullptr)
+        throw EZoError(noPlugin);
+    // Users look for a missing file where the message points: at the file, with the system's
+    // reason, not at the plug-in that would have failed to open it.
+    if (const std::string problem = logtext::InputFileProblemLine(request.Source); !problem.empty())
+        throw EZoError(problem);
     std::unique_ptr<TZoSong> song = driver.OpenSong(request.Source, &request.Requested);
     if (!song)
-        throw EZoError(WithText("エラー: ファイル %s に適したプラグインが見つかりませんでした",
-                                request.Source));
+        throw EZoError(noPlugin);
     log("ファイル " + request.Source + " のデコードを開始します");
     log("  プラグイン " + platform::ExtractFileName(song->PluginFileName()) + " を使用します");
     // What the plug-in answered, not what was asked.
     const SoundFormat& f = song->Format;
-    log("  " + std::to_string(static_cast<int32_t>(f.SampleRate)) + "Hz, " +
-        std::to_string(static_cast<int32_t>(f.BitsPerSample)) + " ビット, " +
-        std::to_string(static_cast<int32_t>(f.Channels)) + " チャンネル");
+    log("  " + FormatText(f.SampleRate, f.BitsPerSample, f.Channels));
     // A format whose bytes per second come out as 0 (samples under 8 bits, or a product that
     // overflows 32 bits) would never reach a position, a default length or a fade.
     if (f.SampleRate * f.BitsPerSample * f.Channels == 0 || song->BytesPerSecond() == 0)
         throw EZoError("エラー: PCM パラメータが異常です");
+    if (const std::string reason = UnwritableFormatReason(f); !reason.empty())
+        throw EZoError("エラー: PCM パラメータが異常です (" + reason + ")");
     // A plug-in may claim a file it then cannot open and still leave a format behind.
     if (song->Handle == 0)
         throw EZoError(WithText("エラー: ファイル %s を開けませんでした", request.Source));
+    // The setting's format is a request; the file gets what the plug-in answered.
+    const SoundFormat& r = request.Requested;
+    if ((r.SampleRate != 0 && r.SampleRate != f.SampleRate) ||
+        (r.BitsPerSample != 0 && r.BitsPerSample != f.BitsPerSample) ||
+        (r.Channels != 0 && r.Channels != f.Channels))
+        log("  警告: 設定の形式 (" + RequestedFormatText(r) + ") と異なる形式 (" +
+            FormatText(f.SampleRate, f.BitsPerSample, f.Channels) + ") で書き出します");
 
     const bool multiSong = song->IsMultiSong();
     if (multiSong) {
@@ -83,7 +156,19 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
     const uint32_t lengthMs = f.LengthMs;
     const bool endless = song->IsEndless();
     PreparedSongDecode prepared;
-    prepared.Thread = std::make_unique<TZoKpiFileDecoderThread>(std::move(song), request.Output);
+    if (request.WriteTo.empty()) {
+        prepared.Thread =
+            std::make_unique<TZoKpiFileDecoderThread>(std::move(song), request.Output);
+    } else {
+        try {
+            prepared.Thread =
+                std::make_unique<TZoKpiFileDecoderThread>(std::move(song), request.WriteTo);
+        } catch (const EZoError&) {
+            // The user knows the output's name, not the temporary one.
+            throw EZoError(
+                WithText("エラー: Wav ファイル %s を作成できませんでした", request.Output));
+        }
+    }
 
     const uint32_t defaultMs = request.Setting.DefaultLength * 1000u;
     const bool knownLength = lengthMs != KPI_NO_LENGTH && !multiSong;

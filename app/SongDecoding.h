@@ -6,6 +6,7 @@
 
 #include "app/DecodeSettings.h"
 #include "decoder/kpiFileDecoderThread.h"
+#include "platform/FileSystem.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,9 @@ std::string FormatPlayTime(uint32_t ms);
 struct SongDecodeRequest {
     std::string Source; // as given: it is logged and handed to the plug-in unchanged
     std::string Output; // used as given: no extension is added
+    // The file the decoder writes, when it is not Output itself: the batch writes a part file
+    // that takes Output's name once it is complete. Output is still the name checked and logged.
+    std::string WriteTo;
     std::optional<uint32_t> SongNumber; // used only for a multi-song file; none: the first
     std::string Playlist;               // the playlist being decoded, which no output may replace
     DecodeSetting Setting;
@@ -38,7 +42,8 @@ struct PreparedSongDecode {
 
 // Opens the song and makes its decoder thread, logging the start lines. Throws EZoError with
 // the line to log when the decode cannot start; the song is released then, and no file is left
-// behind.
+// behind. A source that is missing, unreadable or no regular file (a named pipe would block the
+// plug-in for ever) is refused before any plug-in sees it.
 PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
                                      const LogFunction& log);
 
@@ -97,4 +102,13 @@ inline constexpr const char* kStoppedByUser = "  警告: デコードはユー�
 inline constexpr const char* kFileDeleted = "  警告: ファイルは削除されました";
 inline constexpr const char* kDecodeDone = "デコードは完了しました";
 inline constexpr const char* kNoSetting = "エラー: デコード設定がありません";
+
+// "エラー: %s は通常のファイルではありません (kind)", for a source that is a folder, a named
+// pipe, a device or a socket.
+std::string NotARegularFileLine(const std::string& path, platform::FileKind kind);
+// "エラー: ファイル %s を開けませんでした (reason)".
+std::string CannotOpenLine(const std::string& path, const std::string& reason);
+// Why path cannot be decoded, as the line that says so; "" when it is a regular file that opens
+// for reading.
+std::string InputFileProblemLine(const std::string& path);
 } // namespace logtext

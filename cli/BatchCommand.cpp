@@ -5,6 +5,7 @@
 #include "kpi/kpiDriver.h"
 #include "platform/CodePages.h"
 #include "platform/FileSystem.h"
+#include "platform/PartFiles.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "playlist/kpiPlayListReader.h"
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -22,31 +25,56 @@ namespace {
 
 enum ExitStatus { kConverted = 0, kFailed = 1, kBadArguments = 2 };
 
-// The files of folder and its sub-folders that a plug-in claims, in name order. Linked folders
-// are not entered, so that a link back up the tree cannot loop.
-void Walk(const fs::path& folder, const fs::path& relative, const TZoKpiDriver& driver,
-          std::vector<std::pair<fs::path, fs::path>>& found)
+// An input as found: named on the command line, or met in a walked folder (relative: the folders
+// between the walked one and the file, each with its delimiter).
+struct Found {
+    std::string Source;
+    std::string Relative;
+    bool Named = false;
+    std::string Output;
+    std::string OutputKey, StemKey; // as the file system compares names; stem: without ".wav"
+};
+
+// The files of folder and its sub-folders that a plug-in claims, in name order; hidden names,
+// pipes and devices are left out. Linked folders are not entered, so that a link back up the
+// tree cannot loop, and neither is the folder the outputs go to, whose files are this command's
+// own outputs. Every access goes through the platform layer, which reaches paths of any length.
+void Walk(const std::string& folder, const std::string& relative, const TZoKpiDriver& driver,
+          const std::optional<platform::FileIdentity>& outDir, std::vector<Found>& found)
 {
-    std::vector<fs::directory_entry> entries;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error))
-        if (platform::PathText(entry.path().filename()).rfind('.', 0) != 0)
-            entries.push_back(entry);
-    std::sort(entries.begin(), entries.end());
-    for (const auto& entry : entries) {
-        const fs::path name = entry.path().filename();
-        if (entry.is_symlink(error) && entry.is_directory(error))
+    std::vector<platform::FolderEntry> entries =
+        platform::ListFolder(folder, "*", platform::kSubFolderMask);
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a.Name < b.Name; });
+    for (const platform::FolderEntry& entry : entries) {
+        if (entry.Name.rfind('.', 0) == 0)
             continue;
-        if (entry.is_directory(error))
-            Walk(entry.path(), relative / name, driver, found);
-        else if (entry.is_regular_file(error) && driver.PluginFor(platform::PathText(entry.path())))
-            found.push_back({entry.path(), relative});
+        const std::string path = platform::IncludeTrailingDelimiter(folder) + entry.Name;
+        if (entry.IsDirectory) {
+            if (!entry.IsLink && !(outDir && platform::GetFileIdentity(path) == outDir))
+                Walk(path, relative + entry.Name + platform::kPathDelimiter, driver, outDir, found);
+        } else if (driver.PluginFor(path)) {
+            found.push_back({path, relative, false, {}, {}, {}});
+        }
     }
 }
 
-std::string Normal(const fs::path& path)
+// The output of a multi-song file, without ".wav", whose song key (of a path) would be:
+// "stem" for "stem[n].wav"; none for a key of no such form.
+std::optional<std::string> SongOutputStem(const std::string& key)
 {
-    return platform::PathText(fs::absolute(path).lexically_normal());
+#ifdef _WIN32
+    const std::string wav = "].WAV"; // keys are in upper case there
+#else
+    const std::string wav = "].wav";
+#endif
+    if (key.size() < wav.size() + 2 || key.compare(key.size() - wav.size(), wav.size(), wav) != 0)
+        return std::nullopt;
+    const size_t open = key.rfind('[');
+    const size_t digits = open == std::string::npos ? 0 : key.size() - wav.size() - open - 1;
+    if (digits == 0 || key.find_first_not_of("0123456789", open + 1) != key.size() - wav.size())
+        return std::nullopt;
+    return key.substr(0, open);
 }
 
 } // namespace
@@ -62,41 +90,78 @@ unsigned JobCount(const CommandLine& command)
 
 std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZoKpiDriver& driver)
 {
-    std::vector<BatchInput> inputs;
-    // output without ".wav" -> the input it comes from; songs of a multi-song file add "[n]"
-    // to that stem, so two inputs clash exactly when their stems do.
-    std::map<std::string, std::string> stems;
-    const auto add = [&](const fs::path& source, const fs::path& relative) {
-        const fs::path folder = command.OutDir
-                                    ? platform::FileSystemPath(*command.OutDir) / relative
-                                    : source.parent_path();
-        const fs::path output = folder / source.filename().replace_extension(".wav");
-        const std::string stem = Normal(fs::path(output).replace_extension());
-        const auto [it, added] = stems.emplace(stem, platform::PathText(source));
-        if (!added)
-            throw std::invalid_argument(it->second + " and " + platform::PathText(source) +
-                                        " would both write " + platform::PathText(output));
-        BatchInput input;
-        input.Source = platform::PathText(source);
-        input.Output = platform::PathText(output);
-        input.Songs = command.Songs;
-        inputs.push_back(std::move(input));
-    };
+    std::vector<Found> found;
+    const std::optional<platform::FileIdentity> outDir =
+        command.OutDir ? platform::GetFileIdentity(*command.OutDir) : std::nullopt;
     for (const std::string& name : command.Inputs) {
-        std::error_code error;
-        const fs::path path = platform::FileSystemPath(name);
-        if (fs::is_directory(path, error)) {
+        const platform::FileCheck check = platform::CheckInputFile(name);
+        if (check.Kind == platform::FileKind::Folder) {
             if (!command.Recursive)
                 throw std::invalid_argument(name + " is a folder: give --recursive to walk it");
-            std::vector<std::pair<fs::path, fs::path>> found;
-            Walk(path, fs::path(), driver, found);
-            for (const auto& [file, relative] : found)
-                add(file, relative);
-        } else if (fs::exists(path, error)) {
-            add(path, fs::path());
+            Walk(name, "", driver, outDir, found);
+        } else if (check.Kind == platform::FileKind::Missing) {
+            throw EBatchRefused(logtext::CannotOpenLine(name, check.Reason));
+        } else if (check.Kind != platform::FileKind::Regular) {
+            throw EBatchRefused(logtext::NotARegularFileLine(name, check.Kind));
+        } else if (platform::IsPartFileName(platform::ExtractFileName(name))) {
+            throw EBatchRefused("エラー: " + name + " は変換途中の一時ファイルです");
         } else {
-            throw std::invalid_argument("no file " + name);
+            found.push_back({name, "", true, {}, {}, {}});
         }
+    }
+    const bool songsOfMany = command.Songs.What == SongSelection::Kind::All ||
+                             command.Songs.What == SongSelection::Kind::Range;
+    // Each output as the file system tells names apart (letter case ignored on Windows, links
+    // followed), so that two names of one file count as one; and the output without ".wav",
+    // to which the songs of a multi-song file add "[n]".
+    std::map<std::string, size_t> outputs, stems;
+    for (size_t i = 0; i < found.size(); ++i) {
+        Found& input = found[i];
+        const std::string folder =
+            command.OutDir ? platform::IncludeTrailingDelimiter(*command.OutDir) + input.Relative
+                           : platform::ExtractFilePath(input.Source);
+        const std::string name =
+            platform::PathText(platform::FileSystemPath(platform::ExtractFileName(input.Source))
+                                   .replace_extension(".wav"));
+        input.Output = folder + name;
+        input.OutputKey = platform::ComparablePath(input.Output);
+        input.StemKey = platform::ChangeFileExt(input.OutputKey, "");
+        outputs.emplace(input.OutputKey, i);
+        stems.emplace(input.StemKey, i);
+    }
+    // An input that is another input's output would be read while it is replaced. A walked one
+    // is this command's output from an earlier run and is left out; a named one is refused.
+    std::vector<bool> dropped(found.size(), false);
+    for (size_t i = 0; i < found.size(); ++i) {
+        const std::string key = platform::ComparablePath(found[i].Source);
+        std::optional<size_t> writer;
+        if (const auto it = outputs.find(key); it != outputs.end() && it->second != i)
+            writer = it->second;
+        if (const auto stem = songsOfMany ? SongOutputStem(key) : std::nullopt; stem && !writer)
+            if (const auto it = stems.find(*stem); it != stems.end() && it->second != i)
+                writer = it->second;
+        if (!writer)
+            continue;
+        if (found[i].Named)
+            throw EBatchRefused("エラー: " + found[i].Source + " は " + found[*writer].Source +
+                                " の出力先でもあるため、入力にできません");
+        dropped[i] = true;
+    }
+    std::map<std::string, std::string> written; // stem -> the input that writes it
+    std::vector<BatchInput> inputs;
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (dropped[i])
+            continue;
+        const Found& input = found[i];
+        const auto [it, added] = written.emplace(input.StemKey, input.Source);
+        if (!added)
+            throw std::invalid_argument(it->second + " and " + input.Source + " would both write " +
+                                        input.Output);
+        BatchInput batchInput;
+        batchInput.Source = input.Source;
+        batchInput.Output = input.Output;
+        batchInput.Songs = command.Songs;
+        inputs.push_back(std::move(batchInput));
     }
     return inputs;
 }
@@ -140,17 +205,23 @@ int RunBatch(TZoKpiDriver& driver, const CommandLine& command, const DecodeSetti
     std::vector<BatchInput> inputs;
     try {
         inputs = CollectBatchInputs(command, driver);
+    } catch (const EBatchRefused& e) {
+        console.Log(e.what());
+        return kBadArguments;
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "pellan-decode: %s\n", e.what());
         return kBadArguments;
     }
     if (command.OutDir) {
-        std::error_code error;
+        std::set<std::string> folders;
         for (const BatchInput& input : inputs)
-            fs::create_directories(platform::FileSystemPath(input.Output).parent_path(), error);
+            folders.insert(platform::ExtractFilePath(input.Output));
+        for (const std::string& folder : folders)
+            platform::CreateFolders(folder);
     }
     options.Jobs = JobCount(command);
     options.Overwrite = command.Overwrite;
+    options.ThroughPartFiles = true;
     TPlainMainThreadLoop loop;
     TBatchDecodeJob job(loop, ConsoleHooks(console));
     const int status = RunJob(driver, job, std::move(inputs), options);
@@ -190,7 +261,8 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
             continue;
         }
         try {
-            const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName);
+            const PlaylistEntryNames names =
+                ResolvePlaylistEntryNames(entry.FileName, command.Input);
             BatchInput input;
             input.Source = names.Source;
             input.Output = names.Output;

@@ -212,9 +212,11 @@ int Run(const std::vector<std::string>& arguments)
     } runLogAtExit{console, command.What != CommandLine::Action::ListPlugins};
 
     DecodeSettingRow row;
+    // Stored numbers out of range, logged where the window logs them: after the plug-ins.
+    std::vector<std::string> settingWarnings;
     if (command.What != CommandLine::Action::ListPlugins) {
         try {
-            const auto stored = LoadDecodeSettingRows(registry.Store());
+            const auto stored = LoadDecodeSettingRows(registry.Store(), &settingWarnings);
             row = ChooseSetting(command, stored ? *stored : BuiltInDecodeSettings());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "pellan-decode: %s\n", e.what());
@@ -245,6 +247,8 @@ int Run(const std::vector<std::string>& arguments)
     if (listing)
         return ListPlugins(*driver, failures);
     console.Log(logtext::PluginCountLine(driver->Plugins().size()));
+    for (const std::string& line : settingWarnings)
+        console.Log(line);
 
     int status = kFailed;
     switch (command.What) {

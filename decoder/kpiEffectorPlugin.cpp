@@ -65,8 +65,12 @@ int32_t TZoKpiFader::Process(TZoSong& song, uint8_t* buffer, int32_t length)
     if (song.Position() < FadeStart)
         return length;
     const uint64_t frames = FadeFrames(song.Format.SampleRate, FadeLength);
-    if (frames == 0)
-        throw EZoError("Fade-out shorter than one sample");
+    // A fade of no whole frame (a fade-out length of 0) is no fade: the output ends where the
+    // fade would have begun, as every setting editor allows 0.
+    if (frames == 0) {
+        Gain = 0;
+        return 0;
+    }
     Step = static_cast<uint32_t>(0xFFFFFFFFull / frames);
     switch (song.Format.BitsPerSample) {
     case 16:

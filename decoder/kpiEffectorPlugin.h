@@ -14,7 +14,8 @@ public:
 
     // Blocks that end before FadeStart pass untouched. From the first block that reaches it,
     // every frame is scaled by Gain, which falls by Step per frame; the block is cut after the
-    // frame whose scaling brought Gain to 0.
+    // frame whose scaling brought Gain to 0. A fade of no whole frame ends the output at the
+    // first block that reaches FadeStart, before its first frame.
     int32_t Process(TZoSong& song, uint8_t* buffer, int32_t length) override;
     // Silence is reached: the frame that brought Gain to 0 was the last one to write. A block of
     // one frame or less never comes back short, so this is what ends such a decode.

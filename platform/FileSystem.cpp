@@ -2,9 +2,14 @@
 
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <vector>
 
 #ifdef _WIN32
 #include "platform/WindowsText.h"
@@ -92,15 +97,48 @@ template <typename Fill> std::wstring FilledBuffer(Fill fill)
 
 DWORD Attributes(const std::string& path)
 {
-    return GetFileAttributesW(Utf8ToWide(path).c_str());
+    return GetFileAttributesW(WidePath(path).c_str());
+}
+
+// path as the user knows it: without the extended-length prefix.
+std::string WithoutExtendedPrefix(const std::string& path)
+{
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0)
+        return "\\\\" + path.substr(8);
+    if (path.rfind("\\\\?\\", 0) == 0)
+        return path.substr(4);
+    return path;
 }
 
 } // namespace
 
+std::wstring WidePath(const std::string& path)
+{
+    const std::wstring wide = Utf8ToWide(path);
+    // Already extended, or a device name space path ("\\.\pipe\x").
+    if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0)
+        return wide;
+    // The limit is that of CreateDirectoryW, which leaves room for an 8.3 name.
+    constexpr size_t kLimit = MAX_PATH - 12;
+    const bool relative = !IsAbsolutePath(path);
+    if (wide.size() < kLimit && !relative)
+        return wide;
+    // The prefix also turns off the system's clean-up of the text (slashes, "." and ".."), so
+    // the full path is made first.
+    const std::wstring full = FilledBuffer([&wide](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+    });
+    if (full.size() < kLimit)
+        return wide;
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 int32_t FileDosDateTime(const std::string& path)
 {
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(Utf8ToWide(path).c_str(), &data);
+    HANDLE find = FindFirstFileW(WidePath(path).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return -1;
     FindClose(find);
@@ -118,7 +156,7 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
                                     uint32_t mask)
 {
     std::vector<FolderEntry> entries;
-    const std::wstring search = Utf8ToWide(IncludeTrailingDelimiter(folder) + pattern);
+    const std::wstring search = WidePath(IncludeTrailingDelimiter(folder) + pattern);
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(search.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
@@ -131,8 +169,9 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
         if (name == L"." || name == L"..")
             continue;
         if ((data.dwFileAttributes & excluded) == 0)
-            entries.push_back(
-                {WideToUtf8(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+            entries.push_back({WideToUtf8(name),
+                               (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                               (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return entries;
@@ -140,7 +179,7 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
 
 std::optional<FileIdentity> GetFileIdentity(const std::string& path)
 {
-    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), 0,
+    HANDLE file = CreateFileW(WidePath(path).c_str(), 0,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -152,6 +191,68 @@ std::optional<FileIdentity> GetFileIdentity(const std::string& path)
         return std::nullopt;
     return FileIdentity{info.dwVolumeSerialNumber,
                         (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+FileCheck CheckInputFile(const std::string& path)
+{
+    const std::wstring wide = WidePath(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return {FileKind::Missing, SystemErrorText(GetLastError())};
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return {FileKind::Folder, ""};
+    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0)
+        return {FileKind::Device, ""};
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {FileKind::Regular, SystemErrorText(GetLastError())};
+    // Device names (NUL, CON, COM1) and pipes pass the attribute test.
+    const DWORD type = GetFileType(file);
+    CloseHandle(file);
+    if (type == FILE_TYPE_CHAR)
+        return {FileKind::Device, ""};
+    if (type == FILE_TYPE_PIPE)
+        return {FileKind::Pipe, ""};
+    return {FileKind::Regular, ""};
+}
+
+std::string ComparablePath(const std::string& path)
+{
+    std::string full = AbsolutePath(path); // "." and ".." resolved, slashes turned round
+    // The longest part that exists, with its links followed and its names as stored.
+    for (std::string head = full; !head.empty();) {
+        if (Attributes(head) != INVALID_FILE_ATTRIBUTES) {
+            full = ResolvedPath(head) + full.substr(head.size());
+            break;
+        }
+        std::string folder = ExtractFilePath(head);
+        // A drive's root keeps its backslash: "C:" alone names that drive's current folder.
+        if (!(folder.size() == 3 && folder[1] == ':'))
+            folder = ExcludeTrailingDelimiter(folder);
+        if (folder.size() >= head.size())
+            break;
+        head = folder;
+    }
+    std::wstring wide = Utf8ToWide(full);
+    CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return WideToUtf8(wide);
+}
+
+bool CreateFolders(const std::string& folder)
+{
+    const std::string trimmed = ExcludeTrailingDelimiter(folder);
+    if (trimmed.empty())
+        return false;
+    if (FolderExists(trimmed))
+        return true;
+    const std::string parent = ExcludeTrailingDelimiter(ExtractFilePath(trimmed));
+    if (!parent.empty() && parent.size() < trimmed.size() && parent.back() != ':' &&
+        !CreateFolders(parent))
+        return false;
+    return CreateDirectoryW(WidePath(trimmed).c_str(), nullptr) != 0 ||
+           GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 bool FileExists(const std::string& path)
@@ -175,12 +276,12 @@ bool FolderExists(const std::string& path)
 
 bool RemoveFile(const std::string& path)
 {
-    return DeleteFileW(Utf8ToWide(path).c_str()) != 0;
+    return DeleteFileW(WidePath(path).c_str()) != 0;
 }
 
 std::string ResolvedPath(const std::string& path)
 {
-    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), 0,
+    HANDLE file = CreateFileW(WidePath(path).c_str(), 0,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -191,18 +292,13 @@ std::string ResolvedPath(const std::string& path)
     CloseHandle(file);
     if (name.empty())
         return AbsolutePath(path);
-    std::string result = WideToUtf8(name);
     // The handle's name carries the long-path prefix.
-    if (result.rfind("\\\\?\\UNC\\", 0) == 0)
-        return "\\\\" + result.substr(8);
-    if (result.rfind("\\\\?\\", 0) == 0)
-        return result.substr(4);
-    return result;
+    return WithoutExtendedPrefix(WideToUtf8(name));
 }
 
 bool ReplaceFileWith(const std::string& path, const std::string& bytes)
 {
-    const std::wstring target = Utf8ToWide(path);
+    const std::wstring target = WidePath(path);
     const std::wstring temporary = target + L".new";
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -259,7 +355,7 @@ std::string ExecutablePath()
 
 std::FILE* OpenFile(const std::string& path, const char* mode)
 {
-    return _wfopen(Utf8ToWide(path).c_str(), Utf8ToWide(mode).c_str());
+    return _wfopen(WidePath(path).c_str(), Utf8ToWide(mode).c_str());
 }
 
 std::filesystem::path FileSystemPath(const std::string& path)
@@ -269,7 +365,7 @@ std::filesystem::path FileSystemPath(const std::string& path)
 
 std::string PathText(const std::filesystem::path& path)
 {
-    return WideToUtf8(path.wstring());
+    return WithoutExtendedPrefix(WideToUtf8(path.wstring()));
 }
 
 #else
@@ -314,7 +410,11 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, const std::string
         // wait for a writer for ever.
         if (!isDirectory && !S_ISREG(info.st_mode))
             continue;
-        entries.push_back({name, isDirectory});
+        struct stat own;
+        const bool isLink = entry->d_type == DT_LNK ||
+                            (entry->d_type == DT_UNKNOWN &&
+                             ::lstat((prefix + name).c_str(), &own) == 0 && S_ISLNK(own.st_mode));
+        entries.push_back({name, isDirectory, isLink});
     }
     ::closedir(dir);
     return entries;
@@ -326,6 +426,68 @@ std::optional<FileIdentity> GetFileIdentity(const std::string& path)
     if (::stat(path.c_str(), &info) != 0)
         return std::nullopt;
     return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+FileCheck CheckInputFile(const std::string& path)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+        return {FileKind::Missing, std::strerror(errno)};
+    if (S_ISDIR(info.st_mode))
+        return {FileKind::Folder, ""};
+    if (S_ISFIFO(info.st_mode))
+        return {FileKind::Pipe, ""};
+    if (S_ISSOCK(info.st_mode))
+        return {FileKind::Socket, ""};
+    if (!S_ISREG(info.st_mode))
+        return {FileKind::Device, ""};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return {FileKind::Regular, std::strerror(errno)};
+    ::close(fd);
+    return {FileKind::Regular, ""};
+}
+
+std::string ComparablePath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    const std::string absolute = AbsolutePath(path);
+    for (size_t start = 0; start <= absolute.size();) {
+        size_t end = absolute.find('/', start);
+        if (end == std::string::npos)
+            end = absolute.size();
+        const std::string part = absolute.substr(start, end - start);
+        if (!part.empty() && part != ".")
+            parts.push_back(part);
+        start = end + 1;
+    }
+    // The longest leading part that exists is resolved by the system, links and ".." included;
+    // ".." after it can only be taken back lexically.
+    for (size_t n = parts.size();; --n) {
+        std::string head;
+        for (size_t i = 0; i < n; ++i)
+            head += "/" + parts[i];
+        char buffer[PATH_MAX];
+        if (n > 0 && ::realpath(head.c_str(), buffer) == nullptr)
+            continue;
+        std::string result = n > 0 ? buffer : "/";
+        for (size_t i = n; i < parts.size(); ++i) {
+            if (parts[i] != "..")
+                result = IncludeTrailingDelimiter(result) + parts[i];
+            else if (result.size() > 1)
+                result.erase(std::max<size_t>(result.rfind('/'), 1));
+        }
+        return result;
+    }
+}
+
+bool CreateFolders(const std::string& folder)
+{
+    if (folder.empty())
+        return false;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    return FolderExists(folder);
 }
 
 bool FileExists(const std::string& path)

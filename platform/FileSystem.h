@@ -36,6 +36,7 @@ inline constexpr uint32_t kSubFolderMask = kAttrReadOnly | kAttrDirectory | kAtt
 struct FolderEntry {
     std::string Name;
     bool IsDirectory = false;
+    bool IsLink = false; // a symbolic link (on Windows a reparse point) to what IsDirectory says
 };
 
 // The entries of folder whose names match pattern ("*" and "?" wildcards, letter case
@@ -53,6 +54,26 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> GetFileIdentity(const std::string& path);
+
+// What a path names, following links.
+enum class FileKind { Missing, Regular, Folder, Pipe, Device, Socket };
+struct FileCheck {
+    FileKind Kind = FileKind::Missing;
+    // Why it cannot be read: the system's message for a Missing path, or for a Regular file that
+    // does not open for reading; "" for a file that does.
+    std::string Reason;
+};
+// Whether path can be handed to a reader. Only a regular file is opened to find out, so that a
+// named pipe or a device is never waited on.
+FileCheck CheckInputFile(const std::string& path);
+
+// The text under which the file system files path, whether or not it exists yet, for telling
+// whether two paths name one file: the full path with "." and ".." resolved and every link of
+// the part that exists followed; on Windows in upper case, as its file systems compare names.
+std::string ComparablePath(const std::string& path);
+
+// Creates folder and the folders above it that are missing; true when it exists afterwards.
+bool CreateFolders(const std::string& folder);
 
 bool FileExists(const std::string& path);    // a file that is not a folder
 bool IsRegularFile(const std::string& path); // a plain file: not a folder, device or pipe
@@ -86,5 +107,12 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 std::filesystem::path FileSystemPath(const std::string& path);
 std::string PathText(const std::filesystem::path& path);
 std::string ExecutableFolder();
+
+#ifdef _WIN32
+// path as the wide functions take it at any length: a full path that reaches MAX_PATH carries
+// the extended-length prefix "\\?\", made from the path's full form, since the prefix also turns
+// off the system's clean-up of slashes, "." and "..". Shorter paths pass unchanged.
+std::wstring WidePath(const std::string& path);
+#endif
 
 } // namespace platform

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include "platform/WindowsText.h"
+#include "platform/FileSystem.h"
 
 #include <windows.h>
 #else
@@ -44,7 +44,7 @@ static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-
 int FilesInProgress::Add(const std::string& path)
 {
 #ifdef _WIN32
-    const std::wstring held = Utf8ToWide(path);
+    const std::wstring held = WidePath(path); // long paths too
 #else
     const std::string& held = path;
 #endif

@@ -4,7 +4,6 @@
 #include "platform/Paths.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <system_error>
 
 #ifdef _WIN32
@@ -112,14 +111,5 @@ bool IsWritableFolder(const std::string& folder)
 }
 
 #endif
-
-bool CreateFolders(const std::string& folder)
-{
-    if (folder.empty())
-        return false;
-    std::error_code error;
-    std::filesystem::create_directories(FileSystemPath(folder), error);
-    return FolderExists(folder);
-}
 
 } // namespace platform

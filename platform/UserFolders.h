@@ -20,7 +20,5 @@ std::string UserCacheFolder();
 
 // Whether this process may create files in folder (an existing folder).
 bool IsWritableFolder(const std::string& folder);
-// Creates folder and the folders above it that are missing; true when it exists afterwards.
-bool CreateFolders(const std::string& folder);
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/WindowsText.h"
 
+#include "platform/FileSystem.h"
+
 #ifdef _WIN32
 
 #include <windows.h>
@@ -114,6 +116,20 @@ std::wstring DosPathOfUnixPath(const std::string& unixPath)
 
 std::string AnsiFileName(const std::wstring& path)
 {
+    // A plug-in's ANSI file functions stop at MAX_PATH; the short form of a longer path is
+    // usually well within it.
+    if (path.size() >= MAX_PATH) {
+        const std::wstring extended = WidePath(WideToUtf8(path));
+        std::vector<wchar_t> shortName(extended.size() + 1);
+        const DWORD n = GetShortPathNameW(extended.c_str(), shortName.data(),
+                                          static_cast<DWORD>(shortName.size()));
+        std::wstring found(shortName.data(), n < shortName.size() ? n : 0);
+        if (found.rfind(L"\\\\?\\", 0) == 0 && found.rfind(L"\\\\?\\UNC\\", 0) != 0)
+            found.erase(0, 4);
+        if (!found.empty() && found.size() < MAX_PATH)
+            if (const auto ansi = WideToAnsi(found))
+                return *ansi;
+    }
     if (const auto ansi = WideToAnsi(path))
         return *ansi;
     const DWORD size = GetShortPathNameW(path.c_str(), nullptr, 0);

@@ -2,12 +2,17 @@
 # Sixteen one-minute FLAC files (made with sox) converted by pellan-decode's batch form with one
 # job, with two, and with one per processor, and by sox run once per file one after another;
 # also the same sixteen minutes as one file, to tell the per-file overhead from decoding.
-# Prints the medians and their ratios. Usage: scripts/bench-batch.sh [build folder] [rounds]
+# Prints the medians and their ratios. Given another pellan-decode (an older build), it also
+# runs 500 FLAC files of 10 ms through both programs by turns, one job each: the difference per
+# file is what the newer one's handling of a file costs beyond the older one's.
+# Usage: scripts/bench-batch.sh [build folder] [rounds] [other pellan-decode]
 set -euo pipefail
 build="${1:-build}"
 rounds="${2:-3}"
+other="${3:-}"
 program="$build/bin/pellan-decode"
 [ -x "$program" ] || { echo "build the project first ($program is missing)"; exit 1; }
+[ -z "$other" ] || [ -x "$other" ] || { echo "no program $other"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
@@ -64,3 +69,28 @@ printf '  --jobs %d against the sox loop: %.2f of its time (goal: below 1)\n' \
   "$cpus" "$(echo "$mn / $ms" | bc -l)"
 printf '  per-file overhead beyond decoding: %.2f ms (16 files against one file of 16 min: %.3f s; goal: under 1 ms)\n' \
   "$(echo "($m1 - $mw) * 1000 / 16" | bc -l)" "$mw"
+
+[ -n "$other" ] || exit 0
+# Many tiny files, by turns, so that both programs meet the same load.
+mkdir -p "$work/tiny"
+sox -n -r 44100 -c 2 -b 16 "$work/tiny/t000.flac" synth 0.01 sine 440 2>/dev/null
+for i in $(seq -w 1 499); do cp "$work/tiny/t000.flac" "$work/tiny/t$i.flac"; done
+tiny() { # program
+  rm -rf "$work/tiny-out"
+  local t0 t1
+  t0=$(now)
+  "$1" --quiet --plugins "$build/lib/pellandecoder/plugins" --setting "プラグインのデフォルト" \
+    --jobs 1 --out-dir "$work/tiny-out" "$work"/tiny/*.flac
+  t1=$(now)
+  echo "$t1 - $t0" | bc -l
+}
+this=() that=()
+for ((r = 0; r < rounds; r++)); do
+  this+=("$(tiny "$program")")
+  that+=("$(tiny "$other")")
+done
+mt=$(median "${this[@]}") mo=$(median "${that[@]}")
+printf '500 files of 10 ms, --jobs 1 (median of %d rounds by turns)\n' "$rounds"
+printf '  this build: %.3f s (%.3f ms per file)   %s: %.3f s (%.3f ms per file)\n' \
+  "$mt" "$(echo "$mt * 2" | bc -l)" "$other" "$mo" "$(echo "$mo * 2" | bc -l)"
+printf '  difference per file: %.3f ms (goal: under 1 ms)\n' "$(echo "($mt - $mo) * 2" | bc -l)"

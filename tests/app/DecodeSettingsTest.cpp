@@ -28,13 +28,23 @@ TEST(DecodeSettingsStore, RowsAreStoredAsFiveIntegersPerNamedKeyAndReadBack)
     EXPECT_EQ((*loaded)[1].Values, (std::array<std::string, 5>{"8000", "8", "1", "10", "0"}));
     EXPECT_EQ((*loaded)[2].Values, rows[1].Values); // 0 bits come back as "default"
 
-    // A key that lacks values reads them as 0; a value written as another type likewise.
+    // A key that lacks values reads them as 0; a value written as another type likewise. A
+    // number outside its editor's range is reported and replaced by the built-in value: a
+    // default length of 0 would leave a file of nothing but the fade.
     store.DeleteKey("DecodeSettings");
     store.WriteInteger("DecodeSettings\\partial", "SamplingFrequency", 0xFFFFFFFFu);
     store.WriteString("DecodeSettings\\partial", "Channels", "two");
-    const auto partial = LoadDecodeSettingRows(store);
+    std::vector<std::string> warnings;
+    const auto partial = LoadDecodeSettingRows(store, &warnings);
     ASSERT_TRUE(partial);
-    EXPECT_EQ((*partial)[0].Values, (std::array<std::string, 5>{"-1", "default", "0", "0", "0"}));
+    EXPECT_EQ((*partial)[0].Values,
+              (std::array<std::string, 5>{"44100", "default", "0", "120", "0"}));
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{
+                  "警告: デコード設定 partial のサンプリング周波数(Hz) 4294967295 は範囲外です "
+                  "(0～192000)。既定値 44100 を使います",
+                  "警告: デコード設定 partial のデフォルト曲長(sec) 0 は範囲外です "
+                  "(10～3600)。既定値 120 を使います"}));
 
     // No rows: the key goes, and the next start shows the built-in rows.
     SaveDecodeSettingRows(store, {});

@@ -15,6 +15,10 @@
 #include <filesystem>
 #include <random>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace fs = std::filesystem;
 using testkpi::TestSong;
 
@@ -75,6 +79,50 @@ TEST_F(FlowFixture, FormatsWhoseBytesPerSecondComeOutAsZeroAreRefused)
     EXPECT_FALSE(fs::exists(dir / "s.wav") && fs::file_size(dir / "s.wav") > 46);
     EXPECT_EQ(plugin.Counts().Open, plugin.Counts().Close);
 }
+
+TEST_F(FlowFixture, FormatsNoWavReaderTakesAreRefusedWithTheReasonAndRatesReadUnsigned)
+{
+    TestSong song;
+    song.Rate = 0xFFFFFFFFu;
+    song.WriteTo(dir / "s.tst");
+    EXPECT_EQ(StartFailure(Request(dir / "s.tst", dir / "s.wav")),
+              "エラー: PCM パラメータが異常です (サンプリング周波数 4294967295Hz は WAV "
+              "ファイルに書けません)");
+    EXPECT_EQ(log.back(), "  4294967295Hz, 16 ビット, 2 チャンネル");
+    EXPECT_FALSE(fs::exists(dir / "s.wav"));
+}
+
+TEST_F(FlowFixture, AnAnswerOtherThanTheRequestIsWrittenAsAnsweredWithAWarning)
+{
+    TestSong song;
+    song.Rate = 22050;
+    song.Channels = 1;
+    song.WriteTo(dir / "s.tst");
+    EXPECT_EQ(StartFailure(Request(dir / "s.tst", dir / "s.wav")), "");
+    EXPECT_EQ(log.back(), "  警告: 設定の形式 (44100Hz, 16 ビット, 2 チャンネル) と異なる形式 "
+                          "(22050Hz, 16 ビット, 1 チャンネル) で書き出します");
+    // A field left to the plug-in is no request: no warning whatever it answers.
+    log.clear();
+    SongDecodeRequest own = Request(dir / "s.tst", dir / "t.wav");
+    own.Requested.SampleRate = own.Requested.Channels = 0;
+    EXPECT_EQ(StartFailure(own), "");
+    EXPECT_EQ(log.back(), "  22050Hz, 16 ビット, 1 チャンネル");
+}
+
+#ifndef _WIN32
+TEST_F(FlowFixture, APipeOrAMissingFileIsRefusedBeforeAnyPluginSeesIt)
+{
+    ASSERT_EQ(::mkfifo((dir / "pipe.tst").c_str(), 0600), 0);
+    // A plug-in that opened the pipe would wait for a writer for ever.
+    EXPECT_EQ(StartFailure(Request(dir / "pipe.tst", dir / "p.wav")),
+              "エラー: " + dir / "pipe.tst" + " は通常のファイルではありません (名前付きパイプ)");
+    EXPECT_EQ(StartFailure(Request(dir / "gone.tst", dir / "g.wav")),
+              "エラー: ファイル " + dir / "gone.tst" +
+                  " を開けませんでした (No such file or directory)");
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(plugin.Counts().Open, 0);
+}
+#endif
 
 TEST_F(FlowFixture, AStopThatRacesTheEndNeverClaimsADeletionThatDidNotHappen)
 {

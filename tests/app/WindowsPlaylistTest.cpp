@@ -86,7 +86,7 @@ TEST_F(WindowsPlaylist, EntriesWrittenOnWindowsDecodeBesideTheFilesTheyName)
     for (const std::string& line : std::vector<std::string>{
              "0=C:\\" + kGame + ".lzh", "1=inner.mid", "-", // skipped, its name shown readably
              "0=C:\\music\\" + kGame + "\\STAGE1.tst::2", "2=" + kSoHyou, "3=Composer", "-",
-             "0=relative\\" + kSoHyou + " song.tst", "-",    // from the current folder
+             "0=relative\\" + kSoHyou + " song.tst", "-",    // beside the playlist
              "0=Z:" + zPath, "-",                            // Z: is the root
              "0=C:\\Music\\" + kGame + "\\missing.xyz", "-", // found nowhere
              "0=" + relative})
@@ -98,7 +98,7 @@ TEST_F(WindowsPlaylist, EntriesWrittenOnWindowsDecodeBesideTheFilesTheyName)
     std::vector<std::string> expected = {
         "一括デコードを開始します",
         "警告：書庫ファイル C:\\ゲーム.lzh はサポートしていません。スキップします。"};
-    for (const std::string& source : {game, std::string("Relative/ソ表 Song.tst"), onZ})
+    for (const std::string& source : {game, relative, onZ})
         for (const std::string& line : EntryLines(source))
             expected.push_back(line);
     expected.push_back("エラー: ファイル " + driveC +
@@ -122,4 +122,23 @@ TEST_F(WindowsPlaylist, EntriesWrittenOnWindowsDecodeBesideTheFilesTheyName)
 
     // The playlist itself is left as it was.
     EXPECT_EQ(testsupport::ReadFileBytes(dir / "list.kbm"), playlist);
+}
+
+TEST_F(WindowsPlaylist, ARelativeEntryIsLookedForBesideThePlaylistFirstThenAsWritten)
+{
+    Song(dir / "lists/sub/song.tst");
+    Song(dir / "elsewhere/sub/song.tst"); // same name, in the folder the program runs in
+    Song(dir / "elsewhere/only-here.tst");
+    testsupport::WriteFileBytes(dir / "lists/list.kbm",
+                                "KbMIDI Player Play List\r\n0=sub\\song.tst\r\n-\r\n"
+                                "0=only-here.tst\r\n");
+    fs::current_path(dir / "elsewhere");
+    Run(dir / "lists/list.kbm");
+    EXPECT_EQ(log[1], "ファイル " + dir / "lists/sub/song.tst" + " のデコードを開始します");
+    EXPECT_TRUE(fs::exists(dir / "lists/sub/song.wav"));
+    EXPECT_FALSE(fs::exists(dir / "elsewhere/sub/song.wav"));
+    // Not beside the playlist: found from the current folder, as every playlist always was.
+    EXPECT_EQ(log[5], "ファイル only-here.tst のデコードを開始します");
+    EXPECT_TRUE(fs::exists(dir / "elsewhere/only-here.wav"));
+    EXPECT_EQ(log.back(), "一括デコードが完了しました。");
 }

@@ -1,9 +1,14 @@
 // pellan-decode's batch form: many inputs into a folder or beside themselves, folders walked,
 // every song of a multi-song file, existing outputs, clashes refused before anything starts,
-// failures in the middle, several jobs, and Ctrl+C while several songs run.
+// failures in the middle, several jobs, and Ctrl+C while several songs run; what a failed or
+// stopped song leaves (nothing under its name), inputs that are outputs, named pipes, and files
+// that claim millions of songs.
 #include "tests/cli/CliFixture.h"
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <map>
@@ -29,6 +34,19 @@ struct BatchCli : clitest::CliFixture {
                 names.push_back(fs::relative(entry.path(), folder).string());
         std::sort(names.begin(), names.end());
         return names;
+    }
+    // Run, but a program still running after seconds is killed (its status is then 137).
+    Result RunWithin(const std::vector<std::string>& arguments, int seconds)
+    {
+        const pid_t pid = Start(arguments);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        siginfo_t info{};
+        while (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (info.si_pid == 0)
+            ::kill(pid, SIGKILL);
+        return Finish(pid);
     }
     // The lines after the start-up lines and before the summary.
     std::vector<std::string> SongLines(const Result& result)
@@ -130,7 +148,7 @@ TEST_F(BatchCli, AllSongsRangesExistingOutputsAndAFailureInTheMiddle)
     EXPECT_EQ(mixed.ErrLines().back().rfind("2 converted, 1 failed, 0 skipped", 0), 0u);
 }
 
-TEST_F(BatchCli, CtrlCWithSeveralJobsDeletesTheSongsInProgressAndKeepsTheFinished)
+TEST_F(BatchCli, CtrlCWithSeveralJobsKeepsTheFinishedAndTheOlderOutputsAndNoPartFile)
 {
     TestSong slow;
     slow.Length = "none";
@@ -138,12 +156,23 @@ TEST_F(BatchCli, CtrlCWithSeveralJobsDeletesTheSongsInProgressAndKeepsTheFinishe
     slow.DelayMs = 2;
     const std::string quick = Song("quick.tst");
     const std::string s1 = Song("slow1.tst", slow), s2 = Song("slow2.tst", slow);
-    const pid_t pid = Start(
-        {"--plugins", pluginFolder, "--jobs", "3", "--out-dir", env.Dir / "out", quick, s1, s2});
+    // Outputs of an earlier run: --overwrite replaces them with complete files only.
+    fs::create_directories(env.Dir / "out");
+    testsupport::WriteFileBytes(env.Dir / "out/slow1.wav", "older one");
+    testsupport::WriteFileBytes(env.Dir / "out/slow2.wav", "older two");
+    const pid_t pid = Start({"--plugins", pluginFolder, "--jobs", "3", "--overwrite", "--out-dir",
+                             env.Dir / "out", quick, s1, s2});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    // The songs in progress are written under their hidden temporary names.
     const auto big = [&](const std::string& name) {
-        std::error_code error;
-        return fs::file_size(env.Dir / ("out/" + name), error) > 100000 && !error;
+        for (const auto& entry : fs::directory_iterator(env.Dir / "out")) {
+            const std::string file = entry.path().filename().string();
+            std::error_code error;
+            if (file.rfind(".pellan-", 0) == 0 && file.find(name) != std::string::npos &&
+                fs::file_size(entry.path(), error) > 100000 && !error)
+                return true;
+        }
+        return false;
     };
     while (!(big("slow1.wav") && big("slow2.wav") &&
              testsupport::ReadFileBytes(env.Dir / "stderr")
@@ -153,10 +182,136 @@ TEST_F(BatchCli, CtrlCWithSeveralJobsDeletesTheSongsInProgressAndKeepsTheFinishe
     ::kill(pid, SIGINT);
     const Result result = Finish(pid);
     EXPECT_EQ(result.Status, 130) << result.Err;
-    EXPECT_EQ(Names(env.Dir / "out"), (std::vector<std::string>{"quick.wav"}));
+    EXPECT_EQ(Names(env.Dir / "out"),
+              (std::vector<std::string>{"quick.wav", "slow1.wav", "slow2.wav"}));
+    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "out/slow1.wav"), "older one");
+    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "out/slow2.wav"), "older two");
     for (const char* name : {"slow1.wav", "slow2.wav"})
         EXPECT_NE(result.Err.find(std::string(name) + ":   警告: ファイルは削除されました"),
                   std::string::npos);
+}
+
+TEST_F(BatchCli, AFailedSongLeavesNothingUnderItsNameAndTheNextRunConvertsIt)
+{
+    // The fade cannot scale 8-bit samples: the song fails ten seconds in, after writing them.
+    TestSong eightBit;
+    eightBit.Bits = 8;
+    eightBit.Length = "none";
+    eightBit.Frames = "inf";
+    const std::string good = Song("good.tst"), bad = Song("bad.tst", eightBit);
+    const std::vector<std::string> command = {"--plugins", pluginFolder,    "--length", "10",
+                                              "--out-dir", env.Dir / "out", good,       bad};
+    const Result first = Run(command);
+    EXPECT_EQ(first.Status, 1) << first.Err;
+    EXPECT_EQ(Names(env.Dir / "out"), std::vector<std::string>{"good.wav"});
+
+    // Again, over a part file that a killed run left behind: it is removed, and the failed song
+    // is tried again, not skipped. With --overwrite an older file stays whole.
+    testsupport::WriteFileBytes(env.Dir / "out/.pellan-1-1-bad.wav.part", "partial");
+    testsupport::WriteFileBytes(env.Dir / "out/bad.wav", "older");
+    std::vector<std::string> overwrite = command;
+    overwrite.insert(overwrite.begin() + 4, "--overwrite");
+    const Result second = Run(overwrite);
+    EXPECT_EQ(second.Status, 1);
+    EXPECT_EQ(Names(env.Dir / "out"), (std::vector<std::string>{"bad.wav", "good.wav"}));
+    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "out/bad.wav"), "older");
+    EXPECT_NE(second.Err.find("中断された変換の一時ファイル"), std::string::npos);
+
+    // Once the song converts, the same command converts exactly that.
+    fs::remove(env.Dir / "out/bad.wav");
+    Song("bad.tst", TestSong{});
+    const Result third = Run(command);
+    EXPECT_EQ(third.Status, 0) << third.Err;
+    EXPECT_EQ(third.ErrLines().back().rfind("1 converted, 0 failed, 1 skipped", 0), 0u);
+}
+
+TEST_F(BatchCli, NoInputIsAnotherInputsOutputAndTheWalkLeavesTheOutputFolderAlone)
+{
+    fs::create_directories(env.Dir / "ch/sub");
+    const std::string hst = Song("ch/x.tst");
+    const std::string wav = Song("ch/sub/x.wav"); // a song file the plug-in claims too
+    const std::string bytes = testsupport::ReadFileBytes(wav);
+    const Result named =
+        Run({"--plugins", pluginFolder, "--overwrite", "--beside", Song("ch/sub/x.tst"), wav});
+    EXPECT_EQ(named.Status, 2);
+    EXPECT_NE(named.Err.find("エラー: " + wav + " は " + env.Dir / "ch/sub/x.tst" +
+                             " の出力先でもあるため、入力にできません"),
+              std::string::npos)
+        << named.Err;
+    EXPECT_EQ(testsupport::ReadFileBytes(wav), bytes);
+    fs::remove(env.Dir / "ch/sub/x.tst");
+    // Song 2 of a multi-song file would be written to game[2].wav.
+    const Result song = Run({"--plugins", pluginFolder, "--all-songs", "--out-dir", env.Dir / "ch",
+                             Song("game.tst"), Song("ch/game[2].wav")});
+    EXPECT_EQ(song.Status, 2);
+    EXPECT_NE(song.Err.find("の出力先でもあるため"), std::string::npos) << song.Err;
+    fs::remove(env.Dir / "ch/game[2].wav");
+
+    // Walked, the output folder is not entered: x.wav there is an output, not an input, and
+    // a second run finds no wav/wav.
+    for (int run = 0; run < 2; ++run) {
+        const Result walked = Run({"--plugins", pluginFolder, "--recursive", "--overwrite",
+                                   "--jobs", "2", "--out-dir", env.Dir / "ch/sub", env.Dir / "ch"});
+        EXPECT_EQ(walked.Status, 0) << walked.Err;
+        EXPECT_EQ(walked.ErrLines().back().rfind("1 converted, 0 failed, 0 skipped", 0), 0u);
+    }
+    EXPECT_EQ(Names(env.Dir / "ch"), (std::vector<std::string>{"sub/x.wav", "x.tst"}));
+    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "ch/sub/x.wav").rfind("RIFF", 0), 0u);
+}
+
+TEST_F(BatchCli, AFifoIsRefusedInEveryFormBeforeAnyPluginSeesIt)
+{
+    const std::string pipe = env.Dir / "pipe.tst";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    testsupport::WriteFileBytes(env.Dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + pipe);
+    const std::string line = "エラー: " + pipe + " は通常のファイルではありません (名前付きパイプ)";
+    for (const auto& [arguments, status] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{pipe, env.Dir / "single.wav"}, 1},
+             {{"--out-dir", env.Dir / "out", pipe}, 2},
+             {{"--playlist", env.Dir / "list.kbm"}, 1},
+             {{"--jobs", "2", "--playlist", env.Dir / "list.kbm"}, 1}}) {
+        std::vector<std::string> command = {"--plugins", pluginFolder};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        // A plug-in blocked on the pipe would hold the program for ever; SIGTERM could not end it.
+        const Result result = RunWithin(command, 20);
+        EXPECT_EQ(result.Status, status) << arguments.back();
+        EXPECT_NE(result.Err.find(line), std::string::npos) << result.Err;
+    }
+}
+
+TEST_F(BatchCli, MillionsOfSongsAreRefusedWithoutARangeAndPlannedAsTheyStartWithOne)
+{
+    TestSong huge;
+    huge.Songs = 4000000;
+    huge.Frames = "10";
+    huge.WriteTo(env.Dir / "huge.tst");
+    const Result all = RunWithin({"--plugins", pluginFolder, "--all-songs", "--out-dir",
+                                  env.Dir / "all", env.Dir / "huge.tst"},
+                                 30);
+    EXPECT_EQ(all.Status, 1);
+    EXPECT_NE(all.Err.find("エラー: ファイル " + env.Dir / "huge.tst" +
+                           " は 4000000 曲を含むと答えました。"),
+              std::string::npos)
+        << all.Err;
+    EXPECT_TRUE(Names(env.Dir / "all").empty());
+
+    // A range of them may be asked for; the songs are planned one at a time, so the memory the
+    // program needs does not grow with the count (planning them all took about 900 MB).
+    const pid_t pid = Start({"--plugins", pluginFolder, "--song", "1-4000000", "--jobs", "2",
+                             "--out-dir", env.Dir / "range", env.Dir / "huge.tst"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::error_code error;
+    while (std::distance(fs::directory_iterator(env.Dir / "range", error),
+                         fs::directory_iterator()) < 50 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ::kill(pid, SIGINT);
+    int status = 0;
+    struct rusage usage {};
+    ASSERT_EQ(::wait4(pid, &status, 0, &usage), pid);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130);
+    EXPECT_LT(usage.ru_maxrss, 100 * 1024); // kilobytes
+    EXPECT_TRUE(fs::exists(env.Dir / "range/huge[1].wav"));
 }
 
 TEST_F(BatchCli, APlaylistWithSeveralJobsWritesWhatOneJobWrites)

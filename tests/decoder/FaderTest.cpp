@@ -1,5 +1,5 @@
 // The fade-out: where it starts, the gain's slope across blocks, the scaling of each sample
-// width, and the errors of an unusable fade.
+// width, the error of an unusable bit depth, and a fade of no length.
 #include "decoder/kpiEffectorPlugin.h"
 #include "kpi/KPI.h"
 #include "kpi/KpiSong.h"
@@ -228,7 +228,7 @@ TEST_F(FaderFixture, StepFollowsTheSongsRateInEveryCall)
     EXPECT_EQ(fader.Step, 0xFFFFFFFFu / 2000);
 }
 
-TEST_F(FaderFixture, UnusableFadesFailAtTheFirstFadingBlockOnly)
+TEST_F(FaderFixture, EightBitFadesFailAndFadesOfNoFrameEndTheOutputWhereTheyWouldBegin)
 {
     Format(1000, 8, 1);
     TZoKpiFader eightBit(100, 1000);
@@ -243,12 +243,19 @@ TEST_F(FaderFixture, UnusableFadesFailAtTheFirstFadingBlockOnly)
         EXPECT_STREQ(e.what(), "Unexpected sample bit-depth");
     }
 
+    // A fade-out length of 0 (or under one frame) is no fade: nothing from the block that
+    // reaches the start on, and the output has ended.
     Format(1000, 16, 1);
-    TZoKpiFader noFrames(0, 0);
-    EXPECT_THROW(noFrames.Process(*song, block.data(), 16), EZoError);
+    TZoKpiFader noFrames(100, 0);
+    At(50);
+    EXPECT_EQ(noFrames.Process(*song, block.data(), 16), 16);
+    EXPECT_FALSE(noFrames.OutputEnded());
+    At(100);
+    EXPECT_EQ(noFrames.Process(*song, block.data(), 16), 0);
+    EXPECT_TRUE(noFrames.OutputEnded());
     Format(999, 16, 1);
     TZoKpiFader tiny(0, 1); // 0.999 frames
-    EXPECT_THROW(tiny.Process(*song, block.data(), 16), EZoError);
+    EXPECT_EQ(tiny.Process(*song, block.data(), 16), 0);
 }
 
 TEST_F(FaderFixture, TrailingPartOfAFrameIsLeftAlone)

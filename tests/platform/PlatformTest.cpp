@@ -159,3 +159,15 @@ TEST(Paths, RelativePathIsCompletedFromTheCurrentFolder)
     EXPECT_EQ(platform::AbsolutePath("."), here);
     EXPECT_EQ(platform::AbsolutePath("/x/./y"), "/x/./y");
 }
+
+TEST(InputFiles, PathsThatNameOneFileCompareEqualWhetherOrNotItExists)
+{
+    TempFolder dir;
+    fs::create_directories(dir / "real/sub");
+    fs::create_symlink(dir / "real", dir / "link");
+    const std::string key = platform::ComparablePath(dir / "real/song.wav");
+    EXPECT_EQ(platform::ComparablePath(dir / "link/song.wav"), key);
+    EXPECT_EQ(platform::ComparablePath(dir / "real/sub/../song.wav"), key);
+    EXPECT_EQ(platform::ComparablePath(dir / "real/./new/../song.wav"), key);
+    EXPECT_NE(platform::ComparablePath(dir / "real/Song.wav"), key); // letter case counts here
+}

@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <filesystem>
 
 using testkpi::TestSong;
@@ -238,9 +239,13 @@ TEST_F(SingleDecodeFixture, EachStartFailureLogsItsLinesAndLeavesNoFile)
          with(zeroSource, "  0Hz, 0 ビット, 0 チャンネル", {"エラー: PCM パラメータが異常です"})},
         {"claimed but not opened", keepSource, env.Dir / "c.wav",
          with(keepSource, format, {"エラー: ファイル " + keepSource + " を開けませんでした"})},
-        {"mistyped path", env.Dir / "typo.tst", env.Dir / "d.wav",
-         with(env.Dir / "typo.tst", format,
-              {"エラー: ファイル " + (env.Dir / "typo.tst") + " を開けませんでした"})},
+        // Said of the file, with the system's reason, before a plug-in is asked.
+        {"mistyped path",
+         env.Dir / "typo.tst",
+         env.Dir / "d.wav",
+         {"エラー: ファイル " + (env.Dir / "typo.tst") +
+              " を開けませんでした (No such file or directory)",
+          "警告: デコードは失敗しました"}},
         {"missing folder", goodSource, env.Dir / "none/e.wav",
          with(goodSource, format,
               {"エラー: Wav ファイル " + (env.Dir / "none/e.wav") + " を作成できませんでした"})},
@@ -291,14 +296,22 @@ TEST_F(SingleDecodeFixture, DefaultBitsAskTheRequestForNothingAndLogTheAnswer)
     EXPECT_EQ(LogLines(*window)[2], "  44100Hz, 24 ビット, 2 チャンネル");
 }
 
-TEST_F(SingleDecodeFixture, SettingThatDoesNotConvertAndNoSettingAtAllFailTheStart)
+TEST_F(SingleDecodeFixture, StoredNumbersOutOfRangeAreReportedAndNoSettingAtAllFailsTheStart)
 {
+    // Another program stored -1 channels: the start-up says so once, and the setting asks for
+    // the built-in 2 instead.
     StoreSetting("bad", 44100, 16, -1, 10, 100);
-    OpenWindow();
+    window = Open();
+    const auto startLines = LogLines(*window);
+    EXPECT_EQ(std::count(startLines.begin(), startLines.end(),
+                         "警告: デコード設定 bad のチャンネル数 4294967295 は範囲外です "
+                         "(0～10)。既定値 2 を使います"),
+              1);
+    window->lstLog->clear();
     Choose(Song(TestSong{}), env.Dir / "x.wav", "bad");
     Decode();
-    EXPECT_EQ(LogLines(*window),
-              (std::vector<std::string>{"Range check error", "警告: デコードは失敗しました"}));
+    EXPECT_EQ(LogLines(*window).back(), "デコードは完了しました");
+    EXPECT_EQ(plugin->LastRequest().Channels, 2u);
 
     window->lvwDecodeSettings->clear();
     window->FillPcmFormatLists();

@@ -300,3 +300,38 @@ TEST(WindowsPathTexts, SlashesSeparateFoldersAsBackslashesDo)
     EXPECT_EQ(platform::IncludeTrailingDelimiter("C:"), "C:\\");
     EXPECT_EQ(platform::ExcludeTrailingDelimiter("C:\\music/"), "C:\\music");
 }
+
+TEST(WindowsFiles, PathsPastMaxPathAreReachedAndNamesCompareAsWindowsComparesThem)
+{
+    WideTempFolder dir;
+    const std::string longName(120, 'x');
+    const std::string deep = dir / (longName + "\\" + longName + "\\" + longName);
+    const std::string file = deep + "\\song.tst";
+    ASSERT_GT(file.size(), 300u);
+    ASSERT_TRUE(platform::CreateFolders(deep));
+    std::FILE* written = platform::OpenFile(file, "wb");
+    ASSERT_NE(written, nullptr);
+    std::fclose(written);
+    EXPECT_EQ(platform::CheckInputFile(file).Kind, platform::FileKind::Regular);
+    const auto entries = platform::ListFolder(deep, "*", platform::kSubFolderMask);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].Name, "song.tst");
+    EXPECT_TRUE(platform::GetFileIdentity(file).has_value());
+    // A plug-in's ANSI file functions get a name within MAX_PATH that opens the file.
+    const std::string ansi = platform::AnsiFileName(platform::Utf8ToWide(file));
+    EXPECT_LT(ansi.size(), size_t(MAX_PATH));
+    std::FILE* viaAnsi = std::fopen(ansi.c_str(), "rb");
+    EXPECT_NE(viaAnsi, nullptr) << ansi;
+    if (viaAnsi != nullptr)
+        std::fclose(viaAnsi);
+
+    // Letter case aside, whether the folders exist yet or not; a missing folder right below a
+    // drive's root is not taken for that drive's current folder.
+    EXPECT_EQ(platform::ComparablePath(deep + "\\NEW\\Song.wav"),
+              platform::ComparablePath(dir / (longName + "\\" + longName + "\\" + longName +
+                                              "\\new\\..\\new\\sONG.wav")));
+    const std::string root = dir.Path().substr(0, 3); // "C:\"
+    EXPECT_EQ(platform::ComparablePath(root + "pellan-no-such-folder\\a.wav"),
+              platform::ComparablePath(root) + "PELLAN-NO-SUCH-FOLDER\\A.WAV");
+    EXPECT_EQ(platform::CheckInputFile(deep + "\\gone.tst").Kind, platform::FileKind::Missing);
+}
