@@ -473,27 +473,6 @@ TEST(KpiOptionalEntries, SongInformationAndTheReasonOfAFailedOpenComeFromThePlug
     kpi.CloseSong(good);
 }
 
-TEST(KpiOptionalEntries, APluginWithoutThemIsAskedNothingAndGivesNothing)
-{
-    TempFolder dir;
-    TestPlugin plugin(dir / "plain.kpi", {}, "testplugin_plain.kpi");
-    TZoKpi kpi(plugin.Path());
-    EXPECT_FALSE(kpi.HasSongInfo());
-    EXPECT_FALSE(kpi.HasOpenError());
-    TestSong song;
-    song.Extra = "title=Overworld\nopen_error=never asked\n";
-    song.WriteTo(dir / "song.tst");
-    SoundFormat format{};
-    std::string failure;
-    const KPI_HANDLE h = kpi.OpenSong(dir / "song.tst", &format, &failure);
-    EXPECT_TRUE(kpi.SongInfo(h).Empty());
-    kpi.CloseSong(h);
-    song.OpenMode = "refuse";
-    song.WriteTo(dir / "song.tst");
-    EXPECT_EQ(kpi.OpenSong(dir / "song.tst", &format, &failure), 0u);
-    EXPECT_EQ(failure, "");
-}
-
 TEST(KpiOptionalEntries, LongTextsArriveWholeAndWrongLengthsAreNotBelieved)
 {
     TempFolder dir;

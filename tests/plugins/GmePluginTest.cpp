@@ -5,6 +5,7 @@
 #include "tests/plugins/GameMusicFiles.h"
 #include "tests/plugins/PluginHarness.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WavReader.h"
 
 #include <gtest/gtest.h>
 
@@ -127,21 +128,18 @@ TEST_F(GmePlugin, RendersAtTheRequestedRateChannelsAndDepthFromTheSameSamples)
     EXPECT_EQ(mono.Format.Channels, 1u);
     EXPECT_EQ(mono.Format.BitsPerSample, 24u);
     EXPECT_EQ(mono.Format.UnitRenderSize % 3, 0u);
-    const std::string pcm = RenderSong(mono, 22050 * 3).Pcm;
-    ASSERT_EQ(pcm.size() / 3, s.size() / 2);
-    for (size_t f = 0; f < pcm.size() / 3; ++f) {
-        const int32_t got =
-            int32_t(uint32_t(uint8_t(pcm[3 * f])) << 8 | uint32_t(uint8_t(pcm[3 * f + 1])) << 16 |
-                    uint32_t(uint8_t(pcm[3 * f + 2])) << 24) >>
-            8;
-        ASSERT_EQ(got, (s[2 * f] + s[2 * f + 1]) * 128) << f;
-    }
+    const std::vector<int32_t> meanPcm =
+        testsupport::SamplesFromPcm(RenderSong(mono, 22050 * 3).Pcm, 24);
+    ASSERT_EQ(meanPcm.size(), s.size() / 2);
+    for (size_t f = 0; f < meanPcm.size(); ++f)
+        ASSERT_EQ(meanPcm[f] >> 8, (s[2 * f] + s[2 * f + 1]) * 128) << f;
     // 32 bits: the same samples, shifted up.
     TZoSong deep(path, Kpi, SoundFormat{22050, 2, 32, 0, 0, 0, 0, 0});
-    const std::string wide = RenderSong(deep, 22050 * 8).Pcm;
-    ASSERT_EQ(wide.size(), s.size() * 4);
-    for (size_t i = 0; i < s.size(); i += 101)
-        ASSERT_EQ(wide.substr(4 * i, 4), std::string(2, '\0') + char(s[i]) + char(s[i] >> 8)) << i;
+    const std::vector<int32_t> wide =
+        testsupport::SamplesFromPcm(RenderSong(deep, 22050 * 8).Pcm, 32);
+    ASSERT_EQ(wide.size(), s.size());
+    for (size_t i = 0; i < s.size(); ++i)
+        ASSERT_EQ(wide[i], s[i] * 65536) << i;
 
     // Rates libgme cannot synthesise at are refused before libgme sees them, and said so.
     for (uint32_t rate : {25u, 1000u, 7999u, 192001u}) {

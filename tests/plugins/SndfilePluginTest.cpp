@@ -6,6 +6,7 @@
 #include "plugins/sndfile/SampleConversion.h"
 #include "tests/plugins/PluginHarness.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WavReader.h"
 
 #include <gtest/gtest.h>
 
@@ -159,20 +160,14 @@ TEST_F(SndfilePlugin, StereoIsAveragedIntoMonoAndASeekKeepsTheConvertedLengthExa
     const std::string stereo = Make("stereo.wav", "-r 44100 -c 2 -b 16", 0.5);
     TZoSong mono(stereo, Kpi, SoundFormat{0, 1, 24, 0, 0, 0, 0, 0});
     ASSERT_EQ(mono.Format.Channels, 1u);
-    const std::string pcm = RenderSong(mono, 1u << 30).Pcm;
-    const std::string both = Reference(stereo, 16);
-    ASSERT_EQ(pcm.size() / 3, both.size() / 4);
-    for (size_t f = 0; f < pcm.size() / 3; f += 97) {
-        const auto side = [&](size_t i) {
-            return int16_t(uint8_t(both[4 * f + 2 * i]) | uint8_t(both[4 * f + 2 * i + 1]) << 8);
-        };
-        const int32_t expected = sndfilekpi::FloatToDepth((side(0) + side(1)) / 65536.0, 24);
-        const int32_t got =
-            int32_t(uint32_t(uint8_t(pcm[3 * f])) << 8 | uint32_t(uint8_t(pcm[3 * f + 1])) << 16 |
-                    uint32_t(uint8_t(pcm[3 * f + 2])) << 24) >>
-            8;
-        ASSERT_EQ(got, expected) << f;
-    }
+    const std::vector<int32_t> got =
+        testsupport::SamplesFromPcm(RenderSong(mono, 1u << 30).Pcm, 24);
+    const std::vector<int16_t> both = Samples16(Reference(stereo, 16));
+    ASSERT_EQ(got.size(), both.size() / 2);
+    for (size_t f = 0; f < got.size(); ++f)
+        ASSERT_EQ(got[f] >> 8,
+                  sndfilekpi::FloatToDepth((both[2 * f] + both[2 * f + 1]) / 65536.0, 24))
+            << f;
 
     // Resampled from the second second on: the rest of the song at the new rate, to the frame.
     const std::string path = Make("three.flac", "-r 48000 -c 2 -b 16", 3);
