@@ -133,7 +133,7 @@ TEST(HostProtocol, AnOpensFailureAndASongsInformationComeBackAsSent)
     TZoSongInfo info;
     info.Title = "Overworld";
     info.Date = "1987";
-    info.Copyright = std::string("cut\0here", 9);
+    info.Copyright = "(C)";
     MessageWriter reply(kSongInfo | kReplyFlag);
     WriteSongInfo(reply, info);
     const std::vector<uint8_t> texts = Payload(reply);
@@ -141,7 +141,7 @@ TEST(HostProtocol, AnOpensFailureAndASongsInformationComeBackAsSent)
     EXPECT_EQ(got.Title, "Overworld");
     EXPECT_EQ(got.Artist, "");
     EXPECT_EQ(got.Date, "1987");
-    EXPECT_EQ(got.Copyright, "cut");
+    EXPECT_EQ(got.Copyright, "(C)");
     // Seven texts, no more and no fewer.
     const std::vector<uint8_t> six = Bytes({0, 0, 0, 0, 0, 0});
     EXPECT_EQ(Rejection([&] { DecodeSongInfoReply(six.data(), six.size()); }), "reply ends early");
