@@ -239,7 +239,7 @@ void TBatchDecodeJob::StartSong(const Song& song)
         prepared =
             PrepareSongDecode(*FDriver, request, [&](const std::string& line) { Log(song, line); });
     } catch (const std::exception& e) {
-        Log(song, e.what());
+        LogStartFailure(e, [&](const std::string& line) { Log(song, line); });
         Log(song, logtext::kDecodeFailed);
         ++FCounts.Failed;
         if (FOptions.StopAtFirstFailure) {

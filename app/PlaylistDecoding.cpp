@@ -149,7 +149,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
     } catch (const std::exception& e) {
         FFailed = true;
-        FHooks.Log(e.what());
+        LogStartFailure(e, FHooks.Log);
         FHooks.Log(logtext::kDecodeFailed);
         return false;
     }

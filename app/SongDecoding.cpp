@@ -95,6 +95,30 @@ std::string InputFileProblemLine(const std::string& path)
 
 } // namespace logtext
 
+void LogStartFailure(const std::exception& error, const LogFunction& log)
+{
+    log(error.what());
+    const auto* openFailed = dynamic_cast<const ESongOpenFailed*>(&error);
+    if (openFailed != nullptr && !openFailed->Reason.empty())
+        log(logtext::kOpenFailedReason + openFailed->Reason);
+}
+
+TZoWavTagInfo MergeSongTags(const TZoWavTagInfo& given, const TZoSongInfo& song)
+{
+    const auto pick = [](const std::string& own, const std::string& plugin) {
+        return own.empty() ? plugin : own;
+    };
+    TZoWavTagInfo tags;
+    tags.Title = pick(given.Title, song.Title);
+    tags.Artist = pick(given.Artist, song.Artist);
+    tags.Album = pick(given.Album, song.Album);
+    tags.Track = pick(given.Track, song.Track);
+    tags.Date = pick(given.Date, song.Date);
+    tags.Comment = pick(given.Comment, song.Comment);
+    tags.Copyright = pick(given.Copyright, song.Copyright);
+    return tags;
+}
+
 std::string FormatPlayTime(uint32_t ms)
 {
     char text[32];
@@ -124,12 +148,13 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
     // A format whose bytes per second come out as 0 (samples under 8 bits, or a product that
     // overflows 32 bits) would never reach a position, a default length or a fade.
     if (f.SampleRate * f.BitsPerSample * f.Channels == 0 || song->BytesPerSecond() == 0)
-        throw EZoError("エラー: PCM パラメータが異常です");
+        throw ESongOpenFailed("エラー: PCM パラメータが異常です", song->OpenFailure);
     if (const std::string reason = UnwritableFormatReason(f); !reason.empty())
         throw EZoError("エラー: PCM パラメータが異常です (" + reason + ")");
     // A plug-in may claim a file it then cannot open and still leave a format behind.
     if (song->Handle == 0)
-        throw EZoError(WithText("エラー: ファイル %s を開けませんでした", request.Source));
+        throw ESongOpenFailed(WithText("エラー: ファイル %s を開けませんでした", request.Source),
+                              song->OpenFailure);
     // The setting's format is a request; the file gets what the plug-in answered.
     const SoundFormat& r = request.Requested;
     if ((r.SampleRate != 0 && r.SampleRate != f.SampleRate) ||
@@ -153,6 +178,8 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
         throw EZoError(
             WithText("エラー: 出力先 %s はプレイリストファイルと同じです", request.Output));
 
+    // Asked once the song is chosen: a multi-song file describes the song selected.
+    const TZoWavTagInfo tags = MergeSongTags(request.Tags, song->Info());
     const uint32_t lengthMs = f.LengthMs;
     const bool endless = song->IsEndless();
     PreparedSongDecode prepared;
@@ -179,7 +206,7 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
     if (lengthMs == KPI_NO_LENGTH || multiSong || endless)
         prepared.Thread->Effectors.push_back(
             std::make_unique<TZoKpiFader>(fadeStart, request.Setting.FadeoutLength));
-    prepared.Thread->TagInfo = request.Tags;
+    prepared.Thread->TagInfo = tags;
     return prepared;
 }
 
@@ -197,7 +224,7 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
     try {
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
     } catch (const std::exception& e) {
-        FHooks.Log(e.what());
+        LogStartFailure(e, FHooks.Log);
         FHooks.Log(logtext::kDecodeFailed);
         return false;
     }

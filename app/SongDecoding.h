@@ -7,6 +7,8 @@
 #include "app/DecodeSettings.h"
 #include "decoder/kpiFileDecoderThread.h"
 #include "platform/FileSystem.h"
+#include "kpi/KpiSongInfo.h"
+#include "platform/Errors.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,6 +24,24 @@ using LogFunction = std::function<void(const std::string& line)>;
 // Milliseconds as "mm:ss.fff"; minutes take as many digits as they need.
 std::string FormatPlayTime(uint32_t ms);
 
+// A start that failed because the plug-in could not open the song. Reason is the plug-in's own,
+// on one line, or "" where it gave none.
+class ESongOpenFailed : public EZoError {
+public:
+    ESongOpenFailed(const std::string& message, std::string reason)
+        : EZoError(message), Reason(std::move(reason))
+    {}
+    std::string Reason;
+};
+
+// Logs the line of an error that ended a song's start and, for a song that could not be opened,
+// the plug-in's reason indented under it.
+void LogStartFailure(const std::exception& error, const LogFunction& log);
+
+// The tags of the WAV file: the request's own texts (a playlist entry's title and artist) field
+// by field, and the song's own information where they are empty.
+TZoWavTagInfo MergeSongTags(const TZoWavTagInfo& given, const TZoSongInfo& song);
+
 struct SongDecodeRequest {
     std::string Source; // as given: it is logged and handed to the plug-in unchanged
     std::string Output; // used as given: no extension is added
@@ -32,7 +52,7 @@ struct SongDecodeRequest {
     std::string Playlist;               // the playlist being decoded, which no output may replace
     DecodeSetting Setting;
     SoundFormat Requested{};
-    TZoWavTagInfo Tags;
+    TZoWavTagInfo Tags; // the song's own information fills the fields left empty
 };
 
 struct PreparedSongDecode {
@@ -102,6 +122,7 @@ inline constexpr const char* kStoppedByUser = "  警告: デコードはユー�
 inline constexpr const char* kFileDeleted = "  警告: ファイルは削除されました";
 inline constexpr const char* kDecodeDone = "デコードは完了しました";
 inline constexpr const char* kNoSetting = "エラー: デコード設定がありません";
+inline constexpr const char* kOpenFailedReason = "  理由: "; // followed by the plug-in's reason
 
 // "エラー: %s は通常のファイルではありません (kind)", for a source that is a folder, a named
 // pipe, a device or a socket.

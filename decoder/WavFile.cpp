@@ -66,40 +66,36 @@ bool WavFileWriter::AppendData(const uint8_t* bytes, size_t size)
     return true;
 }
 
-uint64_t WavFileWriter::TailSize(uint64_t dataSize, const std::string& title,
-                                 const std::string& artist)
+uint64_t WavFileWriter::TailSize(uint64_t dataSize, const TZoWavTagInfo& tags)
 {
     uint64_t tail = dataSize & 1;
-    if (!title.empty() || !artist.empty()) {
+    if (!tags.Empty()) {
         tail += 12;
-        if (!title.empty())
-            tail += 8 + title.size() + (title.size() & 1);
-        if (!artist.empty())
-            tail += 8 + artist.size() + (artist.size() & 1);
+        for (const auto& [id, text] : tags.Chunks())
+            if (!text->empty())
+                tail += 8 + text->size() + (text->size() & 1);
     }
     return tail;
 }
 
-bool WavFileWriter::Finish(const std::string& title, const std::string& artist)
+bool WavFileWriter::Finish(const TZoWavTagInfo& tags)
 {
     if (FFile == nullptr)
         return false;
     std::string tail;
     if (FDataSize & 1)
         le::Append8(tail, 0);
-    if (!title.empty() || !artist.empty()) {
+    if (!tags.Empty()) {
         std::string info;
-        const auto addText = [&info](const char(&id)[5], const std::string& text) {
-            if (text.empty())
-                return;
-            le::AppendFourCC(info, id);
-            le::Append32(info, static_cast<uint32_t>(text.size()));
-            info += text; // no terminating NUL
-            if (text.size() & 1)
+        for (const auto& [id, text] : tags.Chunks()) {
+            if (text->empty())
+                continue;
+            info.append(id, 4);
+            le::Append32(info, static_cast<uint32_t>(text->size()));
+            info += *text; // no terminating NUL
+            if (text->size() & 1)
                 le::Append8(info, 0);
-        };
-        addText("INAM", title);
-        addText("IART", artist);
+        }
         le::AppendFourCC(tail, "LIST");
         le::Append32(tail, static_cast<uint32_t>(4 + info.size()));
         le::AppendFourCC(tail, "INFO");

@@ -1,11 +1,46 @@
 // The RIFF WAVE file the decoder writes: an 18-byte "fmt " chunk, a "data" chunk whose size is
-// filled in at the end, and an optional LIST/INFO chunk with the title and artist. Written with
+// filled in at the end, and an optional LIST/INFO chunk with the song's texts. Written with
 // plain file calls; every byte goes through the little-endian helpers.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
+
+// The texts of the LIST/INFO chunk, each written as its sub-chunk when it is not empty: the
+// bytes as given, no conversion. Title and Artist come first, as they always have; the others
+// follow in the order of their fields here.
+struct TZoWavTagInfo {
+    std::string Title;  // INAM
+    std::string Artist; // IART
+    // Initialized here, so that {title, artist} stays a complete record.
+    std::string Album{};     // IPRD: the album, or the game
+    std::string Track{};     // IPRT
+    std::string Date{};      // ICRD
+    std::string Comment{};   // ICMT
+    std::string Copyright{}; // ICOP
+
+    // The sub-chunks in the order they are written.
+    std::array<std::pair<const char*, const std::string*>, 7> Chunks() const
+    {
+        return {{{"INAM", &Title},
+                 {"IART", &Artist},
+                 {"IPRD", &Album},
+                 {"IPRT", &Track},
+                 {"ICRD", &Date},
+                 {"ICMT", &Comment},
+                 {"ICOP", &Copyright}}};
+    }
+    bool Empty() const
+    {
+        for (const auto& [id, text] : Chunks())
+            if (!text->empty())
+                return false;
+        return true;
+    }
+};
 
 // The 18-byte PCM format record of the "fmt " chunk.
 struct WavFormatRecord {
@@ -41,11 +76,10 @@ public:
     bool AppendData(const uint8_t* bytes, size_t size);
     uint64_t DataSize() const { return FDataSize; }
     // Bytes that Finish will add after the PCM for these tags (pad byte and LIST chunk).
-    static uint64_t TailSize(uint64_t dataSize, const std::string& title,
-                             const std::string& artist);
+    static uint64_t TailSize(uint64_t dataSize, const TZoWavTagInfo& tags);
     // Closes the data chunk (size and pad byte), appends the LIST/INFO chunk when a tag is set
     // and writes the RIFF size. False when a write failed.
-    bool Finish(const std::string& title, const std::string& artist);
+    bool Finish(const TZoWavTagInfo& tags);
     void Close();
 
 private:

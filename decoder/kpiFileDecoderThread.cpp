@@ -107,7 +107,7 @@ void TZoKpiFileDecoderThread::Execute()
                  kLargestBlockSize);
     const uint32_t frameSize = (song.Format.BitsPerSample / 8) * song.Format.Channels;
     // The pad byte and the LIST chunk still have to fit when the data chunk is closed.
-    const uint64_t tailSize = WavFileWriter::TailSize(1, TagInfo.Title, TagInfo.Artist);
+    const uint64_t tailSize = WavFileWriter::TailSize(1, TagInfo);
 
     bool decided = false; // whether the run's end has settled FAborted
     try {
@@ -163,10 +163,10 @@ void TZoKpiFileDecoderThread::Execute()
         // A stop asked before the error still deletes the file, as its owner was told.
         if (!decided)
             FAborted = StoppedBeforeTheEnd();
-        FWav.Finish(TagInfo.Title, TagInfo.Artist);
+        FWav.Finish(TagInfo);
         throw;
     }
-    if (!FWav.Finish(TagInfo.Title, TagInfo.Artist))
+    if (!FWav.Finish(TagInfo))
         throw EZoError(Replace("Wav ファイル %s に書き込めませんでした", "%s", FFileName));
     // Complete and kept: an emergency exit from here on leaves it alone.
     if (!FAborted) {

@@ -22,12 +22,6 @@
 
 class TZoSong;
 
-// Title and artist written as the INAM and IART tags; bytes as given, no conversion.
-struct TZoWavTagInfo {
-    std::string Title;
-    std::string Artist;
-};
-
 class TZoKpiFileDecoderThread : public platform::WorkerThread {
 public:
     // Takes the song over, creates the file and writes the header. On failure (a format that

@@ -65,6 +65,8 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
     try {
         switch (kind) {
         case kHello: {
+            // Answered with this host's own version whatever the program speaks: the program
+            // decides, and can say which two versions met.
             DecodeHello(data, size);
             MessageWriter out(kHello | kReplyFlag);
             out.U32(kMagic);
@@ -84,8 +86,9 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
             }
             OpenReply reply;
             reply.Format = request.Format;
-            reply.Handle = FPlugin->OpenSong(
-                FMapName(request.Path, request.Style, request.CurrentFolder), &reply.Format);
+            reply.Handle =
+                FPlugin->OpenSong(FMapName(request.Path, request.Style, request.CurrentFolder),
+                                  &reply.Format, &reply.Failure);
             if (reply.Handle != 0)
                 FOpen.insert(reply.Handle);
             MessageWriter out(kOpen | kReplyFlag);
@@ -120,6 +123,16 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
             FPlugin->CloseSong(handle);
             FShared.erase(handle);
             MessageWriter out(kClose | kReplyFlag);
+            return Send(out.Frame());
+        }
+        case kSongInfo: {
+            const KPI_HANDLE handle = DecodeSongInfo(data, size);
+            if (!FPlugin || FOpen.count(handle) == 0) {
+                SendFailed("no such song");
+                return !FChannelFailed;
+            }
+            MessageWriter out(kSongInfo | kReplyFlag);
+            WriteSongInfo(out, FPlugin->SongInfo(handle));
             return Send(out.Frame());
         }
         case kExit: {
@@ -161,6 +174,8 @@ void TKpiHostServer::ReplyLoad(uint32_t kind, const std::vector<uint8_t>& payloa
         m.Reentrant = plugin->Module().Reentrant;
         m.HasInit = plugin->Module().Init != nullptr;
         m.HasDeinit = plugin->Module().Deinit != nullptr;
+        m.HasSongInfo = plugin->HasSongInfo();
+        m.HasOpenError = plugin->HasOpenError();
         m.Extensions = plugin->Extensions();
         if (kind == kLoad)
             FPlugin = std::move(plugin);

@@ -1,6 +1,7 @@
 #include "kpi/KPI.h"
 
 #include "kpi/KpiHostedPlugin.h"
+#include "platform/CodePages.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FileSystem.h"
 #include "platform/LittleEndian.h"
@@ -8,6 +9,43 @@
 
 #include <algorithm>
 #include <cctype>
+
+namespace {
+
+// A text that a plug-in copies into a buffer of ours: asked for again with room for all of it
+// when it did not fit, and never read past what the plug-in may have written or its first NUL.
+// A Windows plug-in writes its process's ANSI code page.
+template <class Copy> std::string FetchPluginText(Copy copy, size_t limit)
+{
+    std::string buffer(256, '\0');
+    uint32_t length = copy(buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (length >= buffer.size()) {
+        // One byte beyond the limit, so that a cut can tell where its last character ends.
+        buffer.assign(std::min<size_t>(length, limit + 1) + 1, '\0');
+        length = copy(buffer.data(), static_cast<uint32_t>(buffer.size()));
+    }
+    const auto end = buffer.begin() + std::min<size_t>(length, buffer.size() - 1);
+    std::string text(buffer.begin(), std::find(buffer.begin(), end, '\0'));
+#ifdef _WIN32
+    text = platform::WideToUtf8(platform::AnsiToWide(text));
+#endif
+    return CutText(std::move(text), limit);
+}
+
+} // namespace
+
+std::string OneLineText(const std::string& text, size_t limit)
+{
+    std::string line = platform::SystemTextOf(text);
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    const size_t first = line.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return "";
+    line = line.substr(first, line.find_last_not_of(' ') - first + 1);
+    return CutText(std::move(line), limit);
+}
 
 int CompareTextIgnoringCase(const std::string& a, const std::string& b)
 {
@@ -96,6 +134,14 @@ void TZoKpi::Load()
                          return CompareTextIgnoringCase(a, b) < 0;
                      });
 
+    // The optional entries: a plug-in without them works as it always has.
+    FGetSongInfo =
+        reinterpret_cast<PellanGetSongInfoProc>(library->Symbol(PELLAN_SONG_INFO_ENTRY_NAME));
+    FGetOpenError =
+        reinterpret_cast<PellanGetOpenErrorProc>(library->Symbol(PELLAN_OPEN_ERROR_ENTRY_NAME));
+    FHasSongInfo = FGetSongInfo != nullptr;
+    FHasOpenError = FGetOpenError != nullptr;
+
     FLibraryHandle = std::move(library);
     FOpenCount.store(0);
     FNotLoaded = false;
@@ -112,8 +158,10 @@ bool TZoKpi::HasExtension(const std::string& ext) const
     return it != FExtensions.end() && CompareTextIgnoringCase(*it, ext) == 0;
 }
 
-KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
+KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format, std::string* failure)
 {
+    if (failure != nullptr)
+        failure->clear();
     if (FNotLoaded)
         Load();
     if (format == nullptr)
@@ -133,8 +181,8 @@ KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
         return KPI_HANDLE(0);
     };
     // A host goes through the same steps as below, with its own plug-in module.
-    const KPI_HANDLE handle =
-        FHosted ? FHosted->Open(fileName, *format) : OpenInProcess(fileName, format);
+    const KPI_HANDLE handle = FHosted ? FHosted->Open(fileName, *format, failure)
+                                      : OpenInProcess(fileName, format, failure);
     if (handle == 0)
         return failed();
     if (!oneSong)
@@ -142,7 +190,8 @@ KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
     return handle;
 }
 
-KPI_HANDLE TZoKpi::OpenInProcess(const std::string& fileName, SoundFormat* format)
+KPI_HANDLE TZoKpi::OpenInProcess(const std::string& fileName, SoundFormat* format,
+                                 std::string* failure)
 {
 #ifdef _WIN32
     // Plug-ins of the host player take names in the ANSI code page; a name that it cannot hold
@@ -152,14 +201,48 @@ KPI_HANDLE TZoKpi::OpenInProcess(const std::string& fileName, SoundFormat* forma
     const std::string& passed = fileName;
 #endif
     const KPI_HANDLE handle = FModule.Open(passed.c_str(), format);
+    const bool noFormat =
+        format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0;
+    // The reason is asked for on this thread before anything else reaches the plug-in.
+    if ((handle == 0 || noFormat) && failure != nullptr)
+        *failure = OpenError();
     if (handle == 0)
         return 0;
-    if (format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0) {
+    if (noFormat) {
         FModule.Close(handle);
         return 0;
     }
     FModule.SetPosition(handle, 0);
     return handle;
+}
+
+std::string TZoKpi::OpenError() const
+{
+    if (FGetOpenError == nullptr)
+        return "";
+    return OneLineText(
+        FetchPluginText([this](char* buffer, uint32_t size) { return FGetOpenError(buffer, size); },
+                        kMaxOpenFailureText),
+        kMaxOpenFailureText);
+}
+
+TZoSongInfo TZoKpi::SongInfo(KPI_HANDLE handle)
+{
+    TZoSongInfo info;
+    if (handle == 0)
+        return info;
+    if (FHosted)
+        return FHosted->SongInfo(handle);
+    if (FGetSongInfo == nullptr)
+        return info;
+    uint32_t field = PELLAN_INFO_TITLE;
+    for (std::string* text : info.Fields()) {
+        *text = FetchPluginText(
+            [&](char* buffer, uint32_t size) { return FGetSongInfo(handle, field, buffer, size); },
+            kMaxSongInfoText);
+        ++field;
+    }
+    return info;
 }
 
 void TZoKpi::CloseSong(KPI_HANDLE handle)

@@ -8,7 +8,9 @@
 // refuses its opens, and its Render raises an error that names the plug-in.
 #pragma once
 
+#include "kpi/KpiExtension.h"
 #include "kpi/KpiInterface.h"
+#include "kpi/KpiSongInfo.h"
 #include "platform/Errors.h"
 
 #include <atomic>
@@ -60,13 +62,20 @@ public:
 
     // Any thread; a plug-in that is not reentrant is never asked to open a second song in one
     // process, however many threads ask at once. Returns the song handle, or 0 when the plug-in
-    // refused or failed the open, or when it is not reentrant and a song is open already.
-    KPI_HANDLE OpenSong(const std::string& fileName, SoundFormat* format);
+    // refused or failed the open, or when it is not reentrant and a song is open already. After
+    // a failed open, failure (when given) holds the plug-in's reason on one line, or why its
+    // host failed; "" when there is none.
+    KPI_HANDLE OpenSong(const std::string& fileName, SoundFormat* format,
+                        std::string* failure = nullptr);
     void CloseSong(KPI_HANDLE handle);
     // Bytes written into buffer; never more than size, whatever the plug-in answers. Raises
     // EZoError only for a hosted plug-in whose host failed.
     uint32_t Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);
     uint32_t SetPosition(KPI_HANDLE handle, uint32_t positionMs);
+    // The open song's own information, from a plug-in that exports pellan_GetSongInfo; all
+    // empty from one that does not. Called on the thread that opened the song, between
+    // SetPosition and the first Render.
+    TZoSongInfo SongInfo(KPI_HANDLE handle);
     // Whether an OpenSong now could open a song: false while a plug-in that is not reentrant
     // has one open in this process (a hosted one opens each song in a host of its own). A
     // scheduler asks this first, so that a song waits rather than fails.
@@ -88,13 +97,18 @@ public:
     bool HasExtension(const std::string& ext) const;
     int32_t FileTime() const { return FFileTime; }
     int32_t OpenCount() const { return FOpenCount.load(); }
+    // Whether the plug-in exports the optional entries of kpi/KpiExtension.h.
+    bool HasSongInfo() const { return FHasSongInfo; }
+    bool HasOpenError() const { return FHasOpenError; }
     // The host that serves the plug-in, nullptr when it is loaded into this process.
     TZoKpiHostedPlugin* Hosted() const { return FHosted.get(); }
 
     bool Enabled = false;
 
 private:
-    KPI_HANDLE OpenInProcess(const std::string& fileName, SoundFormat* format);
+    KPI_HANDLE OpenInProcess(const std::string& fileName, SoundFormat* format,
+                             std::string* failure);
+    std::string OpenError() const;
     void LoadHosted(); // KpiHostedPlugin.cpp
 
     std::string FFileName;
@@ -102,6 +116,12 @@ private:
     std::unique_ptr<platform::DynamicLibrary> FLibraryHandle;
     std::unique_ptr<TZoKpiHostedPlugin> FHosted; // set for a hosted plug-in
     KpiModule FModule{};
+    // The optional entries, looked up by name after the load; nil where the plug-in has none
+    // (always nil for a hosted plug-in, whose host calls them).
+    PellanGetSongInfoProc FGetSongInfo = nullptr;
+    PellanGetOpenErrorProc FGetOpenError = nullptr;
+    bool FHasSongInfo = false;
+    bool FHasOpenError = false;
     std::vector<std::string> FExtensions;
     int32_t FFileTime = -1;
     // Changed from the threads that open songs and the decoder threads that close them.

@@ -19,6 +19,16 @@ std::vector<uint8_t> Frame(MessageWriter& writer)
     return writer.Frame();
 }
 
+// A text of the plug-in's or the system's own: one that would break a reply's rules is cut
+// rather than sent.
+std::string SafeText(const std::string& text)
+{
+    std::string safe = text.substr(0, text.find('\0'));
+    if (safe.size() > kMaxTextLength)
+        safe.resize(kMaxTextLength);
+    return safe;
+}
+
 } // namespace
 
 // ---- writing
@@ -218,14 +228,21 @@ std::vector<uint8_t> EncodeExit()
     return Frame(out);
 }
 
-void DecodeHello(const uint8_t* data, size_t size)
+std::vector<uint8_t> EncodeSongInfo(KPI_HANDLE handle)
+{
+    MessageWriter out(kSongInfo);
+    out.U32(handle);
+    return Frame(out);
+}
+
+uint32_t DecodeHello(const uint8_t* data, size_t size)
 {
     MessageReader in(data, size);
     if (in.U32() != kMagic)
         throw EKpiHostProtocol("not a plug-in host request");
-    if (in.U32() != kVersion)
-        throw EKpiHostProtocol("another protocol version");
+    const uint32_t version = in.U32();
     in.End();
+    return version;
 }
 
 LoadRequest DecodeLoad(const uint8_t* data, size_t size)
@@ -280,6 +297,11 @@ KPI_HANDLE DecodeClose(const uint8_t* data, size_t size)
     return handle;
 }
 
+KPI_HANDLE DecodeSongInfo(const uint8_t* data, size_t size)
+{
+    return DecodeClose(data, size);
+}
+
 ShareRequest DecodeShare(const uint8_t* data, size_t size)
 {
     MessageReader in(data, size);
@@ -304,6 +326,8 @@ void WriteLoadResult(MessageWriter& out, const LoadResult& result)
         out.U32(m.Reentrant);
         out.U8(m.HasInit ? 1 : 0);
         out.U8(m.HasDeinit ? 1 : 0);
+        out.U8(m.HasSongInfo ? 1 : 0);
+        out.U8(m.HasOpenError ? 1 : 0);
         out.U32(static_cast<uint32_t>(m.Extensions.size()));
         for (const std::string& ext : m.Extensions)
             out.Text(ext);
@@ -312,18 +336,20 @@ void WriteLoadResult(MessageWriter& out, const LoadResult& result)
     out.U8(result.LoadFailure ? 1 : 0);
     if (result.LoadFailure)
         out.U8(result.Code);
-    // A reason is the plug-in's or the system's own text; one that would break the reply's
-    // rules is cut rather than sent.
-    std::string reason = result.Reason.substr(0, result.Reason.find('\0'));
-    if (reason.size() > kMaxTextLength)
-        reason.resize(kMaxTextLength);
-    out.Text(reason);
+    out.Text(SafeText(result.Reason));
 }
 
 void WriteOpenReply(MessageWriter& out, const OpenReply& reply)
 {
     out.U32(reply.Handle);
     out.Format(reply.Format);
+    out.Text(CutText(SafeText(reply.Failure), kMaxOpenFailureText));
+}
+
+void WriteSongInfo(MessageWriter& out, const TZoSongInfo& info)
+{
+    for (const std::string* text : info.Fields())
+        out.Text(SafeText(*text));
 }
 
 HelloReply DecodeHelloReply(const uint8_t* data, size_t size)
@@ -337,7 +363,8 @@ HelloReply DecodeHelloReply(const uint8_t* data, size_t size)
     in.End();
     if (reply.Version != kVersion)
         throw EKpiHostProtocol("the plug-in host speaks protocol version " +
-                               std::to_string(reply.Version));
+                               std::to_string(reply.Version) + ", not " + std::to_string(kVersion) +
+                               " (a host of another build of the program)");
     if (reply.PointerBits != 32 && reply.PointerBits != 64)
         throw EKpiHostProtocol("the plug-in host reports " + std::to_string(reply.PointerBits) +
                                "-bit pointers");
@@ -356,6 +383,8 @@ LoadResult DecodeLoadResult(const uint8_t* data, size_t size)
         m.Reentrant = in.U32();
         m.HasInit = in.Flag();
         m.HasDeinit = in.Flag();
+        m.HasSongInfo = in.Flag();
+        m.HasOpenError = in.Flag();
         const uint32_t count = in.U32();
         // Each extension takes at least its four length bytes: a count beyond that cannot be
         // true, whatever the limit.
@@ -380,8 +409,19 @@ OpenReply DecodeOpenReply(const uint8_t* data, size_t size)
     OpenReply reply;
     reply.Handle = in.U32();
     reply.Format = in.Format();
+    reply.Failure = in.Text(kMaxOpenFailureText);
     in.End();
     return reply;
+}
+
+TZoSongInfo DecodeSongInfoReply(const uint8_t* data, size_t size)
+{
+    MessageReader in(data, size);
+    TZoSongInfo info;
+    for (std::string* text : info.Fields())
+        *text = in.Text(kMaxSongInfoText);
+    in.End();
+    return info;
 }
 
 namespace {
@@ -481,7 +521,9 @@ uint32_t ReplyLimit(uint32_t requestKind, const RenderRequest* render)
         return 4 + 4 * kMaxBlocks;
     case kProbe:
     case kLoad:
-        return 2 + 4 * 4 + kMaxExtensions * (4 + 1024) + kMaxTextLength;
+        return 4 + 4 * 4 + kMaxExtensions * (4 + 1024) + kMaxTextLength;
+    case kSongInfo:
+        return static_cast<uint32_t>(TZoSongInfo::kFieldCount * (4 + kMaxSongInfoText));
     default:
         // Every other reply, and a failure's text.
         return 8 + kMaxTextLength;

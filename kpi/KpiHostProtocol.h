@@ -9,21 +9,31 @@
 //   request          payload                                   reply payload
 //   Hello            magic, version                            magic, version, pointer bits
 //   Probe, Load      path, path style                          load result (below)
-//   Open             path, path style, current folder, format  handle, format
+//   Open             path, path style, current folder, format  handle, format, failure text
 //   Render           handle, block size, most blocks           block count, lengths, the bytes
 //   SetPosition      handle, milliseconds                      the plug-in's result
 //   Close            handle                                    (empty)
 //   Exit             (empty)                                   (empty); then the host ends
 //   Share            handle, name, path style, size            a byte 1, or 0 and why
 //   RenderShared     as Render                                 block count, lengths
+//   SongInfo         handle                                    seven texts, title first
 //
-// Texts are a 32-bit length and that many bytes, with no terminator and no NUL inside. A
-// format is the 32-byte SoundFormat, field by field.
+// Texts are a 32-bit length and that many bytes, with no terminator and no NUL inside; texts
+// that a plug-in gave are UTF-8 whatever the host's system. A format is the 32-byte
+// SoundFormat, field by field.
+//
+// Hello: the host answers a greeting of any version with its own version, and the program
+// refuses a host whose version is not its own, saying both: a host left from another build
+// must never be misread.
 //
 // Load result: a byte 1, then InterfaceVersion, PluginVersion, Reentrant, a byte each for
-// whether Init and Deinit are there, the extension count and the extensions (as the plug-in
-// module sorted them); or a byte 0, a byte that is 1 for a load failure (then its code byte
-// follows) and 0 for another error, and the reason text.
+// whether Init, Deinit, pellan_GetSongInfo and pellan_GetOpenError are there, the extension
+// count and the extensions (as the plug-in module sorted them); or a byte 0, a byte that is 1
+// for a load failure (then its code byte follows) and 0 for another error, and the reason text.
+//
+// Open's failure text is the plug-in's reason for an open that failed, on one line ("" when it
+// opened or gave none). SongInfo answers the fields of kpi/KpiExtension.h in the order of their
+// numbers, each "" where the plug-in gives none.
 //
 // Share gives a song a region of memory that the program made (by its name: a file, which a
 // host under Wine opens through its DOS name); RenderShared then renders like Render, but into
@@ -40,6 +50,7 @@
 #pragma once
 
 #include "kpi/KpiInterface.h"
+#include "kpi/KpiSongInfo.h"
 #include "platform/Errors.h"
 
 #include <cstddef>
@@ -50,7 +61,7 @@
 namespace kpihost {
 
 inline constexpr uint32_t kMagic = 0x4B504948; // "HIPK" in the bytes of the stream
-inline constexpr uint32_t kVersion = 1;
+inline constexpr uint32_t kVersion = 2;
 inline constexpr size_t kHeaderSize = 8;
 // No message is larger: the largest is a Render reply.
 inline constexpr uint32_t kMaxPayload = 40u << 20;
@@ -71,6 +82,7 @@ enum Kind : uint32_t {
     kExit = 8,
     kShare = 9,
     kRenderShared = 10,
+    kSongInfo = 11,
     kReplyFlag = 0x80000000u,
     kFailed = 0xFFFFFFFFu,
 };
@@ -91,6 +103,8 @@ struct ModuleRecord {
     uint32_t Reentrant = 0;
     bool HasInit = false;
     bool HasDeinit = false;
+    bool HasSongInfo = false;
+    bool HasOpenError = false;
     std::vector<std::string> Extensions;
 };
 
@@ -117,6 +131,7 @@ struct OpenRequest {
 struct OpenReply {
     KPI_HANDLE Handle = 0;
     SoundFormat Format{};
+    std::string Failure; // the plug-in's reason, when Handle is 0
 };
 
 struct RenderRequest {
@@ -188,14 +203,17 @@ std::vector<uint8_t> EncodeShare(KPI_HANDLE handle, const std::string& name, Pat
 std::vector<uint8_t> EncodeSetPosition(KPI_HANDLE handle, uint32_t ms);
 std::vector<uint8_t> EncodeClose(KPI_HANDLE handle);
 std::vector<uint8_t> EncodeExit();
+std::vector<uint8_t> EncodeSongInfo(KPI_HANDLE handle);
 
 void WriteLoadResult(MessageWriter& out, const LoadResult& result);
 void WriteOpenReply(MessageWriter& out, const OpenReply& reply);
+void WriteSongInfo(MessageWriter& out, const TZoSongInfo& info);
 
 // Decoding of replies (the program): each checks the whole payload.
 HelloReply DecodeHelloReply(const uint8_t* data, size_t size);
 LoadResult DecodeLoadResult(const uint8_t* data, size_t size);
 OpenReply DecodeOpenReply(const uint8_t* data, size_t size);
+TZoSongInfo DecodeSongInfoReply(const uint8_t* data, size_t size);
 // request is what was asked: no block may be larger, nor more blocks come.
 RenderReply DecodeRenderReply(const uint8_t* data, size_t size, const RenderRequest& request);
 // The same for RenderShared, whose blocks lie in a region of sharedSize bytes from its start
@@ -213,12 +231,14 @@ struct LoadRequest {
     std::string Path;
     PathStyle Style = PathStyle::Native;
 };
-void DecodeHello(const uint8_t* data, size_t size);
+// The version the program speaks.
+uint32_t DecodeHello(const uint8_t* data, size_t size);
 LoadRequest DecodeLoad(const uint8_t* data, size_t size);
 OpenRequest DecodeOpen(const uint8_t* data, size_t size);
 RenderRequest DecodeRender(const uint8_t* data, size_t size);
 void DecodeSetPosition(const uint8_t* data, size_t size, KPI_HANDLE& handle, uint32_t& ms);
 KPI_HANDLE DecodeClose(const uint8_t* data, size_t size);
+KPI_HANDLE DecodeSongInfo(const uint8_t* data, size_t size);
 struct ShareRequest {
     KPI_HANDLE Handle = 0;
     std::string Name;

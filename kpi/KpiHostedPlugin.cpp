@@ -158,8 +158,15 @@ void TZoKpiHostedPlugin::Vacate(const std::shared_ptr<TZoKpiHost>& host)
         }
 }
 
-KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& format)
+KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& format,
+                                    std::string* failure)
 {
+    const auto failed = [&](const std::string& why) {
+        NoteFailure(why);
+        if (failure != nullptr)
+            *failure = why;
+        return KPI_HANDLE(0);
+    };
     std::shared_ptr<TZoKpiHost> host;
     try {
         host = ServingHost();
@@ -175,6 +182,8 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
         format = reply.Format;
         if (reply.Handle == 0) {
             Vacate(host);
+            if (failure != nullptr)
+                *failure = reply.Failure;
             return 0;
         }
         auto song = std::make_shared<Song>();
@@ -192,13 +201,11 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
         // The reply was read whole but does not make sense: the host cannot be trusted on.
         host->Finish(std::chrono::steady_clock::now());
         Vacate(host);
-        NoteFailure(e.what());
-        return 0;
+        return failed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
     } catch (const std::exception& e) {
         if (host)
             Vacate(host);
-        NoteFailure(e.what());
-        return 0;
+        return failed(e.what());
     }
 }
 
@@ -253,6 +260,25 @@ uint32_t TZoKpiHostedPlugin::SetPosition(KPI_HANDLE handle, uint32_t positionMs)
         NoteFailure(e.what());
     }
     return 0;
+}
+
+TZoSongInfo TZoKpiHostedPlugin::SongInfo(KPI_HANDLE handle)
+{
+    const std::shared_ptr<Song> song = FindSong(handle);
+    if (!song || !song->Host->Alive())
+        return {};
+    try {
+        std::vector<uint8_t> payload;
+        song->Host->Call(kpihost::EncodeSongInfo(song->Remote), payload,
+                         kpihost::ReplyLimit(kpihost::kSongInfo));
+        return kpihost::DecodeSongInfoReply(payload.data(), payload.size());
+    } catch (const kpihost::EKpiHostProtocol& e) {
+        song->Host->Finish(std::chrono::steady_clock::now());
+        NoteFailure(e.what());
+    } catch (const std::exception& e) {
+        NoteFailure(e.what());
+    }
+    return {};
 }
 
 void TZoKpiHostedPlugin::RenderFailed(const std::string& reason)
@@ -395,6 +421,8 @@ void TZoKpi::LoadHosted()
     FModule.InterfaceVersion = record.InterfaceVersion;
     FModule.PluginVersion = record.PluginVersion;
     FModule.Reentrant = record.Reentrant;
+    FHasSongInfo = record.HasSongInfo;
+    FHasOpenError = record.HasOpenError;
     FHosted->SetOneSongPerHost(record.Reentrant == 0);
     // The host's module sorted them already; sorting again keeps the order this side relies
     // on whatever the host sent.

@@ -25,6 +25,7 @@
 
 #include "kpi/KpiHostPool.h"
 #include "kpi/KpiInterface.h"
+#include "kpi/KpiSongInfo.h"
 
 #include <cstdint>
 #include <map>
@@ -53,12 +54,16 @@ public:
 
     // The whole open of a song in the host, the plug-in module's own steps there included: a
     // handle of this side, or 0. format is written back as the plug-in left it; when the host
-    // failed it stays as it was.
-    KPI_HANDLE Open(const std::string& fileName, SoundFormat& format);
+    // failed it stays as it was. After a failed open, failure (when given) holds the plug-in's
+    // reason, or why the host failed.
+    KPI_HANDLE Open(const std::string& fileName, SoundFormat& format, std::string* failure);
     void Close(KPI_HANDLE handle);
     // Raises EZoError, naming the plug-in, when the song's host has failed.
     uint32_t Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);
     uint32_t SetPosition(KPI_HANDLE handle, uint32_t positionMs);
+    // The song's own information as the plug-in in the host gives it; all empty when the host
+    // has failed.
+    TZoSongInfo SongInfo(KPI_HANDLE handle);
 
     KpiHostKind Kind() const { return FKind; }
     // Why the last call that reached no plug-in failed; "" while none has.

@@ -22,8 +22,13 @@ TZoSong::~TZoSong()
 void TZoSong::Open(const std::string& fileName)
 {
     FileName = fileName;
-    Handle = Plugin.OpenSong(FileName, &Format);
+    Handle = Plugin.OpenSong(FileName, &Format, &OpenFailure);
     Ended = false;
+}
+
+TZoSongInfo TZoSong::Info() const
+{
+    return Plugin.SongInfo(Handle);
 }
 
 void TZoSong::Close()

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "kpi/KpiInterface.h"
+#include "kpi/KpiSongInfo.h"
 
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,9 @@ public:
     uint32_t BytesToMilliseconds(uint32_t bytes) const;
     // Moves to second n, or selects song n of a multi-song file.
     void Seek(uint32_t n);
+    // The song's own information from its plug-in (empty where it gives none); ask after Seek,
+    // which selects the song of a multi-song file, and before handing the song on.
+    TZoSongInfo Info() const;
     bool IsEndless() const { return Format.Endless != 0; }
     bool IsMultiSong() const { return Format.MultiSong != 0; }
     const std::string& PluginFileName() const;
@@ -48,6 +52,9 @@ public:
     uint32_t BytesRendered = 0; // wraps modulo 2^32
     KPI_HANDLE Handle = 0;      // 0 when the open failed or after Close
     bool Ended = false;
+    // Why the open failed, on one line, as the plug-in (or its failed host) gave it; valid only
+    // after a failed open, and "" where no reason came.
+    std::string OpenFailure;
     // Called each time a render comes back short.
     std::function<void(TZoSong&)> OnEnded;
 };

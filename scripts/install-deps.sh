@@ -9,7 +9,7 @@ packages=(
   # window program
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
   # reference plug-ins, and the small General MIDI SoundFont that midi.kpi plays with
-  libgme-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
+  libgme-dev libsndfile1-dev libsoxr-dev libfluidsynth-dev timgm6mb-soundfont
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth sox libsox-fmt-all ffmpeg

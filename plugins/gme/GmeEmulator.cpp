@@ -10,26 +10,47 @@ GmeEmulator::~GmeEmulator()
         gme_delete(FEmu);
 }
 
-bool GmeEmulator::Open(const char* path, int32_t rate, GmeFileFacts& facts)
+bool GmeEmulator::Open(const char* path, int32_t rate, GmeFileFacts& facts, std::string& error)
 {
-    if (gme_open_file(path, &FEmu, rate) != nullptr)
+    if (const char* why = gme_open_file(path, &FEmu, rate)) {
+        error = why;
         return false;
+    }
     // libgme would otherwise end a track with its own fade at the length the file states;
     // the host fades songs itself and must get the music up to where it decides.
     gme_set_autoload_playback_limit(FEmu, 0);
 
     facts.TrackCount = gme_track_count(FEmu);
-    if (facts.TrackCount < 1)
+    if (facts.TrackCount < 1) {
+        error = "no tracks";
         return false;
+    }
     gme_info_t* info = nullptr;
-    if (gme_track_info(FEmu, &info, 0) != nullptr)
+    if (const char* why = gme_track_info(FEmu, &info, 0)) {
+        error = why;
         return false;
+    }
     facts.Length = info->length;
     facts.IntroLength = info->intro_length;
     facts.LoopLength = info->loop_length;
     gme_free_info(info);
     // Silence detection stays on: it is how libgme ends a track that stops by itself.
-    return StartTrack(0);
+    if (!StartTrack(0)) {
+        error = "the first track does not start";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> GmeEmulator::TrackTexts(int32_t index)
+{
+    gme_info_t* info = nullptr;
+    if (FEmu == nullptr || gme_track_info(FEmu, &info, index) != nullptr)
+        return {};
+    std::vector<std::string> texts = {info->song, info->author, info->game, info->copyright,
+                                      info->comment};
+    gme_free_info(info);
+    return texts;
 }
 
 bool GmeEmulator::StartTrack(int32_t index)

@@ -5,6 +5,8 @@
 #include "plugins/gme/GmeMapping.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct Music_Emu;
 
@@ -17,8 +19,12 @@ public:
     GmeEmulator& operator=(const GmeEmulator&) = delete;
     ~GmeEmulator();
 
-    // Loads path and starts its first track; false when libgme cannot read or start it.
-    bool Open(const char* path, int32_t rate, GmeFileFacts& facts);
+    // Loads path and starts its first track; false when libgme cannot read or start it, with
+    // libgme's reason in error.
+    bool Open(const char* path, int32_t rate, GmeFileFacts& facts, std::string& error);
+    // The texts of track index (0-based) that libgme knows: song, author, game, copyright,
+    // comment; empty where there are none.
+    std::vector<std::string> TrackTexts(int32_t index);
     // Starts track index (0-based) from its beginning.
     bool StartTrack(int32_t index);
     // Moves within the current track.

@@ -1,15 +1,27 @@
 // gme.kpi: game-music files through libgme (NES, Game Boy, SNES, Mega Drive, Master System,
-// PC Engine, MSX, Sinclair and Atari XL music), rendered as 16-bit stereo.
+// PC Engine, MSX, Sinclair and Atari XL music), at the rate asked for, in stereo or mono and
+// at 16, 24 or 32 bits. libgme renders 16-bit stereo: deeper samples are the same values
+// shifted up, and mono is the mean of both sides rounded to nearest, so the same file always
+// gives the same bytes.
+//
+// The optional entries give the track's texts (song, author, game, copyright, comment, and
+// its number in a file of several) and the reason an open failed.
+#include "kpi/KpiExtension.h"
 #include "kpi/KpiInterface.h"
 #include "plugins/common/FrameBuffer.h"
 #include "plugins/common/HandleTable.h"
 #include "plugins/common/PcmPacking.h"
+#include "plugins/common/PluginText.h"
 #include "plugins/gme/GmeMapping.h"
 #include "plugins/gme/GmeWorker.h"
 
 #include <gme/gme.h>
+#include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,55 +29,132 @@
 namespace gmekpi {
 namespace {
 
+using kpiplugin::Decimal;
+
 constexpr uint32_t kDefaultRate = 44100;
 // libgme's band-limited synthesis fails its own assertions far below 8000 Hz; the decode
 // settings offer nothing above 192000 Hz.
 constexpr uint32_t kMinRate = 8000;
 constexpr uint32_t kMaxRate = 192000;
-constexpr uint32_t kFrameBytes = 4; // 16-bit stereo
 constexpr uint32_t kBlockFrames = 4096;
 
 struct Song {
-    Song() : Buffer(kFrameBytes, kBlockFrames) {}
+    Song(uint32_t channels, uint32_t bits)
+        : Channels(channels), Bits(bits), Buffer(channels * bits / 8, kBlockFrames)
+    {}
 
     std::mutex Mutex;
     GmeWorker Worker;
+    uint32_t Channels;
+    uint32_t Bits;
     bool MultiSong = false;
     int32_t TrackCount = 0;
+    int32_t Track = 0; // the track playing, from 0
     bool Ended = false;
     kpiplugin::FrameBuffer Buffer;
     std::vector<int16_t> Samples;
+    // The texts of track TextsTrack, in the order of the optional entry's fields.
+    int32_t TextsTrack = -1;
+    std::string Texts[PELLAN_INFO_COPYRIGHT];
 };
 
 kpiplugin::HandleTable<Song> gSongs;
 
+KPI_HANDLE Fail(const std::string& why)
+{
+    kpiplugin::SetOpenError(why);
+    return 0;
+}
+
+// Whether the file begins with the signature of a type libgme reads.
+bool StartsAsGameMusic(const char* fileName)
+{
+    char header[4] = {};
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName, "rb"), &std::fclose);
+    return file != nullptr && std::fread(header, 1, sizeof header, file.get()) == sizeof header &&
+           *gme_identify_header(header) != '\0';
+}
+
 KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
 {
+    kpiplugin::SetOpenError("");
     if (fileName == nullptr || format == nullptr)
         return 0;
-    const uint32_t rate = format->SampleRate != 0 ? format->SampleRate : kDefaultRate;
+    const SoundFormat requested = *format;
+    const uint32_t rate = requested.SampleRate != 0 ? requested.SampleRate : kDefaultRate;
+    const uint32_t channels = requested.Channels == 1 ? 1 : 2;
+    const uint32_t bits = requested.BitsPerSample == 24 || requested.BitsPerSample == 32
+                              ? requested.BitsPerSample
+                              : 16;
     *format = SoundFormat{};
     if (rate < kMinRate || rate > kMaxRate)
-        return 0;
+        return Fail("サンプリング周波数 " + Decimal(rate) + " Hz では演奏できません (" +
+                    Decimal(kMinRate) + " 〜 " + Decimal(kMaxRate) + " Hz)");
+    // Looked at here, where the reason can still be told: libgme only says it could not.
+    struct stat info {};
+    if (::stat(fileName, &info) != 0)
+        return Fail(std::string("ファイル ") + fileName + " を読み込めません (" +
+                    kpiplugin::SystemMessage(errno) + ")");
+    if (!S_ISREG(info.st_mode))
+        return Fail(std::string("ファイル ") + fileName + " は通常のファイルではありません");
+    if (info.st_size == 0)
+        return Fail(std::string("ファイル ") + fileName + " は空です");
 
     // Not make_shared: its type tag would be a unique symbol, which keeps the library from
     // ever being unloaded.
-    std::shared_ptr<Song> song(new Song);
+    std::shared_ptr<Song> song(new Song(channels, bits));
     GmeFileFacts facts;
-    if (!song->Worker.Start(fileName, static_cast<int32_t>(rate), facts) || facts.TrackCount < 1)
-        return 0;
+    std::string detail;
+    switch (song->Worker.Start(fileName, static_cast<int32_t>(rate), facts, detail)) {
+    case GmeWorker::Failure::None:
+        break;
+    case GmeWorker::Failure::WrongType:
+        // libgme says so of a file too short for its header too: one that starts as a type
+        // libgme knows is a damaged file of that type.
+        return Fail((StartsAsGameMusic(fileName) ? "ファイルが壊れています (libgme: "
+                                                 : "対応していない形式です (libgme: ") +
+                    detail + ")");
+    case GmeWorker::Failure::Refused:
+        return Fail("ファイルが壊れています (libgme: " + detail + ")");
+    case GmeWorker::Failure::TimedOut:
+        return Fail("libgme がファイルを読み込んだまま応答しません");
+    case GmeWorker::Failure::Died:
+        return Fail("libgme がファイルの読み込み中に異常終了しました (" + detail + ")");
+    case GmeWorker::Failure::System:
+        return Fail("libgme を動かせません (" + detail + ")");
+    }
     const GmeSongShape shape = MapGmeFacts(facts);
     song->MultiSong = shape.MultiSong;
     song->TrackCount = facts.TrackCount;
 
     format->SampleRate = rate;
-    format->Channels = 2;
-    format->BitsPerSample = 16;
+    format->Channels = channels;
+    format->BitsPerSample = bits;
     format->LengthMs = shape.LengthMs;
-    format->UnitRenderSize = kBlockFrames * kFrameBytes;
+    format->UnitRenderSize = kBlockFrames * channels * bits / 8;
     format->Endless = shape.Endless ? 1 : 0;
     format->MultiSong = shape.MultiSong ? 1 : 0;
     return gSongs.Add(std::move(song));
+}
+
+// decoder thread: libgme's 16-bit stereo frames in the song's own format.
+void StoreFrames(const Song& song, const int16_t* samples, uint32_t frames, uint8_t* out)
+{
+    const uint32_t bytes = song.Bits / 8;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const int32_t left = samples[2 * i], right = samples[2 * i + 1];
+        if (song.Channels == 2) {
+            kpiplugin::StoreLittleEndian(out, left * (1 << (song.Bits - 16)), bytes);
+            kpiplugin::StoreLittleEndian(out + bytes, right * (1 << (song.Bits - 16)), bytes);
+            out += 2 * bytes;
+            continue;
+        }
+        // The sum is the mean with one more bit: exact from 24 bits on, rounded half up at 16.
+        const int32_t sum = left + right;
+        const int32_t mean = song.Bits == 16 ? (sum + 1) >> 1 : sum * (1 << (song.Bits - 17));
+        kpiplugin::StoreLittleEndian(out, mean, bytes);
+        out += bytes;
+    }
 }
 
 // The song, and with it the child process, goes when the last Render that holds it returns.
@@ -88,8 +177,7 @@ uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
         const uint32_t frames = song->Worker.Play(song->Samples.data(), maxFrames);
         if (frames == 0)
             song->Ended = true;
-        for (uint32_t i = 0; i < frames * 2; ++i)
-            kpiplugin::StoreLittleEndian(out + 2 * i, song->Samples[i], 2);
+        StoreFrames(*song, song->Samples.data(), frames, out);
         return frames;
     });
 }
@@ -109,6 +197,7 @@ uint32_t KPI_CALL SetPosition(KPI_HANDLE handle, uint32_t positionMs)
         // A track beyond the last leaves an empty song rather than some other track.
         song->Ended =
             track > static_cast<uint32_t>(song->TrackCount) || !song->Worker.StartTrack(index);
+        song->Track = song->Ended ? -1 : index;
     } else {
         song->Ended = !song->Worker.Seek(positionMs);
     }
@@ -142,7 +231,50 @@ const char* const* Extensions()
 } // namespace
 } // namespace gmekpi
 
-extern "C" KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
+namespace gmekpi {
+namespace {
+
+// The song's texts; the track's number only where the file holds several.
+const std::string& SongText(Song& song, uint32_t field)
+{
+    if (song.TextsTrack != song.Track) {
+        for (std::string& text : song.Texts)
+            text.clear();
+        song.TextsTrack = song.Track;
+        const std::vector<std::string> texts =
+            song.Track < 0 ? std::vector<std::string>{} : song.Worker.TrackTexts(song.Track);
+        // song, author, game, copyright, comment
+        const uint32_t fields[] = {PELLAN_INFO_TITLE, PELLAN_INFO_ARTIST, PELLAN_INFO_ALBUM,
+                                   PELLAN_INFO_COPYRIGHT, PELLAN_INFO_COMMENT};
+        for (size_t i = 0; i < texts.size() && i < std::size(fields); ++i)
+            song.Texts[fields[i] - 1] = kpiplugin::TextOfFile(texts[i]);
+        if (song.MultiSong && song.Track >= 0)
+            song.Texts[PELLAN_INFO_TRACK - 1] = Decimal(song.Track + 1);
+    }
+    return song.Texts[field - 1];
+}
+
+} // namespace
+} // namespace gmekpi
+
+extern "C" {
+
+KPI_EXPORT uint32_t KPI_CALL pellan_GetSongInfo(KPI_HANDLE handle, uint32_t field, char* buffer,
+                                                uint32_t size)
+{
+    const std::shared_ptr<gmekpi::Song> song = gmekpi::gSongs.Find(handle);
+    if (song == nullptr || field < PELLAN_INFO_TITLE || field > PELLAN_INFO_COPYRIGHT)
+        return 0;
+    std::lock_guard lock(song->Mutex);
+    return kpiplugin::CopyText(gmekpi::SongText(*song, field), buffer, size);
+}
+
+KPI_EXPORT uint32_t KPI_CALL pellan_GetOpenError(char* buffer, uint32_t size)
+{
+    return kpiplugin::CopyOpenError(buffer, size);
+}
+
+KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
 {
     static const KpiModule module = {
         KPI_INTERFACE_VERSION,
@@ -161,3 +293,5 @@ extern "C" KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
     };
     return &module;
 }
+
+} // extern "C"

@@ -8,17 +8,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gme/gme.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace gmekpi {
 
 namespace {
 
-enum : uint32_t { kStartTrack = 1, kSeek = 2, kPlay = 3 };
+enum : uint32_t { kStartTrack = 1, kSeek = 2, kPlay = 3, kTrackTexts = 4 };
 
 struct Request {
     uint32_t Op;
@@ -27,8 +31,13 @@ struct Request {
 
 struct OpenReport {
     int32_t Ok;
+    int32_t WrongType; // libgme does not know the file
     GmeFileFacts Facts;
+    char Error[256]; // libgme's reason, when not Ok
 };
+
+// The longest track text passed on; libgme's fields are far shorter.
+constexpr uint32_t kMaxTextBytes = 4096;
 
 // A healthy child answers a block in milliseconds, and opens a file or starts a track (which
 // emulates through the track's leading silence) well within a second. Open and track start
@@ -91,7 +100,10 @@ bool ReadAll(int fd, void* data, size_t size)
 
     GmeEmulator emulator;
     OpenReport report{};
-    report.Ok = emulator.Open(path, rate, report.Facts) ? 1 : 0;
+    std::string error;
+    report.Ok = emulator.Open(path, rate, report.Facts, error) ? 1 : 0;
+    report.WrongType = error == gme_wrong_file_type ? 1 : 0;
+    std::snprintf(report.Error, sizeof report.Error, "%s", error.c_str());
     if (!SendAll(fd, &report, sizeof report) || report.Ok == 0)
         ::_exit(0);
 
@@ -109,6 +121,21 @@ bool ReadAll(int fd, void* data, size_t size)
                     ? 1
                     : 0;
             break;
+        case kTrackTexts: {
+            // A count, then each text as its length and its bytes.
+            const std::vector<std::string> texts =
+                emulator.TrackTexts(static_cast<int32_t>(request.Value));
+            answer = static_cast<int32_t>(texts.size());
+            bool sent = SendAll(fd, &answer, sizeof answer);
+            for (const std::string& text : texts) {
+                const uint32_t length = std::min<uint32_t>(text.size(), kMaxTextBytes);
+                sent =
+                    sent && SendAll(fd, &length, sizeof length) && SendAll(fd, text.data(), length);
+            }
+            if (!sent)
+                ::_exit(0);
+            continue;
+        }
         case kPlay: {
             const uint32_t frames = std::min(request.Value, kMaxFrames);
             samples.resize(size_t(frames) * 2);
@@ -134,11 +161,14 @@ GmeWorker::~GmeWorker()
     Stop();
 }
 
-bool GmeWorker::Start(const char* path, int32_t rate, GmeFileFacts& facts)
+GmeWorker::Failure GmeWorker::Start(const char* path, int32_t rate, GmeFileFacts& facts,
+                                    std::string& detail)
 {
     int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
-        return false;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        detail = std::string("socketpair: ") + std::strerror(errno);
+        return Failure::System;
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
@@ -146,19 +176,45 @@ bool GmeWorker::Start(const char* path, int32_t rate, GmeFileFacts& facts)
     }
     ::close(fds[1]);
     if (pid < 0) {
+        detail = std::string("fork: ") + std::strerror(errno);
         ::close(fds[0]);
-        return false;
+        return Failure::System;
     }
     FPid = pid;
     FSocket = fds[0];
 
     OpenReport report{};
-    if (!Receive(&report, sizeof report, kStartTimeoutMs) || report.Ok == 0) {
+    if (!Receive(&report, sizeof report, kStartTimeoutMs)) {
+        detail = FEnd;
+        return FTimedOut ? Failure::TimedOut : Failure::Died;
+    }
+    if (report.Ok == 0) {
+        report.Error[sizeof report.Error - 1] = '\0';
+        detail = report.Error;
         Stop();
-        return false;
+        return report.WrongType != 0 ? Failure::WrongType : Failure::Refused;
     }
     facts = report.Facts;
-    return true;
+    return Failure::None;
+}
+
+std::vector<std::string> GmeWorker::TrackTexts(int32_t index)
+{
+    int32_t count = 0;
+    if (!Ask(kTrackTexts, static_cast<uint32_t>(index), kStartTimeoutMs, count) || count < 0 ||
+        count > 16)
+        return {};
+    std::vector<std::string> texts;
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t length = 0;
+        if (!Receive(&length, sizeof length, kStartTimeoutMs) || length > kMaxTextBytes)
+            return {};
+        std::string text(length, '\0');
+        if (!Receive(text.data(), length, kStartTimeoutMs))
+            return {};
+        texts.push_back(std::move(text));
+    }
+    return texts;
 }
 
 bool GmeWorker::StartTrack(int32_t index)
@@ -216,8 +272,10 @@ bool GmeWorker::Receive(void* data, size_t size, int timeoutMs)
         const int ready = left > 0 ? ::poll(&waitFor, 1, static_cast<int>(left)) : 0;
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
+        if (ready <= 0) {
+            FTimedOut = true;
             break;
+        }
         const ssize_t n = ::read(FSocket, p, size);
         if (n < 0 && errno == EINTR)
             continue;
@@ -239,8 +297,25 @@ void GmeWorker::Stop()
         FSocket = -1;
     }
     if (FPid > 0) {
-        ::kill(FPid, SIGKILL);
-        while (::waitpid(FPid, nullptr, 0) < 0 && errno == EINTR) {
+        // A child that closed its end is on its way out: a moment to see how it ended.
+        int status = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 100 && !FTimedOut && ended == 0; ++i) {
+            ended = ::waitpid(FPid, &status, WNOHANG);
+            if (ended == 0)
+                ::usleep(10000);
+        }
+        if (ended == FPid) {
+            char how[64];
+            if (WIFSIGNALED(status))
+                std::snprintf(how, sizeof how, "signal %d", WTERMSIG(status));
+            else
+                std::snprintf(how, sizeof how, "exit code %d", WEXITSTATUS(status));
+            FEnd = how;
+        } else {
+            ::kill(FPid, SIGKILL);
+            while (::waitpid(FPid, nullptr, 0) < 0 && errno == EINTR) {
+            }
         }
         FPid = -1;
     }

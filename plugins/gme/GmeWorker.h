@@ -12,6 +12,8 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace gmekpi {
 
@@ -23,8 +25,13 @@ public:
     // Kills and reaps the child.
     ~GmeWorker();
 
+    // Why a start failed; detail is libgme's reason, or how the child ended.
+    enum class Failure { None, System, WrongType, Refused, TimedOut, Died };
     // Starts the child, which opens path at rate and starts the first track.
-    bool Start(const char* path, int32_t rate, GmeFileFacts& facts);
+    Failure Start(const char* path, int32_t rate, GmeFileFacts& facts, std::string& detail);
+    // The texts of track index (0-based): song, author, game, copyright, comment; empty when
+    // the child has failed.
+    std::vector<std::string> TrackTexts(int32_t index);
     bool StartTrack(int32_t index);
     bool Seek(uint32_t ms);
     // Up to frames stereo frames of native 16-bit samples into out; 0 when the track has ended
@@ -38,6 +45,9 @@ private:
 
     pid_t FPid = -1;
     int FSocket = -1;
+    // How the child failed, once it has: it did not answer in time, or it ended ("signal 6").
+    bool FTimedOut = false;
+    std::string FEnd;
 };
 
 } // namespace gmekpi

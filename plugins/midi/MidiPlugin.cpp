@@ -5,10 +5,16 @@
 // and the sequencer gives each event its exact frame, repeats game-music loops and lets the
 // last notes ring out. FluidSynth only synthesizes, into floating point that the plug-in rounds
 // to PCM itself, so no dither noise makes two conversions of a file differ.
+//
+// The optional entries give the sequence name and the copyright notice, and the reason an open
+// failed: a damaged file (where the reader stopped), a file of another kind, or a SoundFont
+// that is missing or unreadable.
+#include "kpi/KpiExtension.h"
 #include "kpi/KpiInterface.h"
 #include "plugins/common/FrameBuffer.h"
 #include "plugins/common/HandleTable.h"
 #include "plugins/common/PcmPacking.h"
+#include "plugins/common/PluginText.h"
 #include "plugins/midi/MidiSequencer.h"
 #include "plugins/midi/SharedSoundFont.h"
 #include "plugins/midi/SmfReader.h"
@@ -17,6 +23,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -69,15 +76,27 @@ private:
 
 SoundFontCache gSoundFonts;
 
-bool ReadWholeFile(const char* path, std::vector<uint8_t>& bytes)
+// The whole file, or "" and why not.
+std::string ReadWholeFile(const char* path, std::vector<uint8_t>& bytes)
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), &std::fclose);
+    const std::string name = std::string("ファイル ") + path;
     struct stat info {};
-    if (file == nullptr || ::fstat(::fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size <= 0 || static_cast<uint64_t>(info.st_size) > kMaxSmfBytes)
-        return false;
+    // A pipe or a device would block the read or never end: only plain files are opened.
+    if (::stat(path, &info) != 0)
+        return name + " を読み込めません (" + kpiplugin::SystemMessage(errno) + ")";
+    if (!S_ISREG(info.st_mode))
+        return name + " は通常のファイルではありません";
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), &std::fclose);
+    if (file == nullptr || ::fstat(::fileno(file.get()), &info) != 0)
+        return name + " を読み込めません (" + kpiplugin::SystemMessage(errno) + ")";
+    if (info.st_size <= 0)
+        return name + " は空です";
+    if (static_cast<uint64_t>(info.st_size) > kMaxSmfBytes)
+        return name + " は MIDI ファイルとしては大きすぎます";
     bytes.resize(static_cast<size_t>(info.st_size));
-    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        return name + " を読み込めません (" + kpiplugin::SystemMessage(errno) + ")";
+    return "";
 }
 
 struct Song {
@@ -89,7 +108,7 @@ struct Song {
     {}
 
     std::mutex Mutex;
-    MidiSong Midi;
+    MidiSong Midi; // its Name and Copyright in UTF-8
     MidiSequencer Sequencer;
     FluidSynthOutput Output;
     uint32_t Channels;
@@ -121,8 +140,15 @@ void StorePcm(const Song& song, uint32_t frames, uint8_t* out)
     }
 }
 
+KPI_HANDLE Fail(const std::string& why)
+{
+    kpiplugin::SetOpenError(why);
+    return 0;
+}
+
 KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
 {
+    kpiplugin::SetOpenError("");
     if (fileName == nullptr || format == nullptr)
         return 0;
     const SoundFormat requested = *format;
@@ -132,7 +158,8 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     const uint32_t rate = requested.SampleRate != 0 ? requested.SampleRate : kDefaultRate;
     // A rate FluidSynth cannot synthesize at is refused, not quietly replaced.
     if (rate < lowest || rate > highest)
-        return 0;
+        return Fail("サンプリング周波数 " + kpiplugin::Decimal(rate) + " Hz では演奏できません (" +
+                    kpiplugin::Decimal(lowest) + " 〜 " + kpiplugin::Decimal(highest) + " Hz)");
     const uint32_t channels =
         requested.Channels == 1 || requested.Channels == 2 ? requested.Channels : kDefaultChannels;
     const uint32_t bits = requested.BitsPerSample == 16 || requested.BitsPerSample == 24 ||
@@ -141,23 +168,32 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
                               : kDefaultBits;
 
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(fileName, bytes))
-        return 0;
+    if (const std::string why = ReadWholeFile(fileName, bytes); !why.empty())
+        return Fail(why);
     SmfResult smf = ReadSmf(bytes.data(), bytes.size());
     if (!smf.Ok)
-        return 0;
+        return Fail((smf.Unsupported ? "対応していない形式です (" : "ファイルが壊れています (") +
+                    smf.Error + ")");
     const std::string soundFontPath = FindSoundFont(DefaultSoundFontPlaces());
     if (soundFontPath.empty())
-        return 0;
+        return Fail(std::string("SoundFont が見つかりません (") + kSoundFontVariable +
+                    " で指定するか、プラグインのフォルダに置いてください)");
     std::shared_ptr<SharedSoundFont> font = gSoundFonts.Get(soundFontPath);
-    if (font == nullptr)
-        return 0;
+    // Looked into only when it failed: a playlist's songs must not read the file again.
+    if (font == nullptr) {
+        const std::string why = SoundFontProblem(soundFontPath);
+        return Fail(!why.empty()
+                        ? why
+                        : "SoundFont " + soundFontPath + " を FluidSynth が読み込めませんでした");
+    }
 
+    smf.Song.Name = kpiplugin::TextOfFile(smf.Song.Name);
+    smf.Song.Copyright = kpiplugin::TextOfFile(smf.Song.Copyright);
     // Not make_shared: its type tag would be a unique symbol, which keeps the library from
     // ever being unloaded.
     std::shared_ptr<Song> song(new Song(std::move(smf.Song), font, rate, channels, bits));
     if (!song->Output.Ok())
-        return 0;
+        return Fail("FluidSynth のシンセサイザを作れませんでした");
     format->SampleRate = rate;
     format->Channels = channels;
     format->BitsPerSample = bits;
@@ -216,7 +252,32 @@ const char* const kExtensions[] = {".mid", ".midi", ".smf", ".kar", ".rmi", null
 } // namespace
 } // namespace midikpi
 
-extern "C" KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
+extern "C" {
+
+KPI_EXPORT uint32_t KPI_CALL pellan_GetSongInfo(KPI_HANDLE handle, uint32_t field, char* buffer,
+                                                uint32_t size)
+{
+    const std::shared_ptr<midikpi::Song> song = midikpi::gSongs.Find(handle);
+    if (song == nullptr)
+        return 0;
+    // Set at the open and never changed.
+    const midikpi::MidiSong& midi = song->Midi;
+    switch (field) {
+    case PELLAN_INFO_TITLE:
+        return kpiplugin::CopyText(midi.Name, buffer, size);
+    case PELLAN_INFO_COPYRIGHT:
+        return kpiplugin::CopyText(midi.Copyright, buffer, size);
+    default:
+        return 0;
+    }
+}
+
+KPI_EXPORT uint32_t KPI_CALL pellan_GetOpenError(char* buffer, uint32_t size)
+{
+    return kpiplugin::CopyOpenError(buffer, size);
+}
+
+KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
 {
     static const KpiModule module = {
         KPI_INTERFACE_VERSION,
@@ -235,3 +296,5 @@ extern "C" KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
     };
     return &module;
 }
+
+} // extern "C"

@@ -105,11 +105,12 @@ private:
 };
 
 // The SMF inside a RIFF RMID file: the contents of its "data" chunk.
-bool UnwrapRmid(Bytes& file, Bytes& smf, std::string& error)
+bool UnwrapRmid(Bytes& file, Bytes& smf, std::string& error, bool& unsupported)
 {
     uint32_t riffSize;
     if (!file.Tag("RIFF") || !file.Little32(riffSize) || !file.Tag("RMID")) {
         error = "not a RIFF RMID file";
+        unsupported = true;
         return false;
     }
     while (!file.AtEnd()) {
@@ -163,7 +164,7 @@ public:
         uint32_t headerSize;
         uint16_t format, tracks, division;
         if (!smf.Tag("MThd"))
-            return Fail("not a Standard MIDI File");
+            return Unsupported("not a Standard MIDI File");
         if (!smf.Big32(headerSize) || headerSize < 6 || headerSize > smf.Left())
             return Fail("header cut off");
         Bytes header(smf.Here(), headerSize);
@@ -172,7 +173,7 @@ public:
         header.Big16(tracks);
         header.Big16(division);
         if (format > 1)
-            return Fail("format " + Number(format) + " is not played");
+            return Unsupported("format " + Number(format) + " is not played");
         if (tracks == 0)
             return Fail("no tracks");
         if (!SetDivision(division))
@@ -202,6 +203,11 @@ private:
     {
         FResult.Error = std::move(error);
         return false;
+    }
+    bool Unsupported(std::string error)
+    {
+        FResult.Unsupported = true;
+        return Fail(std::move(error));
     }
 
     // Units per second and per tick are chosen so that every tick is a whole number of units:
@@ -277,7 +283,13 @@ private:
                     return Fail("meta event cut off" + where);
                 const uint8_t* data = body.Here();
                 body.Skip(size);
-                if (type == 0x51 && size == 3) {
+                if (type == 0x03 && size > 0) {
+                    std::string& name = track == 0 ? FSong.Name : FOtherName;
+                    if (name.empty())
+                        name.assign(reinterpret_cast<const char*>(data), size);
+                } else if (type == 0x02 && size > 0 && FSong.Copyright.empty()) {
+                    FSong.Copyright.assign(reinterpret_cast<const char*>(data), size);
+                } else if (type == 0x51 && size == 3) {
                     const uint32_t tempo =
                         uint32_t(data[0]) << 16 | uint32_t(data[1]) << 8 | data[2];
                     // A tempo of 0 would stop time; it is damage, and is passed over.
@@ -337,6 +349,8 @@ private:
 
     bool Finish()
     {
+        if (FSong.Name.empty())
+            FSong.Name = FOtherName;
         // Tracks were appended one after the other, so a stable sort by tick keeps the order
         // of the tracks, and of the file within a track, among events of the same tick.
         std::stable_sort(FEvents.begin(), FEvents.end(),
@@ -388,6 +402,7 @@ private:
     uint64_t FLastTick = 0;
     bool FHasLoop = false;
     uint64_t FLoopTick = 0;
+    std::string FOtherName; // the first name of a track after the first
 };
 
 } // namespace
@@ -415,7 +430,8 @@ SmfResult ReadSmf(const uint8_t* data, size_t size)
     }
     Bytes file(data, size);
     Bytes smf = file;
-    if (size >= 4 && std::equal(data, data + 4, "RIFF") && !UnwrapRmid(file, smf, result.Error))
+    if (size >= 4 && std::equal(data, data + 4, "RIFF") &&
+        !UnwrapRmid(file, smf, result.Error, result.Unsupported))
         return result;
     SmfParser parser(result);
     result.Ok = parser.Parse(smf);

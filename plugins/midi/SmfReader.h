@@ -34,6 +34,10 @@ struct MidiSong {
     bool Loops = false;
     uint64_t LoopTime = 0;
     size_t LoopIndex = 0;
+    // The file's own texts, as its bytes: the sequence name (the first track's name, else the
+    // first name of another track) and the first copyright notice.
+    std::string Name;
+    std::string Copyright;
 
     uint32_t LengthMs() const;
     // The frame at rate where time falls, rounded down.
@@ -49,7 +53,8 @@ constexpr uint64_t kMinLoopMs = 100;
 
 struct SmfResult {
     bool Ok = false;
-    std::string Error; // why the file was refused; empty when Ok
+    std::string Error;        // why the file was refused; empty when Ok
+    bool Unsupported = false; // refused as no MIDI file this reader plays, rather than damaged
     MidiSong Song;
 };
 

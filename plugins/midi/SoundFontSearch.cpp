@@ -1,9 +1,16 @@
 #include "plugins/midi/SoundFontSearch.h"
 
+#include "plugins/common/PluginText.h"
+
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace midikpi {
@@ -54,6 +61,30 @@ SoundFontPlaces DefaultSoundFontPlaces()
                           "/usr/share/sounds/sf2/FluidR3_GM.sf2",
                           "/usr/share/sounds/sf2/TimGM6mb.sf2"};
     return places;
+}
+
+std::string SoundFontProblem(const std::string& path)
+{
+    const std::string name = "SoundFont " + path;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return name + (errno == ENOENT ? " がありません (" : " を読み込めません (") +
+               kpiplugin::SystemMessage(errno) + ")";
+    if (S_ISDIR(info.st_mode))
+        return name + " はフォルダです";
+    if (!S_ISREG(info.st_mode))
+        return name + " は通常のファイルではありません";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return name + " を読み込めません (" + kpiplugin::SystemMessage(errno) + ")";
+    // A SoundFont 2 (and 3) file is a RIFF file of form "sfbk".
+    char head[12] = {};
+    const ssize_t got = ::read(fd, head, sizeof head);
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "sfbk", 4) != 0)
+        return name + " は SoundFont の形式ではありません";
+    return "";
 }
 
 std::string FindSoundFont(const SoundFontPlaces& places)

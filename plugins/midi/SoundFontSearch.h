@@ -26,4 +26,9 @@ SoundFontPlaces DefaultSoundFontPlaces();
 // The SoundFont to load, or an empty text when there is none.
 std::string FindSoundFont(const SoundFontPlaces& places);
 
+// Why the file at path cannot be the SoundFont, for the user: it is missing or unreadable, a
+// folder, no plain file (a pipe would block the read for ever), or no SoundFont at all; "" when
+// it looks like one. Nothing is read from anything but a plain file.
+std::string SoundFontProblem(const std::string& path);
+
 } // namespace midikpi

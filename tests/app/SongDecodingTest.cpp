@@ -57,9 +57,146 @@ struct FlowFixture : ::testing::Test {
         }
         return "";
     }
+    // Decodes the request to its end and returns the file's bytes.
+    std::string Decode(const SongDecodeRequest& request)
+    {
+        PreparedSongDecode prepared = PrepareSongDecode(
+            driver, request, [&](const std::string& line) { log.push_back(line); });
+        prepared.Thread->Start();
+        prepared.Thread->WaitFor();
+        prepared.Thread.reset();
+        return testsupport::ReadFileBytes(request.Output);
+    }
 };
 
+// A short song of known length, which no fade-out touches.
+TestSong ShortSong(const std::string& extra)
+{
+    TestSong song;
+    song.Length = "50";
+    song.Frames = "2205";
+    song.Extra = extra;
+    return song;
+}
+
+std::string Le32(uint32_t v)
+{
+    return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+
+// A LIST/INFO chunk of the given sub-chunks, each padded to an even size.
+std::string InfoChunk(const std::vector<std::pair<std::string, std::string>>& texts)
+{
+    std::string info;
+    for (const auto& [id, text] : texts)
+        info += id + Le32(static_cast<uint32_t>(text.size())) + text +
+                (text.size() % 2 ? std::string(1, '\0') : "");
+    return "LIST" + Le32(static_cast<uint32_t>(4 + info.size())) + "INFO" + info;
+}
+
+// What the WAV file of song holds after its PCM.
+std::string Tail(const std::string& file, const TestSong& song)
+{
+    const size_t pcm = std::stoul(song.Frames) * song.Channels * song.Bits / 8;
+    return file.size() < 46 + pcm ? "(file too short)" : file.substr(46 + pcm);
+}
+
 } // namespace
+
+TEST_F(FlowFixture, TheSongsOwnInformationFillsTheTagsThePlaylistEntryLeavesEmpty)
+{
+    const TestSong song = ShortSong("title=Plug title\nartist=Plug artist\nalbum=Game\ntrack=3\n"
+                                    "date=1987\ncomment=ok\ncopyright=(C)\n");
+    song.WriteTo(dir / "tagged.tst");
+    SongDecodeRequest request = Request(dir / "tagged.tst", dir / "tagged.wav");
+    // The entry's title wins; its empty artist lets the plug-in's through.
+    request.Tags.Title = "Entry title";
+    const std::string file = Decode(request);
+    EXPECT_EQ(Tail(file, song), InfoChunk({{"INAM", "Entry title"},
+                                           {"IART", "Plug artist"},
+                                           {"IPRD", "Game"},
+                                           {"IPRT", "3"},
+                                           {"ICRD", "1987"},
+                                           {"ICMT", "ok"},
+                                           {"ICOP", "(C)"}}));
+    EXPECT_EQ(file.substr(4, 4), Le32(static_cast<uint32_t>(file.size() - 8)));
+
+    request.Tags = {};
+    EXPECT_EQ(Tail(Decode(request), song).substr(12, 18), "INAM" + Le32(10) + "Plug title");
+}
+
+TEST_F(FlowFixture, AFailedOpenLogsThePluginsReasonUnderTheFailure)
+{
+    const auto logged = [&](const std::string& mode) {
+        // ASCII: a Windows plug-in writes its ANSI code page, which may not hold Japanese.
+        TestSong song = ShortSong("open_error=SoundFont /x/gm.sf2: No such file\n");
+        song.OpenMode = mode;
+        song.WriteTo(dir / "bad.tst");
+        log.clear();
+        TSingleDecodeJob::Hooks hooks;
+        hooks.Log = [&](const std::string& line) { log.push_back(line); };
+        TSingleDecodeJob job(std::move(hooks));
+        EXPECT_FALSE(job.Start(driver, Request(dir / "bad.tst", dir / "bad.wav")));
+        return std::vector<std::string>(log.begin() + std::min<size_t>(3, log.size()), log.end());
+    };
+    EXPECT_EQ(logged("refuse"),
+              (std::vector<std::string>{
+                  "エラー: ファイル " + dir / "bad.tst" + " を開けませんでした",
+                  "  理由: SoundFont /x/gm.sf2: No such file", "警告: デコードは失敗しました"}));
+    EXPECT_EQ(logged("zero"), (std::vector<std::string>{"エラー: PCM パラメータが異常です",
+                                                        "  理由: SoundFont /x/gm.sf2: No such file",
+                                                        "警告: デコードは失敗しました"}));
+}
+
+TEST(SongDecodingWithoutOptionalEntries, APluginWithoutThemGivesTheFilesAndLinesOfBefore)
+{
+    testsupport::TempFolder dir;
+    testkpi::TestPlugin plain(dir / "plain.kpi", {}, "testplugin_plain.kpi");
+    TZoKpiDriver driver;
+    driver.CacheFolder = dir.Path();
+    driver.OnPluginLoaded = [](TZoKpi&) { return true; };
+    driver.LoadFolder(dir.Path());
+    std::vector<std::string> log;
+    const LogFunction logTo = [&](const std::string& line) { log.push_back(line); };
+
+    // The song file offers texts that such a plug-in has no way to hand over.
+    TestSong song = ShortSong("title=Plug title\nopen_error=never seen\n");
+    song.WriteTo(dir / "s.tst");
+    SongDecodeRequest request;
+    request.Source = dir / "s.tst";
+    request.Output = dir / "s.wav";
+    const DecodeSettingRow row = BuiltInDecodeSettings()[0];
+    request.Setting = ReadDecodeSetting(row);
+    request.Requested = ReadRequestedFormat(row);
+    const auto decode = [&] {
+        PreparedSongDecode prepared = PrepareSongDecode(driver, request, logTo);
+        prepared.Thread->Start();
+        prepared.Thread->WaitFor();
+        prepared.Thread.reset();
+        return testsupport::ReadFileBytes(request.Output);
+    };
+    const std::vector<uint8_t> pcm = testkpi::ExpectedPcm(song, 0, 0, 2205 * 4);
+    const std::string header = "RIFF" + Le32(38 + 2205 * 4) + "WAVEfmt " + Le32(18) +
+                               std::string("\1\0\2\0", 4) + Le32(44100) + Le32(176400) +
+                               std::string("\4\0\x10\0\0\0", 6) + "data" + Le32(2205 * 4);
+    EXPECT_TRUE(decode() == header + std::string(pcm.begin(), pcm.end()));
+
+    // A playlist entry's two texts, and nothing else.
+    request.Tags = {"T", "Artist"};
+    const std::string tagged = decode();
+    EXPECT_EQ(Tail(tagged, song), InfoChunk({{"INAM", "T"}, {"IART", "Artist"}}));
+
+    song.OpenMode = "refuse";
+    song.WriteTo(dir / "s.tst");
+    log.clear();
+    TSingleDecodeJob::Hooks hooks;
+    hooks.Log = logTo;
+    TSingleDecodeJob job(std::move(hooks));
+    EXPECT_FALSE(job.Start(driver, request));
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[3], "エラー: ファイル " + dir / "s.tst" + " を開けませんでした");
+    EXPECT_EQ(log[4], "警告: デコードは失敗しました");
+}
 
 TEST_F(FlowFixture, FormatsWhoseBytesPerSecondComeOutAsZeroAreRefused)
 {

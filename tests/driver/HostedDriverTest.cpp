@@ -7,6 +7,7 @@
 #include "kpi/kpiDriver.h"
 #include "platform/FileSystem.h"
 #include "tests/support/Hosting.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
 
@@ -450,6 +451,8 @@ TEST_P(HostedDriver, ACrashInOpenCostsThatSongAndTheNextSongGetsAFreshHost)
     TZoKpi& plugin = crashed->Plugin;
     EXPECT_NE(plugin.Hosted()->LastFailure().find("ended"), std::string::npos)
         << plugin.Hosted()->LastFailure();
+    // The host's end is the reason the open failed.
+    EXPECT_EQ(crashed->OpenFailure, plugin.Hosted()->LastFailure());
     EXPECT_EQ(plugin.OpenCount(), 0);
 
     SoundFormat format{};
@@ -458,6 +461,43 @@ TEST_P(HostedDriver, ACrashInOpenCostsThatSongAndTheNextSongGetsAFreshHost)
     const auto good = driver->OpenSong(path, nullptr);
     ASSERT_NE(good->Handle, 0u);
     EXPECT_TRUE(Render(*good, 8192) == expected);
+}
+
+TEST_P(HostedDriver, SongInformationAndTheReasonOfAFailedOpenCrossTheHostInUtf8)
+{
+    // A Windows plug-in writes its ANSI code page, a Western one in this locale: "é" is the
+    // byte E9 there. The program gets UTF-8 either way.
+    testsupport::ScopedEnvironment locale;
+    locale.Set("LANG", "C.UTF-8");
+    locale.Set("LC_ALL", "C.UTF-8");
+    const std::string cafe = GetParam() == Hosting::Isolated ? "Café" : "Caf\xE9";
+    Plugin("p.kpi");
+    auto driver = Driver();
+    driver->LoadFolder(dir.Path());
+    ASSERT_EQ(driver->Plugins().size(), 1u) << testing::PrintToString(failures);
+    EXPECT_TRUE(driver->Plugins()[0]->HasSongInfo());
+    EXPECT_TRUE(driver->Plugins()[0]->HasOpenError());
+
+    TestSong multi;
+    multi.Songs = 2;
+    const auto song = driver->OpenSong(
+        Song("tagged.tst", multi, "title=" + cafe + "\ntitle.2=Second\nartist=A\ncopyright=1987\n"),
+        nullptr);
+    ASSERT_NE(song->Handle, 0u);
+    const TZoSongInfo info = song->Info();
+    EXPECT_EQ(info.Title, "Café");
+    EXPECT_EQ(info.Artist, "A");
+    EXPECT_EQ(info.Album, "");
+    EXPECT_EQ(info.Copyright, "1987");
+    song->Seek(2);
+    EXPECT_EQ(song->Info().Title, "Second");
+
+    TestSong refused;
+    refused.OpenMode = "refuse";
+    const auto failed = driver->OpenSong(
+        Song("refused.tst", refused, "open_error=" + cafe + " is damaged at byte 9\n"), nullptr);
+    EXPECT_EQ(failed->Handle, 0u);
+    EXPECT_EQ(failed->OpenFailure, "Café is damaged at byte 9");
 }
 
 TEST_P(HostedDriver, ACrashInRenderEndsTheSongWithAnErrorNamingThePlugin)

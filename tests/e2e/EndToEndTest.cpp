@@ -2,6 +2,7 @@
 // game-music file from a Debian package, decoded through the window into WAV files that other
 // programs read.
 #include "tests/plugins/GameMusicFiles.h"
+#include "tests/plugins/MidiFiles.h"
 #include "tests/plugins/PluginHarness.h"
 #include "tests/support/WavReader.h"
 #include "tests/ui/WindowFixture.h"
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <cstdlib>
 #include <filesystem>
 
 using plugintest::RunCommand;
@@ -103,8 +105,10 @@ TEST_F(EndToEnd, LosslessFilesFromSoxComeOutSampleForSample)
         Decode(source, output, "プラグインのデフォルト");
         EXPECT_EQ(LogLines(*window).back(), "デコードは完了しました");
         EXPECT_EQ(LogLines(*window)[1], "  プラグイン sndfile.kpi を使用します");
+        // The PCM alone: sox's comment in a FLAC file follows it as the WAV file's ICMT.
         const std::string file = testsupport::ReadFileBytes(output);
-        EXPECT_TRUE(file.substr(46) == SoxDecode(source, c.bits)) << "PCM differs from sox's";
+        const std::string pcm = SoxDecode(source, c.bits);
+        EXPECT_TRUE(file.substr(46, pcm.size()) == pcm) << "PCM differs from sox's";
         ExpectOtherProgramsReadIt(output, c.channels);
     }
 }
@@ -170,6 +174,75 @@ TEST_F(EndToEnd, RealGameBoyTuneFromDebianThroughThePlaylistTab)
     EXPECT_EQ(wav.Artist, "Laxity");
     EXPECT_GT(wav.Frames, 5 * 44100); // music, not an empty file
     ExpectOtherProgramsReadIt(env.Dir / "nightmode.wav", 2);
+}
+
+TEST_F(EndToEnd, TheSongsOwnTextsFillTheInfoChunkUnlessThePlaylistEntryNamesThem)
+{
+    const std::string flac = env.Dir / "tagged.flac";
+    ASSERT_TRUE(RunCommand("ffmpeg -loglevel error -f lavfi -i sine=duration=1:sample_rate=48000 "
+                           "-ac 1 -metadata title=Overworld -metadata artist=田中 -metadata "
+                           "album=Adventure " +
+                           flac));
+    Decode(flac, env.Dir / "flac.wav", "CD");
+    auto wav = testsupport::ReadWavWithSndfile(env.Dir / "flac.wav");
+    ASSERT_TRUE(wav.Ok);
+    EXPECT_EQ(wav.Rate, 44100);
+    EXPECT_EQ(wav.Channels, 2);
+    EXPECT_EQ(wav.Frames, 44100);
+    EXPECT_EQ(wav.Title, "Overworld");
+    EXPECT_EQ(wav.Artist, "田中");
+    EXPECT_EQ(wav.Album, "Adventure");
+    EXPECT_TRUE(RunCommand("ffprobe -v error -show_entries format_tags=title -of csv=p=0 " +
+                           env.Dir / "flac.wav" + " | grep -qx Overworld"));
+
+    testsupport::WriteFileBytes(env.Dir / "tagged.spc", plugintest::MakeSpc(2));
+    Decode(env.Dir / "tagged.spc", env.Dir / "spc.wav", "10 s");
+    wav = testsupport::ReadWavWithSndfile(env.Dir / "spc.wav");
+    EXPECT_EQ(wav.Title, "Square");
+    EXPECT_EQ(wav.Artist, "Quenz");
+    EXPECT_EQ(wav.Album, "Pellan Quest");
+
+    const std::string mid = env.Dir / "named.mid";
+    plugintest::MidiTrack track;
+    track.Raw(std::string("\0\xFF\x03\x0APellan Jig", 14))
+        .NoteOn(0, 0, 60)
+        .NoteOff(480, 0, 60)
+        .End(0);
+    testsupport::WriteFileBytes(mid, plugintest::MakeSmf(0, 480, {track}));
+    Decode(mid, env.Dir / "mid.wav", "CD");
+    EXPECT_EQ(testsupport::ReadWavWithSndfile(env.Dir / "mid.wav").Title, "Pellan Jig");
+
+    // The playlist entry's title wins; the artist it leaves empty comes from the file.
+    testsupport::WriteFileBytes(env.Dir / "list.kbm",
+                                "KbMIDI Player Play List\r\n0=" + flac + "\r\n2=Entry title\r\n");
+    window->cmbPcmFormatForMulti->setCurrentIndex(window->cmbPcmFormatForMulti->findText("CD"));
+    window->lbeKbmFile->setText(QString::fromStdString(env.Dir / "list.kbm"));
+    window->btnStartMultiDecode->click();
+    wav = testsupport::ReadWavWithSndfile(env.Dir / "tagged.wav");
+    EXPECT_EQ(wav.Title, "Entry title");
+    EXPECT_EQ(wav.Artist, "田中");
+}
+
+TEST_F(EndToEnd, AMissingSoundFontIsNamedUnderTheFailedOpen)
+{
+    const char* old = std::getenv("PELLAN_SOUNDFONT");
+    const std::string saved = old != nullptr ? old : "";
+    ::setenv("PELLAN_SOUNDFONT", "/nonexistent/gm.sf2", 1);
+    plugintest::MidiTrack track;
+    track.NoteOn(0, 0, 60).NoteOff(480, 0, 60).End(0);
+    testsupport::WriteFileBytes(env.Dir / "a.mid", plugintest::MakeSmf(0, 480, {track}));
+    Decode(env.Dir / "a.mid", env.Dir / "a.wav", "CD");
+    if (old != nullptr)
+        ::setenv("PELLAN_SOUNDFONT", saved.c_str(), 1);
+    else
+        ::unsetenv("PELLAN_SOUNDFONT");
+    const auto lines = LogLines(*window);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+              (std::vector<std::string>{
+                  "エラー: PCM パラメータが異常です",
+                  "  理由: SoundFont /nonexistent/gm.sf2 がありません (No such file or directory)",
+                  "警告: デコードは失敗しました"}));
 }
 
 TEST_F(EndToEnd, DamagedInputsFailOrEndEarlyWithoutHarm)

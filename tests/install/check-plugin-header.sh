@@ -21,7 +21,9 @@ echo "pkg-config --cflags pellandecoder-plugin: $cflags"
 # name it by its place in the tree, which a one-line header forwards to the installed one.
 mkdir -p "$work/src/tests" "$work/shim/kpi" "$work/plugins" "$work/out"
 cp -r "$source/tests/testplugin" "$work/src/tests/"
-echo '#include <KpiInterface.h>' >"$work/shim/kpi/KpiInterface.h"
+for header in KpiInterface.h KpiExtension.h; do
+  echo "#include <$header>" >"$work/shim/kpi/$header"
+done
 # shellcheck disable=SC2086 # the flags are words
 cc $cflags -I"$work/shim" -std=c99 -Wall -Wextra -Werror -shared -fPIC \
   -o "$work/plugins/helperuser.kpi" "$work/src/tests/testplugin/HelperUser.c"

@@ -54,6 +54,34 @@ TEST(HostProcess, ProgramsThatAreNoHostAreRefusedWithTheReason)
               "fake-host could not start: /nonexistent/host: No such file or directory");
 }
 
+TEST(HostProcess, AHostOfAnotherBuildIsRefusedWithBothVersions)
+{
+    // A greeting answered by a host of protocol version 1, which then waits for requests.
+    EXPECT_EQ(StartFailure({"/bin/sh", "-c",
+                            "printf '\\014\\000\\000\\000\\001\\000\\000\\200HIPK"
+                            "\\001\\000\\000\\000\\100\\000\\000\\000'; exec sleep 30"}),
+              "fake-host could not start: the plug-in host speaks protocol version 1, not 2 (a "
+              "host of another build of the program)");
+
+    // This build's host answers a greeting of another version with its own, so that a program
+    // of another build can say the same.
+    std::string error;
+    const auto host = platform::ChildProcess::Start({{NativeHost()}, {}}, error);
+    ASSERT_NE(host, nullptr) << error;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<uint8_t> hello = kpihost::EncodeHello();
+    hello[12] = 1; // the version field
+    ASSERT_EQ(host->Write(hello.data(), hello.size(), deadline),
+              platform::ChildProcess::IoResult::Done);
+    uint8_t reply[kpihost::kHeaderSize + 12];
+    ASSERT_EQ(host->Read(reply, sizeof reply, deadline), platform::ChildProcess::IoResult::Done);
+    EXPECT_EQ(
+        kpihost::ReadHeader(reinterpret_cast<const uint8_t(&)[kpihost::kHeaderSize]>(reply)).Kind,
+        kpihost::kHello | kpihost::kReplyFlag);
+    EXPECT_EQ(kpihost::DecodeHelloReply(reply + kpihost::kHeaderSize, 12).Version,
+              kpihost::kVersion);
+}
+
 TEST(HostProcess, AHostThatFailsARequestStaysDead)
 {
     TZoKpiHost host({{NativeHost()}, {}, "pellan-kpi-host"}, std::chrono::seconds(10));

@@ -74,6 +74,7 @@ TEST(HostProtocol, LoadResultsComeBackAsTheyWereSent)
     loaded.Module.PluginVersion = 0x80000001u;
     loaded.Module.Reentrant = 1;
     loaded.Module.HasDeinit = true;
+    loaded.Module.HasOpenError = true;
     loaded.Module.Extensions = {"", "MP3", "a b"};
     MessageWriter out(kProbe | kReplyFlag);
     WriteLoadResult(out, loaded);
@@ -83,6 +84,8 @@ TEST(HostProtocol, LoadResultsComeBackAsTheyWereSent)
     EXPECT_EQ(back.Module.PluginVersion, 0x80000001u);
     EXPECT_FALSE(back.Module.HasInit);
     EXPECT_TRUE(back.Module.HasDeinit);
+    EXPECT_FALSE(back.Module.HasSongInfo);
+    EXPECT_TRUE(back.Module.HasOpenError);
     EXPECT_EQ(back.Module.Extensions, loaded.Module.Extensions);
 
     LoadResult failed;
@@ -105,6 +108,47 @@ TEST(HostProtocol, LoadResultsComeBackAsTheyWereSent)
     WriteLoadResult(cut, failed);
     const std::vector<uint8_t> cutPayload = Payload(cut);
     EXPECT_EQ(DecodeLoadResult(cutPayload.data(), cutPayload.size()).Reason, "before");
+}
+
+TEST(HostProtocol, AnOpensFailureAndASongsInformationComeBackAsSent)
+{
+    OpenReply refused;
+    refused.Format.SampleRate = 44100;
+    refused.Failure = "SoundFont /x.sf2 がありません";
+    MessageWriter out(kOpen | kReplyFlag);
+    WriteOpenReply(out, refused);
+    const std::vector<uint8_t> payload = Payload(out);
+    EXPECT_EQ(payload.size(), 4 + 32 + 4 + refused.Failure.size());
+    const OpenReply back = DecodeOpenReply(payload.data(), payload.size());
+    EXPECT_EQ(back.Handle, 0u);
+    EXPECT_EQ(back.Format.SampleRate, 44100u);
+    EXPECT_EQ(back.Failure, refused.Failure);
+    // A reason is one line of the log: a longer one is refused.
+    const std::vector<uint8_t> tooLong =
+        Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 2000}, std::string(2000, 'r'));
+    EXPECT_EQ(Rejection([&] { DecodeOpenReply(tooLong.data(), tooLong.size()); }),
+              "a text is too long");
+
+    EXPECT_EQ(EncodeSongInfo(9), Bytes({4, kSongInfo, 9}));
+    TZoSongInfo info;
+    info.Title = "Overworld";
+    info.Date = "1987";
+    info.Copyright = "(C)";
+    MessageWriter reply(kSongInfo | kReplyFlag);
+    WriteSongInfo(reply, info);
+    const std::vector<uint8_t> texts = Payload(reply);
+    const TZoSongInfo got = DecodeSongInfoReply(texts.data(), texts.size());
+    EXPECT_EQ(got.Title, "Overworld");
+    EXPECT_EQ(got.Artist, "");
+    EXPECT_EQ(got.Date, "1987");
+    EXPECT_EQ(got.Copyright, "(C)");
+    // Seven texts, no more and no fewer.
+    const std::vector<uint8_t> six = Bytes({0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(Rejection([&] { DecodeSongInfoReply(six.data(), six.size()); }), "reply ends early");
+    const std::vector<uint8_t> eight = Bytes({0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(Rejection([&] { DecodeSongInfoReply(eight.data(), eight.size()); }),
+              "reply is longer than its content");
+    EXPECT_LE(texts.size(), ReplyLimit(kSongInfo));
 }
 
 TEST(HostProtocol, ARenderReplyMayNotClaimMoreThanWasAsked)
@@ -156,15 +200,17 @@ TEST(HostProtocol, TextsFlagsCountsAndLengthsAreChecked)
               "reply is longer than its content");
     // An extension count that the rest of the reply cannot hold.
     std::vector<uint8_t> many = Bytes({}, "\1");
-    const std::vector<uint8_t> record = Bytes({100, 1, 1}, std::string("\0\0", 2));
+    const std::vector<uint8_t> record = Bytes({100, 1, 1}, std::string("\0\0\0\0", 4));
     many.insert(many.end(), record.begin(), record.end());
     const std::vector<uint8_t> count = Bytes({1000000}, std::string(8, '\0'));
     many.insert(many.end(), count.begin(), count.end());
     EXPECT_EQ(load(many), "too many extensions");
 
-    const std::vector<uint8_t> hello = Bytes({kMagic, 2, 64});
+    // A host left from another build says its version, and is refused with both.
+    const std::vector<uint8_t> hello = Bytes({kMagic, 1, 64});
     EXPECT_EQ(Rejection([&] { DecodeHelloReply(hello.data(), hello.size()); }),
-              "the plug-in host speaks protocol version 2");
+              "the plug-in host speaks protocol version 1, not 2 (a host of another build of "
+              "the program)");
     const std::vector<uint8_t> odd = Bytes({kMagic, kVersion, 16});
     EXPECT_EQ(Rejection([&] { DecodeHelloReply(odd.data(), odd.size()); }),
               "the plug-in host reports 16-bit pointers");

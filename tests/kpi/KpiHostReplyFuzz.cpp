@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t length = size - 9;
 
     try {
-        switch (which % 13) {
+        switch (which % 14) {
         case 0: {
             const RenderReply reply = DecodeRenderReply(payload, length, request);
             Check(!reply.Lengths.empty() && reply.Lengths.size() <= request.MaxBlocks);
@@ -68,10 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             break;
         }
-        case 2:
-            DecodeOpenReply(payload, length);
-            Check(length == 36);
+        case 2: {
+            const OpenReply reply = DecodeOpenReply(payload, length);
+            CheckText(reply.Failure, kMaxOpenFailureText);
+            Check(length == 40 + reply.Failure.size());
             break;
+        }
         case 3: {
             const HelloReply hello = DecodeHelloReply(payload, length);
             Check(hello.Version == kVersion);
@@ -123,6 +125,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 12:
             CheckText(DecodeShare(payload, length).Name, kMaxTextLength);
             break;
+        case 13: {
+            const TZoSongInfo info = DecodeSongInfoReply(payload, length);
+            size_t total = 0;
+            for (const std::string* text : info.Fields()) {
+                CheckText(*text, kMaxSongInfoText);
+                total += 4 + text->size();
+            }
+            Check(total == length);
+            break;
+        }
         default: {
             // A frame header: what the program would read next is bounded by the request.
             if (length >= kHeaderSize) {

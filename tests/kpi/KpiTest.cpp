@@ -418,3 +418,80 @@ TEST(KpiOpenCount, OpensAndClosesFromTwoThreadsBalance)
     EXPECT_EQ(plugin.Counts().Open, 2 * kRounds);
     EXPECT_EQ(plugin.Counts().Close, 2 * kRounds);
 }
+
+TEST(KpiOptionalEntries, SongInformationAndTheReasonOfAFailedOpenComeFromThePlugin)
+{
+    TempFolder dir;
+    TestPlugin plugin(dir / "a.kpi");
+    TZoKpi kpi(plugin.Path());
+    EXPECT_TRUE(kpi.HasSongInfo());
+    EXPECT_TRUE(kpi.HasOpenError());
+
+    TestSong tagged;
+    tagged.Songs = 3;
+    tagged.Extra = "title=Overworld\ntitle.2=Underworld\ncopyright=1987 Pellan\n";
+    tagged.WriteTo(dir / "tagged.tst");
+    SoundFormat format{};
+    std::string failure = "stale";
+    const KPI_HANDLE h = kpi.OpenSong(dir / "tagged.tst", &format, &failure);
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(kpi.SongInfo(h).Title, "Overworld");
+    EXPECT_EQ(kpi.SongInfo(h).Copyright, "1987 Pellan");
+    // The song a multi-song file has selected; nothing once it is closed.
+    kpi.SetPosition(h, 2000);
+    EXPECT_EQ(kpi.SongInfo(h).Title, "Underworld");
+    kpi.CloseSong(h);
+    EXPECT_TRUE(kpi.SongInfo(h).Empty());
+
+    // Refused, and answered with a format of zeros: the reason on one line, without the
+    // blanks and control characters around and inside it.
+    for (const char* mode : {"refuse", "zero", "fail_keep"}) {
+        TestSong refused;
+        refused.OpenMode = mode;
+        refused.Extra = "open_error=  bad chunk\tat byte 44 \n";
+        refused.WriteTo(dir / "refused.tst");
+        SoundFormat f{};
+        EXPECT_EQ(kpi.OpenSong(dir / "refused.tst", &f, &failure), 0u) << mode;
+        EXPECT_EQ(failure, "bad chunk at byte 44") << mode;
+    }
+    // A plug-in that gives no reason gives none; nor does a good open after a failed one.
+    EXPECT_EQ(kpi.OpenSong(dir / "missing.tst", &format, &failure), 0u);
+    EXPECT_EQ(failure, "");
+    TestSong{}.WriteTo(dir / "good.tst");
+    failure = "stale";
+    const KPI_HANDLE good = kpi.OpenSong(dir / "good.tst", &format, &failure);
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(kpi.SongInfo(good).Empty());
+    kpi.CloseSong(good);
+}
+
+TEST(KpiOptionalEntries, LongTextsArriveWholeAndWrongLengthsAreNotBelieved)
+{
+    TempFolder dir;
+    TestPlugin plugin(dir / "a.kpi");
+    TZoKpi kpi(plugin.Path());
+    const auto titleOf = [&](const std::string& extra) {
+        TestSong song;
+        song.Extra = extra;
+        song.WriteTo(dir / "song.tst");
+        SoundFormat format{};
+        const KPI_HANDLE h = kpi.OpenSong(dir / "song.tst", &format);
+        const std::string title = kpi.SongInfo(h).Title;
+        kpi.CloseSong(h);
+        return title;
+    };
+    // Longer than the first buffer the program offers: asked for again with room for all.
+    const std::string long1000(1000, 'x');
+    EXPECT_EQ(titleOf("title=" + long1000 + "\n"), long1000);
+    // Beyond the limit: cut there, between two characters of three bytes.
+    std::string kana;
+    for (int i = 0; i < 30000; ++i)
+        kana += "あ";
+    const std::string cut = titleOf("title=" + kana + "\n");
+    EXPECT_EQ(cut.size(), 65535u);
+    EXPECT_EQ(cut, kana.substr(0, 65535));
+    // A length claimed beyond what was written ends at the NUL; one claimed short is kept to.
+    EXPECT_EQ(titleOf("title=abc\ninfo_claim=100000\n"), "abc");
+    EXPECT_EQ(titleOf("title=abcdefgh\ninfo_claim=5\n"), "abcde");
+}

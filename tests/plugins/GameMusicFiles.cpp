@@ -118,6 +118,8 @@ std::string MakeNsf(const std::vector<uint8_t>& periods)
     Put16(file, 0x0A, 0x8000); // init, called with the track index in A
     Put16(file, 0x0C, 0x8020); // play
     PutText(file, 0x0E, "Pellan tones");
+    PutText(file, 0x2E, "Quenz");
+    PutText(file, 0x4E, "2024 Quenz");
     Put16(file, 0x6E, 16639); // NTSC frame period in microseconds
     Put16(file, 0x78, 19997); // PAL
 
@@ -147,6 +149,8 @@ std::string MakeSpc(int seconds)
     Put16(file, 0x25, 0x0400);            // PC
     file[0x2B] = static_cast<char>(0xEF); // SP
     PutText(file, 0x2E, "Square");
+    PutText(file, 0x4E, "Pellan Quest");
+    PutText(file, 0xB1, "Quenz");
     // A dump date in text form is what tells the text form of the tag from the binary one.
     PutText(file, 0x9E, "01/01/2024");
     // Three digits: libgme reads a single digit followed by zeros as the binary form.

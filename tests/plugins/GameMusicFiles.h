@@ -30,11 +30,13 @@ std::string MakeVgmReadingPastItsEnd();
 std::string MakeVgmLoopingWithoutTime();
 
 // An NES sound file with one track per timer period: each track sets up the first square
-// channel with its period and holds it (about 1789773 / (16 * (period + 1)) Hz).
+// channel with its period and holds it (about 1789773 / (16 * (period + 1)) Hz). Its game is
+// "Pellan tones", its artist "Quenz", its copyright "2024 Quenz".
 std::string MakeNsf(const std::vector<uint8_t>& periods);
 
 // An SNES sound file whose program keys on a looping 2 kHz square wave and spins, with a
-// play time of seconds in its ID666 tag.
+// play time of seconds in its ID666 tag, and the song "Square" of the game "Pellan Quest" by
+// "Quenz".
 std::string MakeSpc(int seconds);
 
 } // namespace plugintest

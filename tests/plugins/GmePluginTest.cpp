@@ -5,11 +5,13 @@
 #include "tests/plugins/GameMusicFiles.h"
 #include "tests/plugins/PluginHarness.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WavReader.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <random>
 #include <thread>
 
@@ -112,22 +114,60 @@ TEST_F(GmePlugin, TaggedPlayTimeIsTheLengthOfAnEndlessSongThatPlaysOnAfterIt)
     EXPECT_GT(Rms(s, 2, 0, 44100, 2 * 44100), 1000);
 }
 
-TEST_F(GmePlugin, RendersAtTheRequestedRateAlwaysAsSixteenBitStereo)
+TEST_F(GmePlugin, RendersAtTheRequestedRateChannelsAndDepthFromTheSameSamples)
 {
     const std::string path = Place("once.vgm", MakeVgm({}));
-    TZoSong song(path, Kpi, SoundFormat{22050, 1, 24, 0, 0, 0, 0, 0});
-    ASSERT_NE(song.Handle, 0u);
-    EXPECT_EQ(song.Format.SampleRate, 22050u);
-    EXPECT_EQ(song.Format.Channels, 2u);
-    EXPECT_EQ(song.Format.BitsPerSample, 16u);
-    const auto s = Samples16(RenderSong(song, 22050 * 4).Pcm);
+    TZoSong stereo(path, Kpi, SoundFormat{22050, 2, 16, 0, 0, 0, 0, 0});
+    const auto s = Samples16(RenderSong(stereo, 22050 * 4).Pcm);
     EXPECT_NEAR(Frequency(s, 2, 0, 0, 22050, 22050), 440.4, 2);
 
-    // Rates libgme cannot synthesise at are refused before libgme sees them.
+    // 22.05 kHz mono 24-bit: the mean of both sides, exact at that depth.
+    TZoSong mono(path, Kpi, SoundFormat{22050, 1, 24, 0, 0, 0, 0, 0});
+    ASSERT_NE(mono.Handle, 0u);
+    EXPECT_EQ(mono.Format.SampleRate, 22050u);
+    EXPECT_EQ(mono.Format.Channels, 1u);
+    EXPECT_EQ(mono.Format.BitsPerSample, 24u);
+    EXPECT_EQ(mono.Format.UnitRenderSize % 3, 0u);
+    const std::vector<int32_t> meanPcm =
+        testsupport::SamplesFromPcm(RenderSong(mono, 22050 * 3).Pcm, 24);
+    ASSERT_EQ(meanPcm.size(), s.size() / 2);
+    for (size_t f = 0; f < meanPcm.size(); ++f)
+        ASSERT_EQ(meanPcm[f] >> 8, (s[2 * f] + s[2 * f + 1]) * 128) << f;
+    // 32 bits: the same samples, shifted up.
+    TZoSong deep(path, Kpi, SoundFormat{22050, 2, 32, 0, 0, 0, 0, 0});
+    const std::vector<int32_t> wide =
+        testsupport::SamplesFromPcm(RenderSong(deep, 22050 * 8).Pcm, 32);
+    ASSERT_EQ(wide.size(), s.size());
+    for (size_t i = 0; i < s.size(); ++i)
+        ASSERT_EQ(wide[i], s[i] * 65536) << i;
+
+    // Rates libgme cannot synthesise at are refused before libgme sees them, and said so.
     for (uint32_t rate : {25u, 1000u, 7999u, 192001u}) {
         TZoSong refused(path, Kpi, SoundFormat{rate, 0, 0, 0, 0, 0, 0, 0});
         EXPECT_EQ(refused.Handle, 0u) << rate;
+        EXPECT_EQ(refused.OpenFailure, "サンプリング周波数 " + std::to_string(rate) +
+                                           " Hz では演奏できません (8000 〜 192000 Hz)");
     }
+}
+
+TEST_F(GmePlugin, TheTracksTextsAreTheSongsInformation)
+{
+    TZoSong spc(Place("tagged.spc", MakeSpc(3)), Kpi);
+    TZoSongInfo info = spc.Info();
+    EXPECT_EQ(info.Title, "Square");
+    EXPECT_EQ(info.Album, "Pellan Quest");
+    EXPECT_EQ(info.Artist, "Quenz");
+    EXPECT_EQ(info.Track, "") << "a file of one track gives no number";
+
+    TZoSong nsf(Place("three.nsf", MakeNsf({0xFD, 0x7E, 0x3F})), Kpi);
+    nsf.Seek(2);
+    info = nsf.Info();
+    EXPECT_EQ(info.Album, "Pellan tones");
+    EXPECT_EQ(info.Artist, "Quenz");
+    EXPECT_EQ(info.Copyright, "2024 Quenz");
+    EXPECT_EQ(info.Track, "2");
+    nsf.Seek(3);
+    EXPECT_EQ(nsf.Info().Track, "3");
 }
 
 TEST_F(GmePlugin, SeekInASingleTrackMovesToTheSecond)
@@ -176,12 +216,22 @@ TEST_F(GmePlugin, DamagedFilesFailTheOpenOrEndTheSongWithoutHarmingTheHost)
         TZoSong song(Place("random.nsf", noise), Kpi);
         EXPECT_EQ(song.Handle, 0u);
         EXPECT_EQ(song.Format.SampleRate * song.Format.Channels * song.Format.BitsPerSample, 0u);
+        EXPECT_EQ(song.OpenFailure,
+                  "対応していない形式です (libgme: Wrong file type for this emulator)");
     }
     {
         TZoSong song(Place("empty.vgm", ""), Kpi);
         EXPECT_EQ(song.Handle, 0u);
+        EXPECT_EQ(song.OpenFailure, "ファイル " + Dir / "empty.vgm" + " は空です");
+        // A header cut short: a damaged file of a type libgme knows.
+        TZoSong cut(Place("cut.nsf", MakeNsf({0xFD}).substr(0, 0x40)), Kpi);
+        EXPECT_EQ(cut.Handle, 0u);
+        EXPECT_EQ(cut.OpenFailure,
+                  "ファイルが壊れています (libgme: Wrong file type for this emulator)");
         TZoSong missing(Dir / "missing.spc", Kpi);
         EXPECT_EQ(missing.Handle, 0u);
+        EXPECT_EQ(missing.OpenFailure, "ファイル " + Dir / "missing.spc" +
+                                           " を読み込めません (No such file or directory)");
     }
     {
         // A good header over random code: the emulated CPU goes astray and the track ends.
@@ -194,6 +244,8 @@ TEST_F(GmePlugin, DamagedFilesFailTheOpenOrEndTheSongWithoutHarmingTheHost)
         // libgme fails an assertion on this clock while it opens the file.
         TZoSong song(Place("clock.vgm", MakeVgm({.Loops = true, .Clock = 0x40000000})), Kpi);
         EXPECT_EQ(song.Handle, 0u);
+        EXPECT_EQ(song.OpenFailure, "libgme がファイルの読み込み中に異常終了しました (signal " +
+                                        std::to_string(SIGABRT) + ")");
     }
     {
         // libgme reads far beyond its buffer one second into this log.

@@ -13,6 +13,7 @@
 
 #include <dirent.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -301,16 +302,24 @@ TEST_F(MidiPlugin, DamagedFilesFailTheOpenWithoutHarm)
     const std::string good = Tune();
     std::string format2 = good;
     format2[9] = 2;
-    for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"empty.mid", ""},
-                                      {"cut.mid", good.substr(0, good.size() - 7)},
-                                      {"format2.mid", format2},
-                                      {"noise.rmi", "RIFF" + std::string(4000, '\x55')}}) {
+    // Each with its reason: where the reader stopped, or why it is no file it plays.
+    const std::string files[][3] = {
+        {"empty.mid", "", "ファイル " + Dir / "empty.mid" + " は空です"},
+        {"cut.mid", good.substr(0, good.size() - 7),
+         "ファイルが壊れています (track 4 runs past the end of the file)"},
+        {"format2.mid", format2, "対応していない形式です (format 2 is not played)"},
+        {"noise.rmi", "RIFF" + std::string(4000, '\x55'),
+         "対応していない形式です (not a RIFF RMID file)"}};
+    for (const auto& [name, bytes, why] : files) {
         TZoSong song(Place(name, bytes), Kpi);
         EXPECT_EQ(song.Handle, 0u) << name;
         EXPECT_EQ(song.Format.SampleRate * song.Format.Channels * song.Format.BitsPerSample, 0u);
+        EXPECT_EQ(song.OpenFailure, why);
     }
     TZoSong missing(Dir / "missing.mid", Kpi);
     EXPECT_EQ(missing.Handle, 0u);
+    EXPECT_EQ(missing.OpenFailure,
+              "ファイル " + Dir / "missing.mid" + " を読み込めません (No such file or directory)");
     TZoSong song(Place("good.mid", good), Kpi);
     EXPECT_NE(song.Handle, 0u);
 }
@@ -329,11 +338,49 @@ TEST_F(MidiPlugin, SoundFontNamedByTheVariableIsTheOneUsed)
         SoundFontVariable variable(Dir / "copy.sf2");
         EXPECT_TRUE(Whole(tune) == reference);
     }
-    for (const std::string& bad : {Place("fake.sf2", "RIFF not a SoundFont"), Dir / "none.sf2"}) {
-        SoundFontVariable variable(bad);
+    // A SoundFont that cannot be used fails the open and is named in its reason; a pipe is
+    // never read, which would wait for ever.
+    std::filesystem::create_directory(Dir / "folder.sf2");
+    ASSERT_EQ(::mkfifo((Dir / "pipe.sf2").c_str(), 0600), 0);
+    std::string broken(4096, '\x55');
+    broken.replace(0, 12, std::string("RIFF\xF8\x0F\0\0sfbk", 12));
+    const std::pair<std::string, std::string> bad[] = {
+        {Dir / "none.sf2", " がありません (No such file or directory)"},
+        {Dir / "folder.sf2", " はフォルダです"},
+        {Dir / "pipe.sf2", " は通常のファイルではありません"},
+        {Place("fake.sf2", "RIFF not a SoundFont"), " は SoundFont の形式ではありません"},
+        {Place("broken.sf2", broken), " を FluidSynth が読み込めませんでした"}};
+    for (const auto& [path, why] : bad) {
+        SoundFontVariable variable(path);
         TZoSong song(tune, Kpi);
-        EXPECT_EQ(song.Handle, 0u) << bad;
+        EXPECT_EQ(song.Handle, 0u) << path;
+        EXPECT_EQ(song.OpenFailure, "SoundFont " + path + why);
     }
+}
+
+TEST_F(MidiPlugin, TheSequenceNameAndCopyrightAreTheSongsInformation)
+{
+    const auto meta = [](uint8_t type, const std::string& text) {
+        return Vlq(0) + "\xFF" + char(type) + Vlq(static_cast<uint32_t>(text.size())) + text;
+    };
+    // In Shift_JIS, as Japanese sequencers write them: "曲名".
+    MidiTrack conductor;
+    conductor.Raw(meta(0x02, "(C) 1995 Quenz") + meta(0x03, "\x8B\xC8\x96\xBC")).End(0);
+    MidiTrack notes;
+    notes.Raw(meta(0x03, "Piano")).NoteOn(0, 0, 60).NoteOff(480, 0, 60).End(0);
+    TZoSong song(Place("named.mid", MakeSmf(1, 480, {conductor, notes})), Kpi);
+    ASSERT_NE(song.Handle, 0u);
+    TZoSongInfo info = song.Info();
+    EXPECT_EQ(info.Title, "曲名");
+    EXPECT_EQ(info.Copyright, "(C) 1995 Quenz");
+    EXPECT_EQ(info.Artist, "");
+
+    // No name in the first track: the first name of another.
+    MidiTrack plain;
+    plain.Tempo(0, 500000).End(0);
+    TZoSong second(Place("second.mid", MakeSmf(1, 480, {plain, notes})), Kpi);
+    EXPECT_EQ(second.Info().Title, "Piano");
+    EXPECT_EQ(second.Info().Copyright, "");
 }
 
 TEST_F(MidiPlugin, SoundFontIsReadOnceForAPlaylistOfSongs)

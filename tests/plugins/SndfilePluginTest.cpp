@@ -2,12 +2,16 @@
 // Opus) and what the plug-in renders is held against sox's own decoding of the same file.
 #include "kpi/KPI.h"
 #include "kpi/KpiSong.h"
+#include "plugins/sndfile/ChannelMix.h"
 #include "plugins/sndfile/SampleConversion.h"
 #include "tests/plugins/PluginHarness.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WavReader.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -99,20 +103,158 @@ TEST_F(SndfilePlugin, LosslessFilesComeOutInTheirOwnFormatSampleForSample)
     }
 }
 
-TEST_F(SndfilePlugin, RequestedDepthIsRenderedButRateAndChannelsStayTheFilesOwn)
+TEST_F(SndfilePlugin, FieldsAskedAsZeroKeepTheFilesOwnRateAndChannels)
 {
     const std::string deep = Make("deep.flac", "-r 44100 -c 2 -b 24");
     for (uint32_t bits : {16u, 24u, 32u}) {
         SCOPED_TRACE(bits);
-        TZoSong song(deep, Kpi, SoundFormat{8000, 1, bits, 0, 0, 0, 0, 0});
+        TZoSong song(deep, Kpi, SoundFormat{0, 0, bits, 0, 0, 0, 0, 0});
         EXPECT_EQ(song.Format.SampleRate, 44100u);
         EXPECT_EQ(song.Format.Channels, 2u);
         EXPECT_EQ(song.Format.BitsPerSample, bits);
         EXPECT_TRUE(RenderSong(song, 1u << 30).Pcm == Reference(deep, static_cast<int>(bits)));
     }
-    // A depth the plug-in does not write counts as no request.
-    TZoSong song(deep, Kpi, SoundFormat{0, 0, 8, 0, 0, 0, 0, 0});
+    // A depth the plug-in does not write, and a channel count other than one or two, count as
+    // no request.
+    TZoSong song(deep, Kpi, SoundFormat{0, 6, 8, 0, 0, 0, 0, 0});
     EXPECT_EQ(song.Format.BitsPerSample, 24u);
+    EXPECT_EQ(song.Format.Channels, 2u);
+}
+
+TEST_F(SndfilePlugin, CdFromA48kHzMonoFlacIsResampledLikeSoxAndTheSameEveryTime)
+{
+    const std::string path = Dir / "mono48.flac";
+    ASSERT_TRUE(RunCommand("sox -R -n -r 48000 -c 1 -b 16 " + path +
+                           " synth 3 sine 200-9000 vol 0.7 2>/dev/null"));
+    const SoundFormat cd{44100, 2, 16, 0, 0, 0, 0, 0};
+    TZoSong song(path, Kpi, cd);
+    ASSERT_NE(song.Handle, 0u);
+    EXPECT_EQ(song.Format.SampleRate, 44100u);
+    EXPECT_EQ(song.Format.Channels, 2u);
+    EXPECT_EQ(song.Format.BitsPerSample, 16u);
+    EXPECT_EQ(song.Format.LengthMs, 3000u);
+    const Rendered first = RenderSong(song, 1u << 30);
+    EXPECT_TRUE(first.Ended);
+    ASSERT_EQ(first.Pcm.size(), 3u * 44100 * 4) << "three seconds exactly";
+    TZoSong again(path, Kpi, cd);
+    EXPECT_TRUE(RenderSong(again, 1u << 30).Pcm == first.Pcm);
+
+    const std::string raw = Dir / "sox.raw";
+    ASSERT_TRUE(RunCommand("sox -V1 -D " + path + " -t raw -e signed-integer -L -b 16 -c 2 " + raw +
+                           " rate -v 44100"));
+    const std::vector<int16_t> ours = Samples16(first.Pcm);
+    const std::vector<int16_t> sox = Samples16(ReadFileBytes(raw));
+    ASSERT_EQ(ours.size(), sox.size());
+    double signal = 0, difference = 0;
+    for (size_t i = 0; i < ours.size(); ++i) {
+        signal += double(sox[i]) * sox[i];
+        difference += double(ours[i] - sox[i]) * (ours[i] - sox[i]);
+        if (i % 2 == 1) {
+            ASSERT_EQ(ours[i], ours[i - 1]) << "mono is copied to both sides";
+        }
+    }
+    EXPECT_GT(10 * std::log10(signal / std::max(difference, 1.0)), 40.0);
+}
+
+TEST_F(SndfilePlugin, StereoIsAveragedIntoMonoAndASeekKeepsTheConvertedLengthExact)
+{
+    const std::string stereo = Make("stereo.wav", "-r 44100 -c 2 -b 16", 0.5);
+    TZoSong mono(stereo, Kpi, SoundFormat{0, 1, 24, 0, 0, 0, 0, 0});
+    ASSERT_EQ(mono.Format.Channels, 1u);
+    const std::vector<int32_t> got =
+        testsupport::SamplesFromPcm(RenderSong(mono, 1u << 30).Pcm, 24);
+    const std::vector<int16_t> both = Samples16(Reference(stereo, 16));
+    ASSERT_EQ(got.size(), both.size() / 2);
+    for (size_t f = 0; f < got.size(); ++f)
+        ASSERT_EQ(got[f] >> 8,
+                  sndfilekpi::FloatToDepth((both[2 * f] + both[2 * f + 1]) / 65536.0, 24))
+            << f;
+
+    // Resampled from the second second on: the rest of the song at the new rate, to the frame.
+    const std::string path = Make("three.flac", "-r 48000 -c 2 -b 16", 3);
+    TZoSong song(path, Kpi, SoundFormat{22050, 2, 16, 0, 0, 0, 0, 0});
+    song.Seek(1);
+    EXPECT_EQ(RenderSong(song, 1u << 30).Pcm.size(), 2u * 22050 * 4);
+}
+
+TEST(SndfileChannelMix, SurroundFoldsIntoStereoAndStereoAveragesIntoMonoWithoutClipping)
+{
+    using namespace sndfilekpi;
+    const double h = std::sqrt(0.5), scale = 1 + 2 * h;
+    const std::vector<double> stereo = MixMatrix(DefaultSpeakers(6), 2);
+    const std::vector<double> expected = {1 / scale, 0,         h / scale, 0, h / scale, 0,
+                                          0,         1 / scale, h / scale, 0, 0,         h / scale};
+    ASSERT_EQ(stereo.size(), expected.size());
+    for (size_t i = 0; i < stereo.size(); ++i)
+        EXPECT_NEAR(stereo[i], expected[i], 1e-12) << i;
+    EXPECT_EQ(MixMatrix(DefaultSpeakers(2), 1), (std::vector<double>{0.5, 0.5}));
+    EXPECT_EQ(MixMatrix(DefaultSpeakers(1), 2), (std::vector<double>{1, 1}));
+    for (int count = 1; count <= 10; ++count)
+        for (uint32_t out : {1u, 2u}) {
+            const std::vector<double> m = MixMatrix(DefaultSpeakers(count), out);
+            for (uint32_t o = 0; o < out; ++o) {
+                double sum = 0;
+                for (int i = 0; i < count; ++i)
+                    sum += std::fabs(m[o * count + i]);
+                EXPECT_LE(sum, 1 + 1e-12) << count << " to " << out;
+                EXPECT_GT(sum, 0.5) << count << " to " << out;
+            }
+        }
+}
+
+TEST_F(SndfilePlugin, TagsOfFlacAndWavFilesAreTheSongsInformation)
+{
+    const std::string flac = Dir / "tagged.flac";
+    ASSERT_TRUE(RunCommand("ffmpeg -loglevel error -f lavfi -i sine=duration=0.2 -metadata "
+                           "title=Overworld -metadata artist=田中 -metadata album=Adventure "
+                           "-metadata date=1987 -metadata track=3 -metadata 'copyright=(C) P' " +
+                           flac));
+    TZoSong song(flac, Kpi);
+    const TZoSongInfo info = song.Info();
+    EXPECT_EQ(info.Title, "Overworld");
+    EXPECT_EQ(info.Artist, "田中");
+    EXPECT_EQ(info.Album, "Adventure");
+    EXPECT_EQ(info.Date, "1987");
+    EXPECT_EQ(info.Track, "3");
+    EXPECT_EQ(info.Copyright, "(C) P");
+
+    // A WAV file's INFO texts as a Japanese system writes them, in Shift_JIS.
+    std::string wav = ReadFileBytes(Make("plain.wav", "-r 8000 -c 1 -b 16", 0.1));
+    const std::string name = "\x93\x63\x92\x86"; // 田中
+    wav += "LIST" + std::string("\x10\0\0\0INFOIART\x04\0\0\0", 16) + name;
+    const uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
+    wav.replace(4, 4, std::string{char(riff), char(riff >> 8), char(riff >> 16), char(riff >> 24)});
+    WriteFileBytes(Dir / "sjis.wav", wav);
+    TZoSong sjis(Dir / "sjis.wav", Kpi);
+    EXPECT_EQ(sjis.Info().Artist, "田中");
+    EXPECT_EQ(sjis.Info().Title, "");
+}
+
+TEST_F(SndfilePlugin, AFailedOpenSaysWhy)
+{
+    const auto why = [&](const std::string& path, SoundFormat format = {}) {
+        TZoSong song(path, Kpi, format);
+        EXPECT_EQ(song.Handle, 0u) << path;
+        return song.OpenFailure;
+    };
+    EXPECT_EQ(why(Dir / "missing.wav"),
+              "ファイル " + Dir / "missing.wav" + " を読み込めません (No such file or directory)");
+    std::filesystem::create_directory(Dir / "folder.wav");
+    EXPECT_EQ(why(Dir / "folder.wav"),
+              "ファイル " + Dir / "folder.wav" + " は通常のファイルではありません");
+    WriteFileBytes(Dir / "text.flac", "not audio at all, not even close to it");
+    EXPECT_EQ(why(Dir / "text.flac"),
+              "対応していない形式です (libsndfile: Format not recognised.)");
+    std::string wav = ReadFileBytes(Make("damaged.wav", "-r 8000 -c 1 -b 16", 0.1));
+    wav.replace(36, 4, "dxta");
+    WriteFileBytes(Dir / "damaged.wav", wav);
+    EXPECT_EQ(why(Dir / "damaged.wav"),
+              "ファイルが壊れています (libsndfile: Error in WAV file. No 'data' chunk marker.)");
+    EXPECT_EQ(why(Make("wide.wav", "-c 64 -b 16", 0.1)),
+              "ファイルが壊れているか、対応していないチャンネル数です (64 チャンネル)");
+    EXPECT_EQ(
+        why(Make("low.wav", "-r 8000 -c 1 -b 16", 0.1), SoundFormat{500, 0, 0, 0, 0, 0, 0, 0}),
+        "サンプリング周波数 500 Hz には変換できません (1000 〜 768000 Hz)");
 }
 
 TEST_F(SndfilePlugin, FilesWithoutA16To32BitIntegerDepthDefaultTo16)

@@ -42,6 +42,8 @@ ReadBackWav ReadWavWithSndfile(const std::string& path)
         result.Title = title;
     if (const char* artist = sf_get_string(file, SF_STR_ARTIST))
         result.Artist = artist;
+    if (const char* album = sf_get_string(file, SF_STR_ALBUM))
+        result.Album = album;
     sf_close(file);
     result.Ok = true;
     return result;

@@ -18,6 +18,7 @@ struct ReadBackWav {
     std::vector<int32_t> Samples; // every sample, scaled to the full 32-bit range
     std::string Title;            // the INFO tags
     std::string Artist;
+    std::string Album;
 };
 
 ReadBackWav ReadWavWithSndfile(const std::string& path);

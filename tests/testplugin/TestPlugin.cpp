@@ -15,11 +15,17 @@
 //   garbage=open|render  (writes into its host's reply stream: junk at Open; at Render a reply
 //                         that claims more bytes than were asked for)
 //   chatter=1  (prints to standard output and standard error at every call)
+//   open_error=TEXT  (the reason pellan_GetOpenError gives when this open fails)
+//   title= artist= album= track= date= comment= copyright=  (what pellan_GetSongInfo gives;
+//                         title.N= and the like for song N of a multi-song file)
+//   info_claim=N  (pellan_GetSongInfo answers N as every text's length, whatever it copied)
 // A file that cannot be read is refused (Open returns 0 and leaves the format untouched).
+// Built with TESTKPI_NO_EXTENSION it exports neither pellan_GetSongInfo nor pellan_GetOpenError.
 //
 // The plug-in is also built as a 32-bit (__stdcall) and a 64-bit Windows DLL and renders the
 // same bytes there. A test cannot read a DLL's counts through its exports, so with publish=1 in
 // the module configuration every call rewrites "<plug-in path>.counts.<process id>" with them.
+#include "kpi/KpiExtension.h"
 #include "kpi/KpiInterface.h"
 #include "tests/testplugin/TestPluginApi.h"
 #include "tests/testplugin/TestSongPcm.h"
@@ -96,7 +102,32 @@ struct Song {
     bool endlessStream = false;
     std::string crash, hang, garbage;
     bool chatter = false;
+    Settings info; // the song information keys, as the file has them
 };
+
+// The reason of the last failed Open, per thread as the optional entry asks; a plain array, so
+// that no destructor of a thread keeps the library loaded.
+thread_local char tOpenError[1024];
+
+void SetOpenError(const Settings& s)
+{
+    const std::string text = Text(s, "open_error");
+    const size_t n = std::min(text.size(), sizeof tOpenError - 1);
+    std::memcpy(tOpenError, text.data(), n);
+    tOpenError[n] = '\0';
+}
+
+// A text into the caller's buffer as the optional entries do it: the whole length back, at most
+// size bytes written, NUL included.
+[[maybe_unused]] uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size)
+{
+    if (size > 0) {
+        const size_t n = std::min<size_t>(text.size(), size - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return static_cast<uint32_t>(text.size());
+}
 
 std::mutex gMutex;
 std::map<KPI_HANDLE, std::unique_ptr<Song>> gSongs;
@@ -231,10 +262,12 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
         gLastOpenName = fileName;
         Publish();
     }
+    tOpenError[0] = '\0';
     bool readable = false;
     const Settings s = ReadSettings(fileName, readable);
     if (!readable)
         return 0;
+    SetOpenError(s);
     if (Number(s, "chatter", 0) != 0)
         Chatter("Open");
     if (Text(s, "crash") == "open")
@@ -279,6 +312,11 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     song->hang = Text(s, "hang");
     song->garbage = Text(s, "garbage");
     song->chatter = Number(s, "chatter", 0) != 0;
+    for (const auto& [key, value] : s)
+        if (key.rfind("title", 0) == 0 || key.rfind("artist", 0) == 0 ||
+            key.rfind("album", 0) == 0 || key.rfind("track", 0) == 0 || key.rfind("date", 0) == 0 ||
+            key.rfind("comment", 0) == 0 || key.rfind("copyright", 0) == 0 || key == "info_claim")
+            song->info[key] = value;
     const uint64_t frameSize = uint64_t(f.BitsPerSample / 8) * f.Channels;
     song->totalBytes = song->endlessStream ? UINT64_MAX : song->frames * frameSize;
 
@@ -290,6 +328,8 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     } else {
         *format = f;
     }
+    if (mode != "zero")
+        tOpenError[0] = '\0';
     std::lock_guard lock(gMutex);
     const KPI_HANDLE handle = gNextHandle++;
     gSongs[handle] = std::move(song);
@@ -446,6 +486,32 @@ KPI_EXPORT const KpiModule* KPI_CALL kmp_GetTestModule(void)
     }
     return &gModule;
 }
+
+#ifndef TESTKPI_NO_EXTENSION
+KPI_EXPORT uint32_t KPI_CALL pellan_GetOpenError(char* buffer, uint32_t size)
+{
+    return CopyOut(tOpenError, buffer, size);
+}
+
+KPI_EXPORT uint32_t KPI_CALL pellan_GetSongInfo(KPI_HANDLE handle, uint32_t field, char* buffer,
+                                                uint32_t size)
+{
+    static const char* const names[] = {"title", "artist",  "album",    "track",
+                                        "date",  "comment", "copyright"};
+    if (field < PELLAN_INFO_TITLE || field > PELLAN_INFO_COPYRIGHT)
+        return 0;
+    std::lock_guard lock(gMutex);
+    const Song* song = Find(handle);
+    if (song == nullptr)
+        return 0;
+    const std::string name = names[field - PELLAN_INFO_TITLE];
+    // The song's own line (title.2=) before the file's (title=).
+    std::string text = Text(song->info, (name + "." + std::to_string(song->song)).c_str(),
+                            Text(song->info, name.c_str()));
+    const uint32_t length = CopyOut(text, buffer, size);
+    return song->info.count("info_claim") ? Number(song->info, "info_claim", 0) : length;
+}
+#endif
 
 KPI_EXPORT void testkpi_GetCounts(TestKpiCounts* out)
 {

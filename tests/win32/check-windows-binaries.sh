@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Windows builds without running them: each host and test plug-in is a PE image of
 # its bitness, needs nothing beside itself but DLLs that come with Windows (everything else is
-# linked in), and the plug-ins export their entry under its plain, undecorated name, as the
-# host player's 32-bit __stdcall plug-ins do.
+# linked in), and the plug-ins export their entries (the optional ones too) under their plain,
+# undecorated names, as the host player's 32-bit __stdcall plug-ins do.
 # pellan-decode.exe of each build likewise.
 # Usage: check-windows-binaries.sh HOST_FOLDER TEST_PLUGIN_FOLDER [BUILD_FOLDER]
 set -euo pipefail
@@ -41,11 +41,13 @@ for bits in 32 64; do
   objdump=i686-w64-mingw32-objdump
   [ $bits = 64 ] && objdump=x86_64-w64-mingw32-objdump
   names=$(exports $objdump "$plugins/win$bits/testplugin.kpi")
-  if ! echo "$names" | grep -qx kmp_GetTestModule; then
-    echo "win$bits/testplugin.kpi does not export kmp_GetTestModule under its plain name:"
-    echo "$names"
-    status=1
-  fi
+  for entry in kmp_GetTestModule pellan_GetSongInfo pellan_GetOpenError; do
+    if ! echo "$names" | grep -qx $entry; then
+      echo "win$bits/testplugin.kpi does not export $entry under its plain name:"
+      echo "$names"
+      status=1
+    fi
+  done
   if echo "$names" | grep -q '@'; then
     echo "win$bits/testplugin.kpi exports decorated names: $names"; status=1
   fi
