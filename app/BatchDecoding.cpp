@@ -8,12 +8,6 @@
 
 #include <algorithm>
 
-namespace {
-
-constexpr const char* kSkipped = "警告: 出力先 %s は既にあります。スキップします。";
-
-} // namespace
-
 std::string SongOutputName(const std::string& output, uint32_t songNumber)
 {
     return platform::ChangeFileExt(output, "") + "[" + std::to_string(songNumber) + "].wav";
@@ -69,8 +63,8 @@ bool TBatchDecodeJob::Stop()
         if (running->Ended || !running->Thread->RequestStop())
             continue; // its run had finished: its file stays
         FWasStopped = true;
-        Log(running->What, logtext::kStoppedByUser);
-        Log(running->What, logtext::kFileDeleted);
+        Log(running->What, logtext::Line(txt::Id::StoppedByUser));
+        Log(running->What, logtext::Line(txt::Id::FileDeleted));
     }
     FLoop.Wake();
     return FWasStopped;
@@ -157,8 +151,7 @@ bool TBatchDecodeJob::Expand(Pending& pending)
 void TBatchDecodeJob::StartSong(const Song& song)
 {
     if (!FOptions.Overwrite && platform::FileExists(song.Output)) {
-        std::string line = kSkipped;
-        Log(song, line.replace(line.find("%s"), 2, song.Output));
+        Log(song, logtext::Line(txt::Id::OutputExistsSkipped, {song.Output}));
         ++FCounts.Skipped;
         Report();
         return;
@@ -174,10 +167,10 @@ void TBatchDecodeJob::StartSong(const Song& song)
     PreparedSongDecode prepared;
     try {
         prepared =
-            PrepareSongDecode(*FDriver, request, [&](const std::string& line) { Log(song, line); });
+            PrepareSongDecode(*FDriver, request, [&](const LogLine& line) { Log(song, line); });
     } catch (const std::exception& e) {
-        Log(song, e.what());
-        Log(song, logtext::kDecodeFailed);
+        Log(song, logtext::FailureLine(e));
+        Log(song, logtext::Line(txt::Id::DecodeFailed));
         ++FCounts.Failed;
         if (FOptions.StopAtFirstFailure) {
             FEndedByFailure = true;
@@ -195,8 +188,8 @@ void TBatchDecodeJob::StartSong(const Song& song)
         raw->Ended = true;
         const std::string error = raw->Thread->FatalMessage();
         if (!error.empty())
-            Log(raw->What, "エラー: " + error);
-        Log(raw->What, logtext::kDecodeDone);
+            Log(raw->What, logtext::RunFailedLine(error));
+        Log(raw->What, logtext::Line(txt::Id::DecodeDone));
         FLoop.Wake();
     };
     FRunning.push_back(std::move(running));
@@ -225,9 +218,11 @@ void TBatchDecodeJob::Reap()
     Report();
 }
 
-void TBatchDecodeJob::Log(const Song& song, const std::string& line)
+void TBatchDecodeJob::Log(const Song& song, const LogLine& line)
 {
-    FHooks.Log(FOptions.LabelLines ? song.Label + ": " + line : line);
+    if (!FOptions.LabelLines)
+        return FHooks.Log(line);
+    FHooks.Log({line.Level, song.Label + ": " + line.Text});
 }
 
 void TBatchDecodeJob::Report()

@@ -111,7 +111,7 @@ private:
     bool Expand(Pending& input);
     void StartSong(const Song& song);
     void Reap(); // the threads whose end was handled
-    void Log(const Song& song, const std::string& line);
+    void Log(const Song& song, const LogLine& line);
     void Report();
     bool Busy(const TZoKpi* plugin, const std::string& output) const;
 

@@ -41,7 +41,7 @@ std::vector<DecodeSettingRow> BuiltInDecodeSettings()
 {
     std::vector<DecodeSettingRow> rows;
     for (const settings::RowTexts& texts : settings::kBuiltInRows)
-        rows.push_back(RowFromTexts(texts, texts.Name));
+        rows.push_back(RowFromTexts(texts, txt::Text(texts.Name)));
     return rows;
 }
 
@@ -53,12 +53,12 @@ DecodeSettingRow NewDecodeSettingRow(const std::string& name)
 std::string RefuseSettingName(const std::string& name, const std::vector<std::string>& others)
 {
     if (name.empty())
-        return "設定の名前を入力してください。";
+        return txt::Text(txt::Id::SettingNameEmpty);
     if (name.find_first_of("\\/") != std::string::npos)
-        return "設定の名前に \\ と / は使えません。";
+        return txt::Text(txt::Id::SettingNameSeparator);
     for (const std::string& other : others)
         if (SameSettingName(name, other))
-            return "設定 " + name + " は既にあります。";
+            return txt::Format(txt::Id::SettingNameTaken, {name});
     return std::string();
 }
 

@@ -12,18 +12,6 @@
 
 namespace {
 
-std::string WithText(const char* pattern, const std::string& text)
-{
-    std::string result = pattern;
-    return result.replace(result.find("%s"), 2, text);
-}
-
-std::string WithNumber(const char* pattern, int64_t number)
-{
-    std::string result = pattern;
-    return result.replace(result.find("%d"), 2, std::to_string(number));
-}
-
 // Whether output would overwrite source: the same text, or another name of the same file.
 bool SameFile(const std::string& source, const std::string& output)
 {
@@ -48,37 +36,34 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
 {
     std::unique_ptr<TZoSong> song = driver.OpenSong(request.Source, &request.Requested);
     if (!song)
-        throw EZoError(WithText("エラー: ファイル %s に適したプラグインが見つかりませんでした",
-                                request.Source));
-    log("ファイル " + request.Source + " のデコードを開始します");
-    log("  プラグイン " + platform::ExtractFileName(song->PluginFileName()) + " を使用します");
+        throw EZoError(txt::Id::NoPluginForFile, {request.Source});
+    log(logtext::Line(txt::Id::DecodeStarts, {request.Source}));
+    log(logtext::Line(txt::Id::UsingPlugin, {platform::ExtractFileName(song->PluginFileName())}));
     // What the plug-in answered, not what was asked.
     const SoundFormat& f = song->Format;
-    log("  " + std::to_string(static_cast<int32_t>(f.SampleRate)) + "Hz, " +
-        std::to_string(static_cast<int32_t>(f.BitsPerSample)) + " ビット, " +
-        std::to_string(static_cast<int32_t>(f.Channels)) + " チャンネル");
+    log(logtext::Line(txt::Id::SongFormat, {std::to_string(static_cast<int32_t>(f.SampleRate)),
+                                            std::to_string(static_cast<int32_t>(f.BitsPerSample)),
+                                            std::to_string(static_cast<int32_t>(f.Channels))}));
     // A format whose bytes per second come out as 0 (samples under 8 bits, or a product that
     // overflows 32 bits) would never reach a position, a default length or a fade.
     if (f.SampleRate * f.BitsPerSample * f.Channels == 0 || song->BytesPerSecond() == 0)
-        throw EZoError("エラー: PCM パラメータが異常です");
+        throw EZoError(txt::Id::BadPcmFormat, {});
     // A plug-in may claim a file it then cannot open and still leave a format behind.
     if (song->Handle == 0)
-        throw EZoError(WithText("エラー: ファイル %s を開けませんでした", request.Source));
+        throw EZoError(txt::Id::SongNotOpened, {request.Source});
 
     const bool multiSong = song->IsMultiSong();
     if (multiSong) {
         // An entry that names no song of a multi-song file gets its first one.
         const uint32_t number = request.SongNumber.value_or(1);
         if (number > f.LengthMs / 1000)
-            throw EZoError(
-                WithNumber("エラー: 曲番号 %d は範囲外です", static_cast<int32_t>(number)));
+            throw EZoError(txt::Id::SongOutOfRange, {std::to_string(static_cast<int32_t>(number))});
         song->Seek(number);
     }
     if (SameFile(request.Source, request.Output))
-        throw EZoError(WithText("エラー: 出力先 %s は入力ファイルと同じです", request.Output));
+        throw EZoError(txt::Id::OutputIsSource, {request.Output});
     if (!request.Playlist.empty() && SameFile(request.Playlist, request.Output))
-        throw EZoError(
-            WithText("エラー: 出力先 %s はプレイリストファイルと同じです", request.Output));
+        throw EZoError(txt::Id::OutputIsPlaylist, {request.Output});
 
     const uint32_t lengthMs = f.LengthMs;
     const bool endless = song->IsEndless();
@@ -112,8 +97,8 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
     try {
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
     } catch (const std::exception& e) {
-        FHooks.Log(e.what());
-        FHooks.Log(logtext::kDecodeFailed);
+        FHooks.Log(logtext::FailureLine(e));
+        FHooks.Log(logtext::Line(txt::Id::DecodeFailed));
         return false;
     }
     FDecoderThread = std::move(prepared.Thread);
@@ -147,8 +132,8 @@ bool TSingleDecodeJob::Stop()
         FStopped = false;
         return false;
     }
-    FHooks.Log(logtext::kStoppedByUser);
-    FHooks.Log(logtext::kFileDeleted);
+    FHooks.Log(logtext::Line(txt::Id::StoppedByUser));
+    FHooks.Log(logtext::Line(txt::Id::FileDeleted));
     return true;
 }
 
@@ -181,8 +166,8 @@ void TSingleDecodeJob::Terminated(TZoKpiFileDecoderThread& thread)
     FSucceeded = !thread.Aborted() && error.empty();
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
     if (!error.empty())
-        FHooks.Log("エラー: " + error);
-    FHooks.Log(logtext::kDecodeDone);
+        FHooks.Log(logtext::RunFailedLine(error));
+    FHooks.Log(logtext::Line(txt::Id::DecodeDone));
     // The worker is still inside this handler; the thread goes as soon as the main thread is
     // free again.
     platform::MainThreadQueue::Post([this, alive = std::weak_ptr<int>(FAlive)] {

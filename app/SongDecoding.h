@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/DecodeSettings.h"
+#include "app/LogLines.h"
 #include "decoder/kpiFileDecoderThread.h"
 
 #include <cstdint>
@@ -15,8 +16,6 @@
 
 class TZoKpiDriver;
 class TZoSong;
-
-using LogFunction = std::function<void(const std::string& line)>;
 
 // Milliseconds as "mm:ss.fff"; minutes take as many digits as they need.
 std::string FormatPlayTime(uint32_t ms);
@@ -89,12 +88,3 @@ private:
     // Lets a release posted from the end handler know whether the job still exists.
     std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 };
-
-// Texts that more than one flow logs.
-namespace logtext {
-inline constexpr const char* kDecodeFailed = "警告: デコードは失敗しました";
-inline constexpr const char* kStoppedByUser = "  警告: デコードはユーザの指示により中止されました";
-inline constexpr const char* kFileDeleted = "  警告: ファイルは削除されました";
-inline constexpr const char* kDecodeDone = "デコードは完了しました";
-inline constexpr const char* kNoSetting = "エラー: デコード設定がありません";
-} // namespace logtext

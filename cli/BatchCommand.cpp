@@ -74,8 +74,9 @@ std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZo
         const std::string stem = Normal(fs::path(output).replace_extension());
         const auto [it, added] = stems.emplace(stem, platform::PathText(source));
         if (!added)
-            throw std::invalid_argument(it->second + " and " + platform::PathText(source) +
-                                        " would both write " + platform::PathText(output));
+            throw std::invalid_argument(
+                txt::Format(txt::Id::OutputClash,
+                            {it->second, platform::PathText(source), platform::PathText(output)}));
         BatchInput input;
         input.Source = platform::PathText(source);
         input.Output = platform::PathText(output);
@@ -87,7 +88,7 @@ std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZo
         const fs::path path = platform::FileSystemPath(name);
         if (fs::is_directory(path, error)) {
             if (!command.Recursive)
-                throw std::invalid_argument(name + " is a folder: give --recursive to walk it");
+                throw std::invalid_argument(txt::Format(txt::Id::InputIsFolder, {name}));
             std::vector<std::pair<fs::path, fs::path>> found;
             Walk(path, fs::path(), driver, found);
             for (const auto& [file, relative] : found)
@@ -95,7 +96,7 @@ std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZo
         } else if (fs::exists(path, error)) {
             add(path, fs::path());
         } else {
-            throw std::invalid_argument("no file " + name);
+            throw std::invalid_argument(txt::Format(txt::Id::NoSuchInput, {name}));
         }
     }
     return inputs;
@@ -118,7 +119,7 @@ int RunJob(TZoKpiDriver& driver, TBatchDecodeJob& job, std::vector<BatchInput> i
 TBatchDecodeJob::Hooks ConsoleHooks(Console& console)
 {
     TBatchDecodeJob::Hooks hooks;
-    hooks.Log = [&console](const std::string& line) { console.Log(line); };
+    hooks.Log = [&console](const LogLine& line) { console.Log(line); };
     hooks.Status = [&console](const BatchCounts& counts) { console.Status(counts); };
     return hooks;
 }
@@ -133,8 +134,8 @@ int RunBatch(TZoKpiDriver& driver, const CommandLine& command, const DecodeSetti
         options.Setting = ReadDecodeSetting(row);
         options.Requested = ReadRequestedFormat(row);
     } catch (const std::exception& e) {
-        console.Log(e.what());
-        console.Log(logtext::kBatchCannotStart);
+        console.Log(logtext::FailureLine(e));
+        console.Log(logtext::Line(txt::Id::BatchCannotStart));
         return kFailed;
     }
     std::vector<BatchInput> inputs;
@@ -168,25 +169,25 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
         options.Requested = ReadRequestedFormat(row);
         reader = std::make_unique<TZoKbmPlayListReader>(command.Input);
     } catch (const std::exception& e) {
-        console.Log(e.what());
-        console.Log(logtext::kBatchCannotStart);
+        console.Log(logtext::FailureLine(e));
+        console.Log(logtext::Line(txt::Id::BatchCannotStart));
         return kFailed;
     }
-    console.Log(logtext::kBatchStarts);
+    console.Log(logtext::Line(txt::Id::BatchStarts));
     // The entries up to the first whose song number does not convert; that one ends the batch
     // once the entries before it are done, as in the window.
     std::vector<BatchInput> inputs;
-    std::string error;
-    while (!reader->Eof() && error.empty()) {
+    std::optional<LogLine> error;
+    while (!reader->Eof() && !error) {
         TZoKbmPlayListEntry entry;
         reader->ReadEntry(entry);
         if (!entry.ArchiveItem.empty()) {
-            console.Log("警告：書庫ファイル " + platform::SystemTextOf(entry.FileName) +
-                        " はサポートしていません。スキップします。");
+            console.Log(
+                logtext::Line(txt::Id::ArchiveSkipped, {platform::SystemTextOf(entry.FileName)}));
             continue;
         }
         if (entry.FileName.find("::AudioCD::") != std::string::npos) {
-            console.Log("警告：CD-DA はサポートしていません。スキップします。");
+            console.Log(logtext::Line(txt::Id::CdAudioSkipped));
             continue;
         }
         try {
@@ -201,7 +202,7 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
             input.Tags = {entry.Title, entry.Artist};
             inputs.push_back(std::move(input));
         } catch (const std::exception& e) {
-            error = e.what();
+            error = logtext::FailureLine(e);
         }
     }
     reader.reset();
@@ -215,10 +216,10 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
     TBatchDecodeJob job(loop, ConsoleHooks(console));
     int status = RunJob(driver, job, std::move(inputs), options);
     console.ClearProgress();
-    console.Log(logtext::kBatchDone);
-    if (!error.empty() && !job.WasStopped() && !job.EndedByFailure()) {
-        console.Log(error);
-        console.Log(logtext::kBatchCannotStart);
+    console.Log(logtext::Line(txt::Id::BatchDone));
+    if (error && !job.WasStopped() && !job.EndedByFailure()) {
+        console.Log(*error);
+        console.Log(logtext::Line(txt::Id::BatchCannotStart));
         status = kFailed;
     }
     return status;

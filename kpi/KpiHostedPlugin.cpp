@@ -258,8 +258,7 @@ uint32_t TZoKpiHostedPlugin::SetPosition(KPI_HANDLE handle, uint32_t positionMs)
 void TZoKpiHostedPlugin::RenderFailed(const std::string& reason)
 {
     NoteFailure(reason);
-    throw EZoError("プラグイン " + platform::ExtractFileName(FFileName) +
-                   " のホストプロセスが失敗しました (" + reason + ")");
+    throw EZoError(txt::Id::HostProcessFailed, {platform::ExtractFileName(FFileName), reason});
 }
 
 void TZoKpiHostedPlugin::Share(Song& song)

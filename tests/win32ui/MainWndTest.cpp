@@ -176,10 +176,10 @@ TEST_F(MainWndFixture, NewLineIsSelectedAndVisibleWhateverTheUserDid)
     UsePluginFolder(PluginFolder);
     auto window = Open();
     for (int i = 0; i < 40; ++i)
-        window->Core().AddLog("line " + std::to_string(i));
+        window->Core().AddLog({txt::Severity::Information, "line " + std::to_string(i)});
     SendMessageW(window->lstLog, LB_SETCURSEL, 0, 0);
     SendMessageW(window->lstLog, LB_SETTOPINDEX, 0, 0);
-    window->Core().AddLog("エラー: the newest");
+    window->Core().AddLog({txt::Severity::Error, "エラー: the newest"});
     const auto last = SendMessageW(window->lstLog, LB_GETCOUNT, 0, 0) - 1;
     EXPECT_EQ(SendMessageW(window->lstLog, LB_GETCURSEL, 0, 0), last);
     RECT item{}, list{};
@@ -216,7 +216,7 @@ TEST_F(MainWndFixture, CtrlSSavesTheWholeLogWithCrLfAndAFailureShowsTheErrorBox)
 {
     UsePluginFolder(PluginFolder);
     auto window = Open();
-    window->Core().AddLog("エラー: something");
+    window->Core().AddLog({txt::Severity::Error, "エラー: something"});
     const std::string saved = Path("saved"); // no extension is added
     Dialogs.FileAnswers = {saved};
     PressKey(*window, window->lstLog, 'S', true);
