@@ -331,3 +331,63 @@ TEST_F(MainWndFixture, EnterClicksTheStartButtonOfThePageInFront)
                                      "エラー: ファイル  に適したプラグインが見つかりませんでした",
                                      "警告: デコードは失敗しました"}));
 }
+
+TEST_F(MainWndFixture, InEnglishEveryPageSpeaksEnglishAndTheAccessKeysReachTheirFields)
+{
+    // The language is the process's: set here as the environment would choose it, and given
+    // back afterwards for the other tests.
+    struct English {
+        txt::Language before = txt::CurrentLanguage();
+        English() { txt::SetLanguage(txt::Language::English); }
+        ~English() { txt::SetLanguage(before); }
+    } english;
+    UsePluginFolder(PluginFolder);
+    auto window = Open();
+    std::vector<std::string> tabs;
+    for (int i = 0; i < 4; ++i) {
+        wchar_t text[64] = L"";
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = text;
+        item.cchTextMax = 64;
+        SendMessageW(window->pgDecodeMode, TCM_GETITEMW, static_cast<WPARAM>(i),
+                     reinterpret_cast<LPARAM>(&item));
+        tabs.push_back(Narrow(text));
+    }
+    EXPECT_EQ(tabs,
+              (std::vector<std::string>{"Single file", "Playlist", "Decode settings", "About"}));
+    EXPECT_EQ(TextOf(window->btnSingleDecode), "&Start");
+    EXPECT_EQ(LogLines(*window).front(), "Pellan Decoder version 1.0.0.79, debug build");
+
+    const struct {
+        HWND control;
+        const char* name;
+        char key;
+        int page;
+    } fields[] = {
+        {window->lbeSourceFile, "Input file:", 'i', 0},
+        {window->lbePCMFile, "Output WAV file:", 'o', 0},
+        {window->speSongNum, "Song number:", 'n', 0},
+        {window->cmbPCMFormat, nullptr, 'f', 0}, // a list is named by its selected item
+        {window->lbeKbmFile, "KBM playlist file:", 'k', 1},
+        {window->speSamplingFrequency, "Sample rate (Hz):", 's', 2},
+        {window->cmbSampleFormat, nullptr, 'b', 2},
+        {window->speChannels, "Channels:", 'c', 2},
+        {window->speDefaultLength, "Default length:", 'l', 2},
+        {window->speFadeoutLength, "Fade-out:", 'f', 2},
+    };
+    SelectRow(*window, 0);
+    for (const auto& field : fields) {
+        SCOPED_TRACE(std::string(1, field.key));
+        if (field.name != nullptr)
+            EXPECT_EQ(AccessibleName(field.control), field.name);
+        SendMessageW(window->pgDecodeMode, TCM_SETCURSEL, static_cast<WPARAM>(field.page), 0);
+        NMHDR change{window->pgDecodeMode, TfrmMain::kTabs, TCN_SELCHANGE};
+        SendMessageW(window->Handle(), WM_NOTIFY, TfrmMain::kTabs,
+                     reinterpret_cast<LPARAM>(&change));
+        SetFocus(window->lstLog);
+        MSG message{window->lstLog, WM_SYSCHAR, static_cast<WPARAM>(field.key), 1 << 29, 0, {}};
+        EXPECT_TRUE(window->PreTranslateMessage(message));
+        EXPECT_EQ(GetFocus(), field.control);
+    }
+}
