@@ -13,18 +13,11 @@
 
 namespace {
 
-constexpr const char* kSkipped = "警告: 出力先 %s は既にあります。スキップします。";
-
-std::string WithText(std::string pattern, const std::string& text)
+LogLine TooManySongsLine(const std::string& source, uint32_t count)
 {
-    return pattern.replace(pattern.find("%s"), 2, text);
-}
-
-std::string TooManySongsLine(const std::string& source, uint32_t count)
-{
-    return "エラー: ファイル " + source + " は " + std::to_string(count) +
-           " 曲を含むと答えました。" + std::to_string(TBatchDecodeJob::kMostSongsOfAllSongs) +
-           " 曲を超えるファイルは --song A-B で範囲を指定したときだけ変換します";
+    return logtext::Line(
+        txt::Id::TooManySongs,
+        {source, std::to_string(count), std::to_string(TBatchDecodeJob::kMostSongsOfAllSongs)});
 }
 
 } // namespace
@@ -83,7 +76,7 @@ void TBatchDecodeJob::SweepPartFiles(const std::vector<BatchInput>& inputs)
         folders.insert(platform::ExtractFilePath(input.Output));
     for (const std::string& folder : folders)
         for (const std::string& path : platform::RemoveAbandonedPartFiles(folder))
-            FHooks.Log("警告: 中断された変換の一時ファイル " + path + " を削除しました");
+            FHooks.Log(logtext::Line(txt::Id::StalePartFileRemoved, {path}));
 }
 
 bool TBatchDecodeJob::Stop()
@@ -97,8 +90,8 @@ bool TBatchDecodeJob::Stop()
         if (running->Ended || !running->Thread->RequestStop())
             continue; // its run had finished: its file stays
         FWasStopped = true;
-        Log(running->What, logtext::kStoppedByUser);
-        Log(running->What, logtext::kFileDeleted);
+        Log(running->What, logtext::Line(txt::Id::StoppedByUser));
+        Log(running->What, logtext::Line(txt::Id::FileDeleted));
     }
     FLoop.Wake();
     return FWasStopped;
@@ -211,7 +204,7 @@ TBatchDecodeJob::Song TBatchDecodeJob::NextSong(const Pending& pending) const
 void TBatchDecodeJob::StartSong(const Song& song)
 {
     if (!FOptions.Overwrite && platform::FileExists(song.Output)) {
-        Log(song, WithText(kSkipped, song.Output));
+        Log(song, logtext::Line(txt::Id::OutputExistsSkipped, {song.Output}));
         ++FCounts.Skipped;
         Report();
         return;
@@ -231,16 +224,14 @@ void TBatchDecodeJob::StartSong(const Song& song)
             std::string error;
             running->Part = platform::PartFile::Create(song.Output, error);
             if (!running->Part)
-                throw EZoError(
-                    WithText("エラー: Wav ファイル %s を作成できませんでした", song.Output) + " (" +
-                    error + ")");
+                throw EZoError(txt::Id::WavNotCreatedBecause, {song.Output, error});
             request.WriteTo = running->Part->Path();
         }
         prepared =
-            PrepareSongDecode(*FDriver, request, [&](const std::string& line) { Log(song, line); });
+            PrepareSongDecode(*FDriver, request, [&](const LogLine& line) { Log(song, line); });
     } catch (const std::exception& e) {
-        LogStartFailure(e, [&](const std::string& line) { Log(song, line); });
-        Log(song, logtext::kDecodeFailed);
+        LogStartFailure(e, [&](const LogLine& line) { Log(song, line); });
+        Log(song, logtext::Line(txt::Id::DecodeFailed));
         ++FCounts.Failed;
         if (FOptions.StopAtFirstFailure) {
             FEndedByFailure = true;
@@ -260,13 +251,13 @@ void TBatchDecodeJob::StartSong(const Song& song)
         raw->Ended = true;
         const std::string error = raw->Thread->FatalMessage();
         if (!error.empty()) {
-            Log(raw->What, "エラー: " + error);
+            Log(raw->What, logtext::RunFailedLine(error));
             // What it wrote goes with its part file: the output's name stays free (or keeps
             // the older file) for the next run.
             if (raw->Part)
-                Log(raw->What, logtext::kFileDeleted);
+                Log(raw->What, logtext::Line(txt::Id::FileDeleted));
         }
-        Log(raw->What, logtext::kDecodeDone);
+        Log(raw->What, logtext::Line(txt::Id::DecodeDone));
         FLoop.Wake();
     };
     FRunning.push_back(std::move(running));
@@ -310,22 +301,22 @@ void TBatchDecodeJob::Finish(Running& running)
         ++FCounts.Converted;
         break;
     case platform::PartFile::Outcome::TargetExists: // another program wrote it meanwhile
-        Log(running.What, WithText(kSkipped, running.What.Output));
+        Log(running.What, logtext::Line(txt::Id::OutputExistsSkipped, {running.What.Output}));
         ++FCounts.Skipped;
         break;
     case platform::PartFile::Outcome::Failed:
-        Log(running.What,
-            WithText("エラー: Wav ファイル %s を置けませんでした", running.What.Output) + " (" +
-                error + ")");
-        Log(running.What, logtext::kFileDeleted);
+        Log(running.What, logtext::Line(txt::Id::WavNotPlaced, {running.What.Output, error}));
+        Log(running.What, logtext::Line(txt::Id::FileDeleted));
         ++FCounts.Failed;
         break;
     }
 }
 
-void TBatchDecodeJob::Log(const Song& song, const std::string& line)
+void TBatchDecodeJob::Log(const Song& song, const LogLine& line)
 {
-    FHooks.Log(FOptions.LabelLines ? song.Label + ": " + line : line);
+    if (!FOptions.LabelLines)
+        return FHooks.Log(line);
+    FHooks.Log({line.Level, song.Label + ": " + line.Text});
 }
 
 void TBatchDecodeJob::Report()

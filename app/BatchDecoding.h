@@ -134,7 +134,7 @@ private:
     void SweepPartFiles(const std::vector<BatchInput>& inputs);
     void Reap(); // the threads whose end was handled
     void Finish(Running& running);
-    void Log(const Song& song, const std::string& line);
+    void Log(const Song& song, const LogLine& line);
     void Report();
     bool Busy(const TZoKpi* plugin, const std::string& output) const;
 

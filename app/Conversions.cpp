@@ -15,9 +15,11 @@ uint32_t StrToCardinal(const std::string& text)
     const bool whole = !text.empty() && end == begin + text.size() && errno == 0 &&
                        value >= INT32_MIN && value <= INT32_MAX && text[0] != ' ' &&
                        text[0] != '\t';
+    // The runtime's own messages, the same in every language. Logged as they stand, they carry
+    // no mark of an error, and the log has always shown them as information.
     if (!whole)
-        throw EZoError("'" + text + "' is not a valid integer value");
+        throw EZoError("'" + text + "' is not a valid integer value", txt::Severity::Information);
     if (value < 0)
-        throw EZoError("Range check error");
+        throw EZoError("Range check error", txt::Severity::Information);
     return static_cast<uint32_t>(value);
 }

@@ -42,7 +42,7 @@ std::vector<DecodeSettingRow> BuiltInDecodeSettings()
 {
     std::vector<DecodeSettingRow> rows;
     for (const settings::RowTexts& texts : settings::kBuiltInRows)
-        rows.push_back(RowFromTexts(texts, texts.Name));
+        rows.push_back(RowFromTexts(texts, txt::Text(texts.Name)));
     return rows;
 }
 
@@ -54,12 +54,12 @@ DecodeSettingRow NewDecodeSettingRow(const std::string& name)
 std::string RefuseSettingName(const std::string& name, const std::vector<std::string>& others)
 {
     if (name.empty())
-        return "設定の名前を入力してください。";
+        return txt::Text(txt::Id::SettingNameEmpty);
     if (name.find_first_of("\\/") != std::string::npos)
-        return "設定の名前に \\ と / は使えません。";
+        return txt::Text(txt::Id::SettingNameSeparator);
     for (const std::string& other : others)
         if (SameSettingName(name, other))
-            return "設定 " + name + " は既にあります。";
+            return txt::Format(txt::Id::SettingNameTaken, {name});
     return std::string();
 }
 
@@ -131,10 +131,10 @@ LoadDecodeSettingRows(const ISettingsStore& store, std::vector<std::string>* war
                 const int32_t builtIn = settings::kShownWhenNotANumber[i];
                 if (warnings != nullptr)
                     warnings->push_back(
-                        "警告: デコード設定 " + name + " の" + wndtext::kSettingColumns[i + 1] +
-                        " " + std::to_string(value) + " は範囲外です (" +
-                        std::to_string(range->Minimum) + "～" + std::to_string(range->Maximum) +
-                        ")。既定値 " + std::to_string(builtIn) + " を使います");
+                        txt::Format(txt::Id::StoredSettingOutOfRange,
+                                    {name, txt::Text(wndtext::kSettingColumns[i + 1]),
+                                     std::to_string(value), std::to_string(range->Minimum),
+                                     std::to_string(range->Maximum), std::to_string(builtIn)}));
                 row.Values[i] = std::to_string(builtIn);
             }
         }

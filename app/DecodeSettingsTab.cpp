@@ -88,7 +88,7 @@ int TDecodeSettingsTab::SettingCount() const
 DecodeSettingRow TDecodeSettingsTab::SettingRow(int index) const
 {
     if (index < 0 || index >= SettingCount())
-        throw EZoError(logtext::kNoSetting);
+        throw EZoError(txt::Id::NoDecodeSetting, {});
     return List().Row(index);
 }
 
@@ -154,9 +154,10 @@ std::string TDecodeSettingsTab::RefuseSettingName(const std::string& name, int i
 void TDecodeSettingsTab::btnAddSettingClick()
 {
     // A name of its own, so that no setting is lost when the settings are stored.
-    std::string name = settings::kNewRow.Name;
+    const std::string newName = txt::Text(settings::kNewRow.Name);
+    std::string name = newName;
     for (int n = 2; !RefuseSettingName(name, -1).empty(); ++n)
-        name = std::string(settings::kNewRow.Name) + " " + std::to_string(n);
+        name = newName + " " + std::to_string(n);
     List().Add(NewDecodeSettingRow(name));
     const int index = SettingCount() - 1;
     List().Select(index);
@@ -229,7 +230,7 @@ void TDecodeSettingsTab::lvwDecodeSettingsEdited(int index, const std::string& n
         return;
     const std::string why = RefuseSettingName(name, index);
     if (!why.empty()) {
-        FDialogs.ShowMessage(wndtext::kRenameMessageCaption, why);
+        FDialogs.ShowMessage(txt::Text(txt::Id::RenameMessageCaption), why);
         return;
     }
     List().SetName(index, name);

@@ -35,9 +35,9 @@ void TRunLog::SaveToFile(const std::string& path) const
 #endif
     std::FILE* file = platform::OpenFile(path, "wb");
     if (file == nullptr)
-        throw EZoError("ファイル " + path + " を作成できません");
+        throw EZoError(txt::Id::FileCannotBeCreated, {path});
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed)
-        throw EZoError("ファイル " + path + " に書き込めません");
+        throw EZoError(txt::Id::FileCannotBeWritten, {path});
 }

@@ -14,9 +14,6 @@ namespace {
 
 bool gEndRequested = false;
 
-constexpr const char* kAskCaption = "KbMP パス指定";
-constexpr const char* kAskText = "KbMedia Player（KbMPlay.exe）のパスを指定してください。";
-
 // The host player's plug-in folder: the Plugins folder beside the executable that the player's
 // own settings name; on Linux, where they name none, the one of a player installed under Wine.
 // "" when neither names one.
@@ -158,7 +155,8 @@ std::string ResolvePluginFolder(IUserDialogs& dialogs, const std::string& bundle
     std::string result = ResolveQuietly(stored, bundledFolder, found);
     if (!found) {
         for (;;) {
-            dialogs.ShowMessage(kAskCaption, kAskText);
+            dialogs.ShowMessage(txt::Text(txt::Id::AskFolderCaption),
+                                txt::Text(txt::Id::AskFolderText));
             const std::optional<std::string> chosen = dialogs.SelectFolder(".");
             if (!chosen) {
                 RequestEnd();

@@ -2,40 +2,67 @@
 
 #include "app/Version.h"
 #include "kpi/KPI.h"
+#include "platform/Errors.h"
 #include "platform/Paths.h"
 
 namespace logtext {
 
-std::string VersionLine()
+LogLine Line(txt::Id id, std::initializer_list<std::string_view> arguments)
 {
-    return "Pellan Decoder Version " + FileVersionText() + " デバッグ版";
+    return {txt::SeverityOf(id), txt::Format(id, arguments)};
 }
 
-std::string LoadingFromLine(const std::string& folder)
+LogLine FailureLine(const std::exception& failure)
 {
-    return "プラグインを " + folder + " からロードします";
+    if (const auto* error = dynamic_cast<const EZoError*>(&failure))
+        return {error->Level(), error->what()};
+    return {txt::Severity::Error, failure.what()};
 }
 
-std::string PluginLoadedLine(const TZoKpi& plugin)
+LogLine RunFailedLine(const std::string& why)
+{
+    return Line(txt::Id::RunFailed, {why});
+}
+
+LogLine VersionLine()
+{
+    return Line(txt::Id::VersionLine, {FileVersionText()});
+}
+
+std::optional<LogLine> IgnoredLanguageLine()
+{
+    const std::string ignored = txt::IgnoredLanguageOverride();
+    if (ignored.empty())
+        return std::nullopt;
+    return Line(txt::Id::LanguageOverrideIgnored, {ignored});
+}
+
+LogLine LoadingFromLine(const std::string& folder)
+{
+    return Line(txt::Id::LoadingFrom, {folder});
+}
+
+LogLine PluginLoadedLine(const TZoKpi& plugin)
 {
     // The version is shown as its 32 bits read as a signed number.
-    return "  " + platform::ExtractFileName(plugin.FileName()) + " ver." +
-           std::to_string(static_cast<int32_t>(plugin.PluginVersion())) + " をロードしました";
+    return Line(txt::Id::PluginLoaded,
+                {platform::ExtractFileName(plugin.FileName()),
+                 std::to_string(static_cast<int32_t>(plugin.PluginVersion()))});
 }
 
-std::string PluginLoadFailedLine(const std::string& path)
+LogLine PluginLoadFailedLine(const std::string& path)
 {
-    return "  警告: " + path + " のロードに失敗しました";
+    return Line(txt::Id::PluginLoadFailed, {path});
 }
 
-std::string PluginLoadFailedReasonLine(const std::string& reason)
+LogLine PluginLoadFailedReasonLine(const std::string& reason)
 {
-    return "    理由: " + reason;
+    return Line(txt::Id::PluginLoadFailedReason, {reason});
 }
 
-std::string PluginCountLine(size_t count)
+LogLine PluginCountLine(size_t count)
 {
-    return std::to_string(count) + " 個のプラグインをロードしました";
+    return Line(txt::Id::PluginCount, {std::to_string(count)});
 }
 
 } // namespace logtext

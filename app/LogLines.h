@@ -1,16 +1,41 @@
-// The start-up lines that the window and the command line both log.
+// A line of the log as every flow hands it on: its text and its severity, which the log list
+// shows as its icon and the command line's --quiet filters by. Also the lines that the window
+// and the command line both log at their start.
 #pragma once
 
+#include "texts/Texts.h"
+
 #include <cstddef>
+#include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 
 class TZoKpi;
 
+struct LogLine {
+    txt::Severity Level = txt::Severity::Information;
+    std::string Text;
+    // The text alone, for whoever keeps or shows only that.
+    operator const std::string&() const { return Text; }
+};
+
+using LogFunction = std::function<void(const LogLine& line)>;
+
 namespace logtext {
-std::string VersionLine();                              // "Pellan Decoder Version ..."
-std::string LoadingFromLine(const std::string& folder); // "プラグインを ... からロードします"
-std::string PluginLoadedLine(const TZoKpi& plugin); // "  name ver.N をロードしました"
-std::string PluginLoadFailedLine(const std::string& path); // "  警告: ... のロードに失敗しました"
-std::string PluginLoadFailedReasonLine(const std::string& reason); // "    理由: ..."
-std::string PluginCountLine(size_t count); // "N 個のプラグインをロードしました"
+// A text of the table as a line, filled in, with the table's severity.
+LogLine Line(txt::Id id, std::initializer_list<std::string_view> arguments = {});
+// The message of a failure as a line: an error, unless the failure says otherwise.
+LogLine FailureLine(const std::exception& failure);
+// "エラー: " and why a decode's run failed.
+LogLine RunFailedLine(const std::string& why);
+
+LogLine VersionLine();
+// Said once, after the version line, when PELLAN_LANG named no language the programs speak.
+std::optional<LogLine> IgnoredLanguageLine();
+LogLine LoadingFromLine(const std::string& folder);
+LogLine PluginLoadedLine(const TZoKpi& plugin);
+LogLine PluginLoadFailedLine(const std::string& path);
+LogLine PluginLoadFailedReasonLine(const std::string& reason);
+LogLine PluginCountLine(size_t count);
 } // namespace logtext

@@ -31,9 +31,12 @@ TDecodeSettingsTab::Controls WithDecodeLists(const TMainWndCore::Controls& contr
 
 int LogIconIndex(const std::string& line)
 {
-    if (line.find("エラー") != std::string::npos)
+    // The Japanese words that carry a line's severity, エラー (error) and 警告 (warning): this
+    // derivation holds for every Japanese line of the table, whose severities are checked
+    // against it.
+    if (line.find("\u30A8\u30E9\u30FC") != std::string::npos)
         return 2;
-    if (line.find("警告") != std::string::npos)
+    if (line.find("\u8B66\u544A") != std::string::npos)
         return 1;
     return 0;
 }
@@ -61,6 +64,8 @@ void TMainWndCore::FormCreate()
     std::string startError;
     try {
         AddLog(logtext::VersionLine());
+        if (const auto ignored = logtext::IgnoredLanguageLine())
+            AddLog(*ignored);
         const std::string bundled = FPlaces.BundledPluginFolder.value_or(BundledPluginFolder());
         const std::string folder = ResolvePluginFolder(FDialogs, bundled);
         // A cancelled question ends the program: nothing is loaded and the window stays hidden.
@@ -77,7 +82,7 @@ void TMainWndCore::FormCreate()
                 PluginLoadFailed(name, reason);
             };
             FDriver->OnCacheSaveFailed = [this](const std::string& path) {
-                AddLog("  警告: プラグインキャッシュ " + path + " を書き込めませんでした");
+                AddLog(logtext::Line(txt::Id::CacheNotWritten, {path}));
             };
             // The scan moves the current folder; paths the user types stay relative to the
             // folder the program was started in.
@@ -93,8 +98,9 @@ void TMainWndCore::FormCreate()
     }
 
     FWindow.SetPagesEnabled(true);
+    // Every line it gives is a warning: a stored number held to its range.
     for (const std::string& line : FSettings.LoadDecodeSettings(AppRegistry->Store()))
-        AddLog(line);
+        AddLog({txt::Severity::Warning, line});
     FSettings.EnableSettingEditors(false);
     FSettings.FillPcmFormatLists();
     FWindow.ReleaseSplash();
@@ -123,18 +129,18 @@ void TMainWndCore::FormDestroy()
 
 bool TMainWndCore::PluginLoaded(TZoKpi& plugin)
 {
-    const std::string line = logtext::PluginLoadedLine(plugin);
+    const LogLine line = logtext::PluginLoadedLine(plugin);
     AddLog(line);
-    ShowSplashStatus(line);
+    ShowSplashStatus(line.Text);
     return true; // every plug-in that loads is enabled
 }
 
 void TMainWndCore::PluginLoadFailed(const std::string& fileName, const std::string& reason)
 {
-    const std::string line = logtext::PluginLoadFailedLine(fileName);
+    const LogLine line = logtext::PluginLoadFailedLine(fileName);
     AddLog(line);
     AddLog(logtext::PluginLoadFailedReasonLine(reason));
-    ShowSplashStatus(line);
+    ShowSplashStatus(line.Text);
 }
 
 void TMainWndCore::ShowSplashStatus(const std::string& text)
@@ -144,11 +150,11 @@ void TMainWndCore::ShowSplashStatus(const std::string& text)
     FWindow.ProcessMessages();
 }
 
-void TMainWndCore::AddLog(const std::string& line)
+void TMainWndCore::AddLog(const LogLine& line)
 {
-    FControls.lstLog->Add(line, LogIconIndex(line));
+    FControls.lstLog->Add(line.Text, static_cast<int>(line.Level));
     if (RunLog != nullptr)
-        RunLog->Add(line);
+        RunLog->Add(line.Text);
 }
 
 void TMainWndCore::mnuCopyLogEntryClick()
@@ -160,7 +166,7 @@ void TMainWndCore::mnuCopyLogEntryClick()
 
 void TMainWndCore::mnuSaveLogsClick()
 {
-    const auto name = FDialogs.SaveFile(wndtext::kLogFileFilter);
+    const auto name = FDialogs.SaveFile(txt::Text(txt::Id::LogFileFilter));
     if (!name)
         return;
     try {
@@ -187,7 +193,7 @@ bool TMainWndCore::lstLogKeyDown(char key, bool control)
 
 void TMainWndCore::btnBrowseClick()
 {
-    const auto name = FDialogs.OpenFile(wndtext::kAudioFileFilter);
+    const auto name = FDialogs.OpenFile(txt::Text(txt::Id::AudioFileFilter));
     if (!name)
         return;
     FControls.lbeSourceFile->SetText(*name);
@@ -197,13 +203,13 @@ void TMainWndCore::btnBrowseClick()
 
 void TMainWndCore::btnBrowsePCMClick()
 {
-    if (const auto name = FDialogs.SaveFile(wndtext::kWaveFileFilter))
+    if (const auto name = FDialogs.SaveFile(txt::Text(txt::Id::WaveFileFilter)))
         FControls.lbePCMFile->SetText(*name); // as chosen: no extension is added
 }
 
 void TMainWndCore::btnBrowseForKbmClick()
 {
-    if (const auto name = FDialogs.OpenFile(wndtext::kPlaylistFilter))
+    if (const auto name = FDialogs.OpenFile(txt::Text(txt::Id::PlaylistFilter)))
         FControls.lbeKbmFile->SetText(*name);
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "app/DecodeSettingsTab.h"
+#include "app/LogLines.h"
 #include "app/ProgressGauge.h"
 
 #include <cstdint>
@@ -34,7 +35,10 @@ class TSingleDecodeJob;
 class TZoKpi;
 class TZoKpiDriver;
 
-// 2 for a line with "エラー", else 1 for one with "警告", else 0: the log list's icon.
+// The severity that a Japanese line's words give it, as the log list's icon: 2 (error) for a line
+// that holds the word for error, else 1 (warning) for one that holds the word for warning, else
+// 0. The log itself takes each line's severity from the line; this is what that severity must
+// agree with for every Japanese line.
 int LogIconIndex(const std::string& line);
 
 class TMainWndCore {
@@ -85,8 +89,8 @@ public:
     // closed once the batch has wound down; a running decode is stopped and waited for.
     bool FormCloseQuery();
 
-    // Appends a line to the log list and to the run log.
-    void AddLog(const std::string& line);
+    // Appends a line to the log list, with its severity's icon, and to the run log.
+    void AddLog(const LogLine& line);
     TZoKpiDriver* Driver() { return FDriver.get(); }
     TDecodeSettingsTab& Settings() { return FSettings; }
 

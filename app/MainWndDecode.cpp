@@ -13,7 +13,7 @@
 
 void TMainWndCore::btnSingleDecodeClick()
 {
-    if (FControls.btnSingleDecode->Caption() == wndtext::kStopCaption)
+    if (FControls.btnSingleDecode->Caption() == txt::Text(txt::Id::StopCaption))
         SingleDecodeStop();
     else
         SingleDecodeStart();
@@ -32,8 +32,8 @@ void TMainWndCore::SingleDecodeStart()
         request.Setting = FSettings.ReadDecodeSetting(row);
         request.Requested = FSettings.ReadRequestedFormat(row);
     } catch (const std::exception& e) {
-        AddLog(e.what());
-        AddLog(logtext::kDecodeFailed);
+        AddLog(logtext::FailureLine(e));
+        AddLog(logtext::Line(txt::Id::DecodeFailed));
         other.SetEnabled(true);
         return;
     }
@@ -43,9 +43,9 @@ void TMainWndCore::SingleDecodeStart()
 
     if (!FSingleJob) {
         TSingleDecodeJob::Hooks hooks;
-        hooks.Log = [this](const std::string& line) { AddLog(line); };
+        hooks.Log = [this](const LogLine& line) { AddLog(line); };
         hooks.Started = [this](uint32_t totalMs) {
-            FControls.btnSingleDecode->SetCaption(wndtext::kStopCaption);
+            FControls.btnSingleDecode->SetCaption(txt::Text(txt::Id::StopCaption));
             FDecodeProgress.SetTotal(totalMs);
         };
         hooks.Progress = [this](uint32_t positionMs, uint32_t totalMs) {
@@ -61,7 +61,7 @@ void TMainWndCore::SingleDecodeStart()
 void TMainWndCore::SingleDecodeStop()
 {
     FSingleJob->Stop();
-    FControls.btnSingleDecode->SetCaption(wndtext::kStartCaption);
+    FControls.btnSingleDecode->SetCaption(txt::Text(txt::Id::StartCaption));
     // Both start buttons wait for the stopped thread's end, so that no two decoder threads
     // ever exist at once.
     FControls.btnSingleDecode->SetEnabled(false);
@@ -75,14 +75,14 @@ void TMainWndCore::SingleDecodeProgress(uint32_t positionMs, uint32_t totalMs)
 void TMainWndCore::SingleDecodeTerminate()
 {
     FDecodeProgress.Clear();
-    FControls.btnSingleDecode->SetCaption(wndtext::kStartCaption);
+    FControls.btnSingleDecode->SetCaption(txt::Text(txt::Id::StartCaption));
     FControls.btnSingleDecode->SetEnabled(true);
     FControls.btnStartMultiDecode->SetEnabled(true);
 }
 
 void TMainWndCore::btnStartMultiDecodeClick()
 {
-    if (FControls.btnStartMultiDecode->Caption() == wndtext::kStopCaption) {
+    if (FControls.btnStartMultiDecode->Caption() == txt::Text(txt::Id::StopCaption)) {
         // Only reachable while the batch waits for an entry.
         FPlaylistJob->Stop();
         return;
@@ -102,8 +102,8 @@ void TMainWndCore::MultiDecodeRun()
         setting = FSettings.ReadDecodeSetting(row);
         requested = FSettings.ReadRequestedFormat(row);
     } catch (const std::exception& e) {
-        AddLog(e.what());
-        AddLog(logtext::kBatchCannotStart);
+        AddLog(logtext::FailureLine(e));
+        AddLog(logtext::Line(txt::Id::BatchCannotStart));
         return;
     }
     if (FDriver == nullptr)
@@ -111,21 +111,21 @@ void TMainWndCore::MultiDecodeRun()
 
     if (!FPlaylistJob) {
         TPlaylistDecodeJob::Hooks hooks;
-        hooks.Log = [this](const std::string& line) { AddLog(line); };
+        hooks.Log = [this](const LogLine& line) { AddLog(line); };
         hooks.Running = [this] {
             FControls.btnSingleDecode->SetEnabled(false);
-            FControls.btnStartMultiDecode->SetCaption(wndtext::kStopCaption);
+            FControls.btnStartMultiDecode->SetCaption(txt::Text(txt::Id::StopCaption));
         };
         hooks.EntryStarted = [this](uint32_t totalMs) { FIndivProgress.SetTotal(totalMs); };
         hooks.Progress = [this](uint32_t positionMs, uint32_t totalMs) {
             MultiDecodeProgress(positionMs, totalMs);
         };
         hooks.Stopped = [this] {
-            FControls.btnStartMultiDecode->SetCaption(wndtext::kStartCaption);
+            FControls.btnStartMultiDecode->SetCaption(txt::Text(txt::Id::StartCaption));
             FControls.btnSingleDecode->SetEnabled(true);
         };
         hooks.Finished = [this] {
-            FControls.btnStartMultiDecode->SetCaption(wndtext::kStartCaption);
+            FControls.btnStartMultiDecode->SetCaption(txt::Text(txt::Id::StartCaption));
             FIndivProgress.Clear();
             FControls.btnSingleDecode->SetEnabled(true);
         };

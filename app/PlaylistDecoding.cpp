@@ -76,17 +76,17 @@ void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
         reader = std::make_unique<TZoKbmPlayListReader>(playlist);
     } catch (const std::exception& e) {
         FFailed = true;
-        FHooks.Log(e.what());
-        FHooks.Log(logtext::kBatchCannotStart);
+        FHooks.Log(logtext::FailureLine(e));
+        FHooks.Log(logtext::Line(txt::Id::BatchCannotStart));
         return;
     }
-    FHooks.Log(logtext::kBatchStarts);
+    FHooks.Log(logtext::Line(txt::Id::BatchStarts));
     FRunning = true;
     if (FHooks.Running)
         FHooks.Running();
 
     // An error outside an entry's start is logged after the finish, as it always has been.
-    std::string error;
+    std::optional<LogLine> error;
     try {
         while (!reader->Eof()) {
             TZoKbmPlayListEntry entry;
@@ -96,24 +96,24 @@ void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
                 // something only when entries were left.
                 if (FBatchStopped && !FWasStopped && !reader->Eof()) {
                     FWasStopped = true;
-                    FHooks.Log(logtext::kStoppedByUser);
+                    FHooks.Log(logtext::Line(txt::Id::StoppedByUser));
                 }
                 break;
             }
         }
     } catch (const std::exception& e) {
-        error = e.what();
+        error = logtext::FailureLine(e);
         FFailed = true;
     }
 
     reader.reset();
     FRunning = false;
-    FHooks.Log(logtext::kBatchDone);
+    FHooks.Log(logtext::Line(txt::Id::BatchDone));
     if (FHooks.Finished)
         FHooks.Finished();
-    if (!error.empty()) {
-        FHooks.Log(error);
-        FHooks.Log(logtext::kBatchCannotStart);
+    if (error) {
+        FHooks.Log(*error);
+        FHooks.Log(logtext::Line(txt::Id::BatchCannotStart));
     }
 }
 
@@ -123,12 +123,12 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
 {
     if (!entry.ArchiveItem.empty()) {
         // The log is in the system code page; a playlist from Windows is not.
-        FHooks.Log("警告：書庫ファイル " + platform::SystemTextOf(entry.FileName) +
-                   " はサポートしていません。スキップします。");
+        FHooks.Log(
+            logtext::Line(txt::Id::ArchiveSkipped, {platform::SystemTextOf(entry.FileName)}));
         return true;
     }
     if (entry.FileName.find("::AudioCD::") != std::string::npos) {
-        FHooks.Log("警告：CD-DA はサポートしていません。スキップします。");
+        FHooks.Log(logtext::Line(txt::Id::CdAudioSkipped));
         return true;
     }
     // The log shows the file as it was found here, so that the user can go and look at it;
@@ -150,7 +150,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
     } catch (const std::exception& e) {
         FFailed = true;
         LogStartFailure(e, FHooks.Log);
-        FHooks.Log(logtext::kDecodeFailed);
+        FHooks.Log(logtext::Line(txt::Id::DecodeFailed));
         return false;
     }
     if (FHooks.EntryStarted)
@@ -178,8 +178,8 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
         FWasStopped = true;
         if (FHooks.Stopped)
             FHooks.Stopped();
-        FHooks.Log(logtext::kStoppedByUser);
-        FHooks.Log(logtext::kFileDeleted);
+        FHooks.Log(logtext::Line(txt::Id::StoppedByUser));
+        FHooks.Log(logtext::Line(txt::Id::FileDeleted));
         thread.reset(); // deletes the stopped entry's file
         return false;
     }
@@ -202,8 +202,8 @@ void TPlaylistDecodeJob::MultiDecodeTerminate(TZoKpiFileDecoderThread& thread)
     FEntryFinished = true;
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
     if (!thread.FatalMessage().empty())
-        FHooks.Log("エラー: " + thread.FatalMessage());
-    FHooks.Log(logtext::kDecodeDone);
+        FHooks.Log(logtext::RunFailedLine(thread.FatalMessage()));
+    FHooks.Log(logtext::Line(txt::Id::DecodeDone));
     FLoop.Wake();
 }
 

@@ -78,9 +78,3 @@ private:
     bool FFailed = false;
     int FDecoded = 0;
 };
-
-namespace logtext {
-inline constexpr const char* kBatchCannotStart = "警告: デコードは開始できません";
-inline constexpr const char* kBatchStarts = "一括デコードを開始します";
-inline constexpr const char* kBatchDone = "一括デコードが完了しました。";
-} // namespace logtext

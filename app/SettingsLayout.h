@@ -4,6 +4,8 @@
 // that a stored file of one release is read by the next.
 #pragma once
 
+#include "texts/Texts.h"
+
 #include <cstdint>
 
 namespace settings {
@@ -54,19 +56,20 @@ inline constexpr int32_t kShownWhenNotANumber[5] = {44100, 0, 2, 120, 5000};
 inline constexpr const char* kBitsTexts[4] = {"default", "16", "24", "32"};
 inline constexpr int kInitialBitsItem = 1; // "16"
 
-// A settings row as texts: its name and its five values in the columns' order.
+// A settings row as texts: its name (in the user's language) and its five values in the
+// columns' order.
 struct RowTexts {
-    const char* Name;
+    txt::Id Name;
     const char* Values[5];
 };
 
 // The list's content when nothing is stored (a first start, or after every setting was deleted).
 inline constexpr RowTexts kBuiltInRows[2] = {
-    {"CD", {"44100", "16", "2", "115", "5000"}},
-    {"プラグインのデフォルト", {"0", "default", "0", "86", "4000"}},
+    {txt::Id::CdSettingName, {"44100", "16", "2", "115", "5000"}},
+    {txt::Id::PluginDefaultSettingName, {"0", "default", "0", "86", "4000"}},
 };
 
 // The row the add button makes.
-inline constexpr RowTexts kNewRow = {"新しい設定", {"44100", "16", "2", "120", "5000"}};
+inline constexpr RowTexts kNewRow = {txt::Id::NewSettingName, {"44100", "16", "2", "120", "5000"}};
 
 } // namespace settings

@@ -12,18 +12,6 @@
 
 namespace {
 
-std::string WithText(const char* pattern, const std::string& text)
-{
-    std::string result = pattern;
-    return result.replace(result.find("%s"), 2, text);
-}
-
-std::string WithNumber(const char* pattern, int64_t number)
-{
-    std::string result = pattern;
-    return result.replace(result.find("%d"), 2, std::to_string(number));
-}
-
 // Whether output would overwrite source: the same text, or another name of the same file.
 bool SameFile(const std::string& source, const std::string& output)
 {
@@ -34,19 +22,22 @@ bool SameFile(const std::string& source, const std::string& output)
     return a && b && *a == *b;
 }
 
-std::string FormatText(uint32_t rate, uint32_t bits, uint32_t channels)
+// A format as "rate, bits, channels"; a field that is 0 is told in the words given for it.
+std::string FormatText(uint32_t rate, uint32_t bits, uint32_t channels, bool zeroIsAny = false)
 {
-    return std::to_string(rate) + "Hz, " + std::to_string(bits) + " ビット, " +
-           std::to_string(channels) + " チャンネル";
+    const auto field = [zeroIsAny](uint32_t value, txt::Id told, txt::Id any) {
+        return zeroIsAny && value == 0 ? std::string(txt::Text(any))
+                                       : txt::Format(told, {std::to_string(value)});
+    };
+    return field(rate, txt::Id::RateDescription, txt::Id::AnyRate) + ", " +
+           field(bits, txt::Id::BitsDescription, txt::Id::AnyBits) + ", " +
+           field(channels, txt::Id::ChannelsDescription, txt::Id::AnyChannels);
 }
 
 // The format a setting asks for; 0 leaves a field to the plug-in.
 std::string RequestedFormatText(const SoundFormat& r)
 {
-    return (r.SampleRate ? std::to_string(r.SampleRate) + "Hz" : "周波数指定なし") + ", " +
-           (r.BitsPerSample ? std::to_string(r.BitsPerSample) + " ビット" : "ビット数指定なし") +
-           ", " +
-           (r.Channels ? std::to_string(r.Channels) + " チャンネル" : "チャンネル数指定なし");
+    return FormatText(r.SampleRate, r.BitsPerSample, r.Channels, true);
 }
 
 // Why no WAV reader would take a file of format f, or "": a rate that reads as negative, or
@@ -55,15 +46,14 @@ std::string UnwritableFormatReason(const SoundFormat& f)
 {
     const uint64_t frameBytes = uint64_t(f.BitsPerSample / 8) * f.Channels;
     if (f.SampleRate > 0x7FFFFFFFu)
-        return "サンプリング周波数 " + std::to_string(f.SampleRate) +
-               "Hz は WAV ファイルに書けません";
+        return txt::Format(txt::Id::RateNotWritable, {std::to_string(f.SampleRate)});
     if (f.Channels > 0xFFFFu)
-        return "チャンネル数 " + std::to_string(f.Channels) + " は WAV ファイルに書けません";
+        return txt::Format(txt::Id::ChannelsNotWritable, {std::to_string(f.Channels)});
     if (f.BitsPerSample > 0xFFFFu || frameBytes > 0xFFFFu)
-        return "量子化ビット数 " + std::to_string(f.BitsPerSample) + " は WAV ファイルに書けません";
+        return txt::Format(txt::Id::BitsNotWritable, {std::to_string(f.BitsPerSample)});
     if (frameBytes * f.SampleRate > 0xFFFFFFFFull)
-        return "1 秒あたり " + std::to_string(frameBytes * f.SampleRate) +
-               " バイトは WAV ファイルに書けません";
+        return txt::Format(txt::Id::ByteRateNotWritable,
+                           {std::to_string(frameBytes * f.SampleRate)});
     return std::string();
 }
 
@@ -73,16 +63,16 @@ namespace logtext {
 
 std::string NotARegularFileLine(const std::string& path, platform::FileKind kind)
 {
-    const char* what = kind == platform::FileKind::Folder   ? "フォルダ"
-                       : kind == platform::FileKind::Pipe   ? "名前付きパイプ"
-                       : kind == platform::FileKind::Socket ? "ソケット"
-                                                            : "デバイス";
-    return "エラー: " + path + " は通常のファイルではありません (" + what + ")";
+    const txt::Id what = kind == platform::FileKind::Folder   ? txt::Id::FileKindFolder
+                         : kind == platform::FileKind::Pipe   ? txt::Id::FileKindPipe
+                         : kind == platform::FileKind::Socket ? txt::Id::FileKindSocket
+                                                              : txt::Id::FileKindDevice;
+    return txt::Format(txt::Id::NotARegularFile, {path, txt::Text(what)});
 }
 
 std::string CannotOpenLine(const std::string& path, const std::string& reason)
 {
-    return "エラー: ファイル " + path + " を開けませんでした (" + reason + ")";
+    return txt::Format(txt::Id::FileNotOpened, {path, reason});
 }
 
 std::string InputFileProblemLine(const std::string& path)
@@ -97,10 +87,10 @@ std::string InputFileProblemLine(const std::string& path)
 
 void LogStartFailure(const std::exception& error, const LogFunction& log)
 {
-    log(error.what());
+    log(logtext::FailureLine(error));
     const auto* openFailed = dynamic_cast<const ESongOpenFailed*>(&error);
     if (openFailed != nullptr && !openFailed->Reason.empty())
-        log(logtext::kOpenFailedReason + openFailed->Reason);
+        log(logtext::Line(txt::Id::OpenFailedReason, {openFailed->Reason}));
 }
 
 TZoWavTagInfo MergeSongTags(const TZoWavTagInfo& given, const TZoSongInfo& song)
@@ -129,8 +119,7 @@ std::string FormatPlayTime(uint32_t ms)
 PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
                                      const LogFunction& log)
 {
-    const std::string noPlugin =
-        WithText("エラー: ファイル %s に適したプラグインが見つかりませんでした", request.Source);
+    const std::string noPlugin = txt::Format(txt::Id::NoPluginForFile, {request.Source});
     if (driver.PluginFor(request.Source) == nullptr)
         throw EZoError(noPlugin);
     // Users look for a missing file where the message points: at the file, with the system's
@@ -140,43 +129,44 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
     std::unique_ptr<TZoSong> song = driver.OpenSong(request.Source, &request.Requested);
     if (!song)
         throw EZoError(noPlugin);
-    log("ファイル " + request.Source + " のデコードを開始します");
-    log("  プラグイン " + platform::ExtractFileName(song->PluginFileName()) + " を使用します");
-    // What the plug-in answered, not what was asked.
+    log(logtext::Line(txt::Id::DecodeStarts, {request.Source}));
+    log(logtext::Line(txt::Id::UsingPlugin, {platform::ExtractFileName(song->PluginFileName())}));
+    // What the plug-in answered, not what was asked; the numbers read unsigned, as they are.
     const SoundFormat& f = song->Format;
-    log("  " + FormatText(f.SampleRate, f.BitsPerSample, f.Channels));
+    log(logtext::Line(txt::Id::SongFormat,
+                      {std::to_string(f.SampleRate), std::to_string(f.BitsPerSample),
+                       std::to_string(f.Channels)}));
     // A format whose bytes per second come out as 0 (samples under 8 bits, or a product that
     // overflows 32 bits) would never reach a position, a default length or a fade.
     if (f.SampleRate * f.BitsPerSample * f.Channels == 0 || song->BytesPerSecond() == 0)
-        throw ESongOpenFailed("エラー: PCM パラメータが異常です", song->OpenFailure);
+        throw ESongOpenFailed(txt::Format(txt::Id::BadPcmFormat, {}), song->OpenFailure);
     if (const std::string reason = UnwritableFormatReason(f); !reason.empty())
-        throw EZoError("エラー: PCM パラメータが異常です (" + reason + ")");
+        throw EZoError(txt::Id::UnwritablePcmFormat, {reason});
     // A plug-in may claim a file it then cannot open and still leave a format behind.
     if (song->Handle == 0)
-        throw ESongOpenFailed(WithText("エラー: ファイル %s を開けませんでした", request.Source),
+        throw ESongOpenFailed(txt::Format(txt::Id::SongNotOpened, {request.Source}),
                               song->OpenFailure);
     // The setting's format is a request; the file gets what the plug-in answered.
     const SoundFormat& r = request.Requested;
     if ((r.SampleRate != 0 && r.SampleRate != f.SampleRate) ||
         (r.BitsPerSample != 0 && r.BitsPerSample != f.BitsPerSample) ||
         (r.Channels != 0 && r.Channels != f.Channels))
-        log("  警告: 設定の形式 (" + RequestedFormatText(r) + ") と異なる形式 (" +
-            FormatText(f.SampleRate, f.BitsPerSample, f.Channels) + ") で書き出します");
+        log(logtext::Line(
+            txt::Id::FormatDiffers,
+            {RequestedFormatText(r), FormatText(f.SampleRate, f.BitsPerSample, f.Channels)}));
 
     const bool multiSong = song->IsMultiSong();
     if (multiSong) {
         // An entry that names no song of a multi-song file gets its first one.
         const uint32_t number = request.SongNumber.value_or(1);
         if (number > f.LengthMs / 1000)
-            throw EZoError(
-                WithNumber("エラー: 曲番号 %d は範囲外です", static_cast<int32_t>(number)));
+            throw EZoError(txt::Id::SongOutOfRange, {std::to_string(static_cast<int32_t>(number))});
         song->Seek(number);
     }
     if (SameFile(request.Source, request.Output))
-        throw EZoError(WithText("エラー: 出力先 %s は入力ファイルと同じです", request.Output));
+        throw EZoError(txt::Id::OutputIsSource, {request.Output});
     if (!request.Playlist.empty() && SameFile(request.Playlist, request.Output))
-        throw EZoError(
-            WithText("エラー: 出力先 %s はプレイリストファイルと同じです", request.Output));
+        throw EZoError(txt::Id::OutputIsPlaylist, {request.Output});
 
     // Asked once the song is chosen: a multi-song file describes the song selected.
     const TZoWavTagInfo tags = MergeSongTags(request.Tags, song->Info());
@@ -192,8 +182,7 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
                 std::make_unique<TZoKpiFileDecoderThread>(std::move(song), request.WriteTo);
         } catch (const EZoError&) {
             // The user knows the output's name, not the temporary one.
-            throw EZoError(
-                WithText("エラー: Wav ファイル %s を作成できませんでした", request.Output));
+            throw EZoError(txt::Id::WavNotCreated, {request.Output});
         }
     }
 
@@ -225,7 +214,7 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
     } catch (const std::exception& e) {
         LogStartFailure(e, FHooks.Log);
-        FHooks.Log(logtext::kDecodeFailed);
+        FHooks.Log(logtext::Line(txt::Id::DecodeFailed));
         return false;
     }
     FDecoderThread = std::move(prepared.Thread);
@@ -259,8 +248,8 @@ bool TSingleDecodeJob::Stop()
         FStopped = false;
         return false;
     }
-    FHooks.Log(logtext::kStoppedByUser);
-    FHooks.Log(logtext::kFileDeleted);
+    FHooks.Log(logtext::Line(txt::Id::StoppedByUser));
+    FHooks.Log(logtext::Line(txt::Id::FileDeleted));
     return true;
 }
 
@@ -293,8 +282,8 @@ void TSingleDecodeJob::Terminated(TZoKpiFileDecoderThread& thread)
     FSucceeded = !thread.Aborted() && error.empty();
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
     if (!error.empty())
-        FHooks.Log("エラー: " + error);
-    FHooks.Log(logtext::kDecodeDone);
+        FHooks.Log(logtext::RunFailedLine(error));
+    FHooks.Log(logtext::Line(txt::Id::DecodeDone));
     // The worker is still inside this handler; the thread goes as soon as the main thread is
     // free again.
     platform::MainThreadQueue::Post([this, alive = std::weak_ptr<int>(FAlive)] {

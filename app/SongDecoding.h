@@ -5,10 +5,11 @@
 #pragma once
 
 #include "app/DecodeSettings.h"
+#include "app/LogLines.h"
 #include "decoder/kpiFileDecoderThread.h"
-#include "platform/FileSystem.h"
 #include "kpi/KpiSongInfo.h"
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,8 +19,6 @@
 
 class TZoKpiDriver;
 class TZoSong;
-
-using LogFunction = std::function<void(const std::string& line)>;
 
 // Milliseconds as "mm:ss.fff"; minutes take as many digits as they need.
 std::string FormatPlayTime(uint32_t ms);
@@ -115,15 +114,8 @@ private:
     std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 };
 
-// Texts that more than one flow logs.
+// Lines that more than one flow logs, filled in.
 namespace logtext {
-inline constexpr const char* kDecodeFailed = "警告: デコードは失敗しました";
-inline constexpr const char* kStoppedByUser = "  警告: デコードはユーザの指示により中止されました";
-inline constexpr const char* kFileDeleted = "  警告: ファイルは削除されました";
-inline constexpr const char* kDecodeDone = "デコードは完了しました";
-inline constexpr const char* kNoSetting = "エラー: デコード設定がありません";
-inline constexpr const char* kOpenFailedReason = "  理由: "; // followed by the plug-in's reason
-
 // "エラー: %s は通常のファイルではありません (kind)", for a source that is a folder, a named
 // pipe, a device or a socket.
 std::string NotARegularFileLine(const std::string& path, platform::FileKind kind);

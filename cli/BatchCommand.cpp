@@ -97,14 +97,14 @@ std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZo
         const platform::FileCheck check = platform::CheckInputFile(name);
         if (check.Kind == platform::FileKind::Folder) {
             if (!command.Recursive)
-                throw std::invalid_argument(name + " is a folder: give --recursive to walk it");
+                throw std::invalid_argument(txt::Format(txt::Id::InputIsFolder, {name}));
             Walk(name, "", driver, outDir, found);
         } else if (check.Kind == platform::FileKind::Missing) {
             throw EBatchRefused(logtext::CannotOpenLine(name, check.Reason));
         } else if (check.Kind != platform::FileKind::Regular) {
             throw EBatchRefused(logtext::NotARegularFileLine(name, check.Kind));
         } else if (platform::IsPartFileName(platform::ExtractFileName(name))) {
-            throw EBatchRefused("エラー: " + name + " は変換途中の一時ファイルです");
+            throw EBatchRefused(txt::Format(txt::Id::InputIsPartFile, {name}));
         } else {
             found.push_back({name, "", true, {}, {}, {}});
         }
@@ -143,8 +143,8 @@ std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZo
         if (!writer)
             continue;
         if (found[i].Named)
-            throw EBatchRefused("エラー: " + found[i].Source + " は " + found[*writer].Source +
-                                " の出力先でもあるため、入力にできません");
+            throw EBatchRefused(
+                txt::Format(txt::Id::InputIsOutput, {found[i].Source, found[*writer].Source}));
         dropped[i] = true;
     }
     std::map<std::string, std::string> written; // stem -> the input that writes it
@@ -155,8 +155,8 @@ std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZo
         const Found& input = found[i];
         const auto [it, added] = written.emplace(input.StemKey, input.Source);
         if (!added)
-            throw std::invalid_argument(it->second + " and " + input.Source + " would both write " +
-                                        input.Output);
+            throw std::invalid_argument(
+                txt::Format(txt::Id::OutputClash, {it->second, input.Source, input.Output}));
         BatchInput batchInput;
         batchInput.Source = input.Source;
         batchInput.Output = input.Output;
@@ -183,7 +183,7 @@ int RunJob(TZoKpiDriver& driver, TBatchDecodeJob& job, std::vector<BatchInput> i
 TBatchDecodeJob::Hooks ConsoleHooks(Console& console)
 {
     TBatchDecodeJob::Hooks hooks;
-    hooks.Log = [&console](const std::string& line) { console.Log(line); };
+    hooks.Log = [&console](const LogLine& line) { console.Log(line); };
     hooks.Status = [&console](const BatchCounts& counts) { console.Status(counts); };
     return hooks;
 }
@@ -198,15 +198,15 @@ int RunBatch(TZoKpiDriver& driver, const CommandLine& command, const DecodeSetti
         options.Setting = ReadDecodeSetting(row);
         options.Requested = ReadRequestedFormat(row);
     } catch (const std::exception& e) {
-        console.Log(e.what());
-        console.Log(logtext::kBatchCannotStart);
+        console.Log(logtext::FailureLine(e));
+        console.Log(logtext::Line(txt::Id::BatchCannotStart));
         return kFailed;
     }
     std::vector<BatchInput> inputs;
     try {
         inputs = CollectBatchInputs(command, driver);
     } catch (const EBatchRefused& e) {
-        console.Log(e.what());
+        console.Log(logtext::FailureLine(e));
         return kBadArguments;
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "pellan-decode: %s\n", e.what());
@@ -239,25 +239,25 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
         options.Requested = ReadRequestedFormat(row);
         reader = std::make_unique<TZoKbmPlayListReader>(command.Input);
     } catch (const std::exception& e) {
-        console.Log(e.what());
-        console.Log(logtext::kBatchCannotStart);
+        console.Log(logtext::FailureLine(e));
+        console.Log(logtext::Line(txt::Id::BatchCannotStart));
         return kFailed;
     }
-    console.Log(logtext::kBatchStarts);
+    console.Log(logtext::Line(txt::Id::BatchStarts));
     // The entries up to the first whose song number does not convert; that one ends the batch
     // once the entries before it are done, as in the window.
     std::vector<BatchInput> inputs;
-    std::string error;
-    while (!reader->Eof() && error.empty()) {
+    std::optional<LogLine> error;
+    while (!reader->Eof() && !error) {
         TZoKbmPlayListEntry entry;
         reader->ReadEntry(entry);
         if (!entry.ArchiveItem.empty()) {
-            console.Log("警告：書庫ファイル " + platform::SystemTextOf(entry.FileName) +
-                        " はサポートしていません。スキップします。");
+            console.Log(
+                logtext::Line(txt::Id::ArchiveSkipped, {platform::SystemTextOf(entry.FileName)}));
             continue;
         }
         if (entry.FileName.find("::AudioCD::") != std::string::npos) {
-            console.Log("警告：CD-DA はサポートしていません。スキップします。");
+            console.Log(logtext::Line(txt::Id::CdAudioSkipped));
             continue;
         }
         try {
@@ -273,7 +273,7 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
             input.Tags = {entry.Title, entry.Artist};
             inputs.push_back(std::move(input));
         } catch (const std::exception& e) {
-            error = e.what();
+            error = logtext::FailureLine(e);
         }
     }
     reader.reset();
@@ -287,10 +287,10 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
     TBatchDecodeJob job(loop, ConsoleHooks(console));
     int status = RunJob(driver, job, std::move(inputs), options);
     console.ClearProgress();
-    console.Log(logtext::kBatchDone);
-    if (!error.empty() && !job.WasStopped() && !job.EndedByFailure()) {
-        console.Log(error);
-        console.Log(logtext::kBatchCannotStart);
+    console.Log(logtext::Line(txt::Id::BatchDone));
+    if (error && !job.WasStopped() && !job.EndedByFailure()) {
+        console.Log(*error);
+        console.Log(logtext::Line(txt::Id::BatchCannotStart));
         status = kFailed;
     }
     return status;

@@ -28,16 +28,15 @@ std::string Elapsed(std::chrono::steady_clock::duration elapsed)
 
 Console::Console(bool quiet) : FQuiet(quiet), FTerminal(PELLAN_ISATTY(2) != 0) {}
 
-void Console::Log(const std::string& line)
+void Console::Log(const LogLine& line)
 {
-    FRunLog.Add(line);
+    FRunLog.Add(line.Text);
     // Quiet keeps the lines that tell of a problem.
-    if (FQuiet && line.find("エラー") == std::string::npos &&
-        line.find("警告") == std::string::npos)
+    if (FQuiet && line.Level == txt::Severity::Information)
         return;
     const std::string shown = FShown;
     ClearProgress();
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", line.Text.c_str());
     if (!shown.empty())
         Draw(shown);
     std::fflush(stderr);
@@ -54,9 +53,10 @@ void Console::Status(const BatchCounts& counts)
     if (now - FLastStatus < std::chrono::milliseconds(200))
         return;
     FLastStatus = now;
-    Draw("converted " + std::to_string(counts.Converted) + ", failed " +
-         std::to_string(counts.Failed) + ", skipped " + std::to_string(counts.Skipped) +
-         ", running " + std::to_string(counts.Running) + "  " + Elapsed(now - FStart));
+    Draw(txt::Format(txt::Id::BatchStatus,
+                     {std::to_string(counts.Converted), std::to_string(counts.Failed),
+                      std::to_string(counts.Skipped), std::to_string(counts.Running),
+                      Elapsed(now - FStart)}));
 }
 
 void Console::Summary(const BatchCounts& counts)
@@ -68,8 +68,10 @@ void Console::Summary(const BatchCounts& counts)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
     char time[32];
     std::snprintf(time, sizeof time, "%.1f", seconds);
-    std::fprintf(stderr, "%d converted, %d failed, %d skipped in %s s\n", counts.Converted,
-                 counts.Failed, counts.Skipped, time);
+    const std::string summary = txt::Format(
+        txt::Id::BatchSummary, {std::to_string(counts.Converted), std::to_string(counts.Failed),
+                                std::to_string(counts.Skipped), time});
+    std::fprintf(stderr, "%s\n", summary.c_str());
     std::fflush(stderr);
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/BatchDecoding.h"
 #include "app/KbMD_Common.h"
+#include "app/LogLines.h"
 
 #include <chrono>
 #include <cstdint>
@@ -14,8 +15,9 @@ class Console {
 public:
     explicit Console(bool quiet);
 
-    // One whole line; the line rewritten in place is drawn again below it.
-    void Log(const std::string& line);
+    // One whole line; the line rewritten in place is drawn again below it. Quiet shows only the
+    // warnings and errors.
+    void Log(const LogLine& line);
     // A single song's position.
     void Progress(uint32_t positionMs, uint32_t totalMs);
     // A batch's counts and the time since the batch began; at most a few times a second.

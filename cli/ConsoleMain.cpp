@@ -60,10 +60,10 @@ std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, bool isolat
     };
     driver->OnPluginLoadFailed = [&console, failures](const std::string& name,
                                                       const std::string& reason) {
-        for (const std::string& line :
+        for (const LogLine& line :
              {logtext::PluginLoadFailedLine(name), logtext::PluginLoadFailedReasonLine(reason)}) {
             if (failures != nullptr)
-                failures->push_back(line);
+                failures->push_back(line.Text);
             else
                 console.Log(line);
         }
@@ -72,7 +72,7 @@ std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, bool isolat
     // user's cache folder. Failing both is worth a warning.
     driver->CacheFolder = PluginCacheFolder();
     driver->OnCacheSaveFailed = [&console](const std::string& path) {
-        console.Log("  警告: プラグインキャッシュ " + path + " を書き込めませんでした");
+        console.Log(logtext::Line(txt::Id::CacheNotWritten, {path}));
     };
     const std::string startFolder = platform::CurrentFolder();
     driver->LoadFolder(folder);
@@ -104,8 +104,8 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
         request.Setting = ReadDecodeSetting(row);
         request.Requested = ReadRequestedFormat(row);
     } catch (const std::exception& e) {
-        console.Log(e.what());
-        console.Log(logtext::kDecodeFailed);
+        console.Log(logtext::FailureLine(e));
+        console.Log(logtext::Line(txt::Id::DecodeFailed));
         return kFailed;
     }
     request.Source = command.Input;
@@ -115,7 +115,7 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     TPlainMainThreadLoop loop;
     bool ended = false;
     TSingleDecodeJob::Hooks hooks;
-    hooks.Log = [&console](const std::string& line) { console.Log(line); };
+    hooks.Log = [&console](const LogLine& line) { console.Log(line); };
     hooks.Progress = [&console](uint32_t position, uint32_t total) {
         console.Progress(position, total);
     };
@@ -149,12 +149,12 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
         setting = ReadDecodeSetting(row);
         requested = ReadRequestedFormat(row);
     } catch (const std::exception& e) {
-        console.Log(e.what());
-        console.Log(logtext::kBatchCannotStart);
+        console.Log(logtext::FailureLine(e));
+        console.Log(logtext::Line(txt::Id::BatchCannotStart));
         return kFailed;
     }
     TPlaylistDecodeJob::Hooks hooks;
-    hooks.Log = [&console](const std::string& line) { console.Log(line); };
+    hooks.Log = [&console](const LogLine& line) { console.Log(line); };
     hooks.Progress = [&console](uint32_t position, uint32_t total) {
         console.Progress(position, total);
     };
@@ -183,10 +183,8 @@ int Run(const std::vector<std::string>& arguments)
         return kConverted;
     }
     if (command.What == CommandLine::Action::Version) {
-        std::printf("pellan-decode %s\n"
-                    "Copyright (c) The PellanDecoder developers\n"
-                    "MIT licence: free to use, change and share, with no warranty.\n",
-                    FileVersionText().c_str());
+        std::printf("pellan-decode %s\nCopyright (c) The PellanDecoder developers\n%s\n",
+                    FileVersionText().c_str(), txt::Text(txt::Id::VersionLicence));
         return kConverted;
     }
 
@@ -226,20 +224,21 @@ int Run(const std::vector<std::string>& arguments)
 
     const std::string folder = ResolveFolder(command);
     if (command.PluginFolder && !platform::FolderExists(folder)) {
-        std::fprintf(stderr, "pellan-decode: --plugins: no folder %s\n", folder.c_str());
+        std::fprintf(stderr, "pellan-decode: %s\n",
+                     txt::Format(txt::Id::NoPluginsFolder, {folder}).c_str());
         return kBadArguments;
     }
     if (folder.empty() || !platform::FolderExists(folder)) {
-        console.Log(
-            folder.empty()
-                ? "エラー: プラグインフォルダが見つかりません (--plugins DIR で指定してください)"
-                : "エラー: プラグインフォルダ " + folder + " がありません");
+        console.Log(folder.empty() ? logtext::Line(txt::Id::NoPluginFolder)
+                                   : logtext::Line(txt::Id::PluginFolderMissing, {folder}));
         return kFailed;
     }
     std::vector<std::string> failures;
     const bool listing = command.What == CommandLine::Action::ListPlugins;
     if (!listing) {
         console.Log(logtext::VersionLine());
+        if (const auto ignored = logtext::IgnoredLanguageLine())
+            console.Log(*ignored);
         console.Log(logtext::LoadingFromLine(folder));
     }
     auto driver =
@@ -248,7 +247,7 @@ int Run(const std::vector<std::string>& arguments)
         return ListPlugins(*driver, failures);
     console.Log(logtext::PluginCountLine(driver->Plugins().size()));
     for (const std::string& line : settingWarnings)
-        console.Log(line);
+        console.Log({txt::Severity::Warning, line});
 
     int status = kFailed;
     switch (command.What) {

@@ -10,7 +10,7 @@ WavFormatRecord WavFormatRecord::FromPcm(uint32_t sampleRate, uint32_t channels,
 {
     const uint32_t blockAlign = (bits / 8) * channels;
     if (channels > 0xFFFF || bits > 0xFFFF || blockAlign > 0xFFFF)
-        throw EZoError("Range check error");
+        throw EZoError("Range check error", txt::Severity::Information); // the runtime's message
     WavFormatRecord record;
     record.Channels = static_cast<uint16_t>(channels);
     record.SamplesPerSec = sampleRate;

@@ -23,12 +23,6 @@ void DeleteOutputFile(const std::string& path)
         platform::RemoveFile(path);
 }
 
-std::string Replace(std::string text, const std::string& what, const std::string& with)
-{
-    const size_t at = text.find(what);
-    return at == std::string::npos ? text : text.replace(at, what.size(), with);
-}
-
 } // namespace
 
 TZoKpiFileDecoderThread::TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song,
@@ -49,7 +43,7 @@ TZoKpiFileDecoderThread::TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song,
         FWav.Close();
         if (opened)
             DeleteOutputFile(FCreatedPath);
-        throw EZoError(Replace("エラー: Wav ファイル %s を作成できませんでした", "%s", FFileName));
+        throw EZoError(txt::Id::WavNotCreated, {FFileName});
     }
 }
 
@@ -93,10 +87,9 @@ void TZoKpiFileDecoderThread::WriteBlock(const uint8_t* bytes, size_t length, ui
     if (length == 0)
         return;
     if (WavFileWriter::kDataOffset + FWav.DataSize() + length + tailSize > FileSizeLimit)
-        throw EZoError(
-            Replace("Wav ファイル %s が RIFF の上限 4 GiB に達しました", "%s", FFileName));
+        throw EZoError(txt::Id::WavSizeLimit, {FFileName});
     if (!FWav.AppendData(bytes, length))
-        throw EZoError(Replace("Wav ファイル %s に書き込めませんでした", "%s", FFileName));
+        throw EZoError(txt::Id::WavNotWritten, {FFileName});
 }
 
 void TZoKpiFileDecoderThread::Execute()
@@ -167,7 +160,7 @@ void TZoKpiFileDecoderThread::Execute()
         throw;
     }
     if (!FWav.Finish(TagInfo))
-        throw EZoError(Replace("Wav ファイル %s に書き込めませんでした", "%s", FFileName));
+        throw EZoError(txt::Id::WavNotWritten, {FFileName});
     // Complete and kept: an emergency exit from here on leaves it alone.
     if (!FAborted) {
         platform::FilesInProgress::Remove(FInProgress);

@@ -284,8 +284,7 @@ TZoSongInfo TZoKpiHostedPlugin::SongInfo(KPI_HANDLE handle)
 void TZoKpiHostedPlugin::RenderFailed(const std::string& reason)
 {
     NoteFailure(reason);
-    throw EZoError("プラグイン " + platform::ExtractFileName(FFileName) +
-                   " のホストプロセスが失敗しました (" + reason + ")");
+    throw EZoError(txt::Id::HostProcessFailed, {platform::ExtractFileName(FFileName), reason});
 }
 
 void TZoKpiHostedPlugin::Share(Song& song)

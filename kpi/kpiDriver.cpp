@@ -186,7 +186,7 @@ void TZoKpiDriver::SaveCache() const
 {
     // Without the program's own folder the cache has no place; the root is not that place.
     if (CacheFolder.empty())
-        throw EZoError("エラー：プログラムのフォルダが分かりません。");
+        throw EZoError(txt::Id::CacheWithoutFolder, {});
 
     std::string bytes;
     le::Append32(bytes, kCacheVersion);
@@ -198,5 +198,5 @@ void TZoKpiDriver::SaveCache() const
     // symbolic link) is replaced, never waited on or written through.
     const std::string path = CachePath();
     if (!platform::ReplaceFileWith(path, bytes))
-        throw EZoError("エラー：" + path + " に書き込めません。");
+        throw EZoError(txt::Id::CacheCannotBeWritten, {path});
 }

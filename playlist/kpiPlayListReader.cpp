@@ -43,7 +43,7 @@ size_t LineLength(std::string_view text)
 TZoKbmPlayListReader::TZoKbmPlayListReader(const std::string& fileName)
 {
     if (!LoadFile(fileName))
-        throw EZoError("エラー：KBM プレイリストを開けません。");
+        throw EZoError(txt::Id::PlaylistNotOpened, {});
     ParseEntry();
 }
 

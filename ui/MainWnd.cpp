@@ -100,7 +100,7 @@ void TfrmMain::ConnectHandlers()
     connect(mnuSaveLogs, &QAction::triggered, this, [core] { core->mnuSaveLogsClick(); });
 }
 
-void TfrmMain::AddLog(const std::string& line)
+void TfrmMain::AddLog(const LogLine& line)
 {
     FCore->AddLog(line);
 }

@@ -42,8 +42,8 @@ public:
     explicit TfrmMain(IUserDialogs& dialogs, const Places& places = Places());
     ~TfrmMain() override;
 
-    // Appends a line to the log list and to the run log.
-    void AddLog(const std::string& line);
+    // Appends a line to the log list, with its severity's icon, and to the run log.
+    void AddLog(const LogLine& line);
     TZoKpiDriver* Driver();
 
     // Decode settings: the rows of the settings list are the settings.

@@ -1,5 +1,6 @@
 // The window's controls: their kinds, captions, fonts and places. Every control carries its
 // name as objectName, so that tests and style sheets find it.
+#include "ui/Fonts.h"
 #include "ui/MainWnd.h"
 
 #include "app/MainWndTexts.h"
@@ -35,6 +36,11 @@ QString T(const char* text)
     return ToQString(text);
 }
 
+QString T(txt::Id id)
+{
+    return ToQString(txt::Text(id));
+}
+
 template <class Widget> Widget* Named(Widget* widget, const char* name)
 {
     widget->setObjectName(QString::fromLatin1(name));
@@ -60,7 +66,7 @@ QLabel* Caption(const QString& text, QWidget* buddy)
 
 QPushButton* StartButton(const char* name)
 {
-    auto* button = Named(new QPushButton(T(wndtext::kStartCaption)), name);
+    auto* button = Named(new QPushButton(T(txt::Id::StartCaption)), name);
     QFont font = button->font();
     font.setPixelSize(16);
     font.setBold(true);
@@ -117,15 +123,15 @@ void TfrmMain::CreateLayout()
 {
     setObjectName("frmMain");
     setWindowTitle(T(wndtext::kApplicationTitle));
-    setFont(PixelFont(QStringLiteral("ＭＳ Ｐゴシック"), 12));
+    setFont(PixelFont(WindowFontFamily(), 12));
     resize(416, 400);
 
     pgDecodeMode = Named(new QTabWidget, "pgDecodeMode");
     pgDecodeMode->tabBar()->setAttribute(Qt::WA_Hover); // hot-tracking tabs
-    pgDecodeMode->addTab(CreateSingleFileTab(), T(wndtext::kSingleFilePage));
-    pgDecodeMode->addTab(CreateMultipleFilesTab(), T(wndtext::kMultipleFilesPage));
-    pgDecodeMode->addTab(CreateSettingsTab(), T(wndtext::kSettingsPage));
-    pgDecodeMode->addTab(CreateAboutTab(), T(wndtext::kAboutPage));
+    pgDecodeMode->addTab(CreateSingleFileTab(), T(txt::Id::SingleFilePage));
+    pgDecodeMode->addTab(CreateMultipleFilesTab(), T(txt::Id::MultipleFilesPage));
+    pgDecodeMode->addTab(CreateSettingsTab(), T(txt::Id::SettingsPage));
+    pgDecodeMode->addTab(CreateAboutTab(), T(txt::Id::AboutPage));
 
     CreateLogPanel();
 
@@ -147,9 +153,9 @@ QWidget* TfrmMain::CreateSingleFileTab()
     tbsSingleFile->setMinimumSize(400, 230);
 
     lbeSourceFile = Named(new QLineEdit, "lbeSourceFile");
-    btnBrowse = Named(new QPushButton(T(wndtext::kBrowseSourceCaption)), "btnBrowse");
+    btnBrowse = Named(new QPushButton(T(txt::Id::BrowseSourceCaption)), "btnBrowse");
     lbePCMFile = Named(new QLineEdit, "lbePCMFile");
-    btnBrowsePCM = Named(new QPushButton(T(wndtext::kBrowsePcmCaption)), "btnBrowsePCM");
+    btnBrowsePCM = Named(new QPushButton(T(txt::Id::BrowsePcmCaption)), "btnBrowsePCM");
     speSongNum = SpinBox("speSongNum", settings::kSongNumberRange);
     cmbPCMFormat = Named(new QComboBox, "cmbPCMFormat");
     btnSingleDecode = StartButton("btnSingleDecode");
@@ -157,14 +163,14 @@ QWidget* TfrmMain::CreateSingleFileTab()
     lblProgress = ProgressLabel("lblProgress");
 
     auto* grid = new QGridLayout(tbsSingleFile);
-    grid->addWidget(Caption(T(wndtext::kSourceFileLabel), lbeSourceFile), 0, 0, 1, 3);
+    grid->addWidget(Caption(T(txt::Id::SourceFileLabel), lbeSourceFile), 0, 0, 1, 3);
     grid->addWidget(lbeSourceFile, 1, 0, 1, 2);
     grid->addWidget(btnBrowse, 1, 2);
-    grid->addWidget(Caption(T(wndtext::kPcmFileLabel), lbePCMFile), 2, 0, 1, 3);
+    grid->addWidget(Caption(T(txt::Id::PcmFileLabel), lbePCMFile), 2, 0, 1, 3);
     grid->addWidget(lbePCMFile, 3, 0, 1, 2);
     grid->addWidget(btnBrowsePCM, 3, 2);
-    grid->addWidget(Caption(T(wndtext::kSongNumberLabel), speSongNum), 4, 0);
-    grid->addWidget(Caption(T(wndtext::kPcmFormatLabel), cmbPCMFormat), 4, 1, 1, 2);
+    grid->addWidget(Caption(T(txt::Id::SongNumberLabel), speSongNum), 4, 0);
+    grid->addWidget(Caption(T(txt::Id::PcmFormatLabel), cmbPCMFormat), 4, 1, 1, 2);
     grid->addWidget(speSongNum, 5, 0);
     grid->addWidget(cmbPCMFormat, 5, 1);
     grid->addWidget(btnSingleDecode, 5, 2);
@@ -182,17 +188,17 @@ QWidget* TfrmMain::CreateMultipleFilesTab()
     tbsMultipleFiles->setMinimumSize(400, 230);
 
     lbeKbmFile = Named(new QLineEdit, "lbeKbmFile");
-    btnBrowseForKbm = Named(new QPushButton(T(wndtext::kBrowseKbmCaption)), "btnBrowseForKbm");
+    btnBrowseForKbm = Named(new QPushButton(T(txt::Id::BrowseKbmCaption)), "btnBrowseForKbm");
     cmbPcmFormatForMulti = Named(new QComboBox, "cmbPcmFormatForMulti");
     btnStartMultiDecode = StartButton("btnStartMultiDecode");
     pbrIndivProgress = ProgressBar("pbrIndivProgress");
     lblIndivProgress = ProgressLabel("lblIndivProgress");
 
     auto* grid = new QGridLayout(tbsMultipleFiles);
-    grid->addWidget(Caption(T(wndtext::kKbmFileLabel), lbeKbmFile), 0, 0, 1, 2);
+    grid->addWidget(Caption(T(txt::Id::KbmFileLabel), lbeKbmFile), 0, 0, 1, 2);
     grid->addWidget(lbeKbmFile, 1, 0);
     grid->addWidget(btnBrowseForKbm, 1, 1);
-    grid->addWidget(Caption(T(wndtext::kPcmFormatLabel), cmbPcmFormatForMulti), 2, 0, 1, 2);
+    grid->addWidget(Caption(T(txt::Id::PcmFormatLabel), cmbPcmFormatForMulti), 2, 0, 1, 2);
     grid->addWidget(cmbPcmFormatForMulti, 3, 0);
     grid->addWidget(btnStartMultiDecode, 3, 1);
     grid->addWidget(pbrIndivProgress, 4, 0, 1, 2);
@@ -211,7 +217,7 @@ QWidget* TfrmMain::CreateSettingsTab()
     lvwDecodeSettings = Named(new QTreeWidget, "lvwDecodeSettings");
     lvwDecodeSettings->setColumnCount(6);
     QStringList columns;
-    for (const char* caption : wndtext::kSettingColumns)
+    for (const txt::Id caption : wndtext::kSettingColumns)
         columns << T(caption);
     lvwDecodeSettings->setHeaderLabels(columns);
     lvwDecodeSettings->setRootIsDecorated(false);
@@ -229,16 +235,14 @@ QWidget* TfrmMain::CreateSettingsTab()
         "QTreeWidget#lvwDecodeSettings::item:selected:!active { background: palette(highlight);"
         " color: palette(highlighted-text); }"));
 
-    btnAddSetting = Named(new QPushButton(T(wndtext::kAddSettingCaption)), "btnAddSetting");
-    btnRenameSetting =
-        Named(new QPushButton(T(wndtext::kRenameSettingCaption)), "btnRenameSetting");
-    btnDeleteSetting =
-        Named(new QPushButton(T(wndtext::kDeleteSettingCaption)), "btnDeleteSetting");
+    btnAddSetting = Named(new QPushButton(T(txt::Id::AddSettingCaption)), "btnAddSetting");
+    btnRenameSetting = Named(new QPushButton(T(txt::Id::RenameSettingCaption)), "btnRenameSetting");
+    btnDeleteSetting = Named(new QPushButton(T(txt::Id::DeleteSettingCaption)), "btnDeleteSetting");
     btnRenameSetting->setEnabled(false);
     btnDeleteSetting->setEnabled(false);
 
     grpModifySetting =
-        Named(new QGroupBox(T(wndtext::kInitialSettingGroupCaption)), "grpModifySetting");
+        Named(new QGroupBox(ToQString(wndtext::InitialSettingGroupCaption())), "grpModifySetting");
     speSamplingFrequency = SpinBox("speSamplingFrequency", settings::kSamplingFrequencyRange);
     cmbSampleFormat = Named(new QComboBox, "cmbSampleFormat");
     cmbSampleFormat->setMinimumWidth(76);
@@ -263,16 +267,16 @@ QWidget* TfrmMain::CreateSettingsTab()
     };
     auto* editors = new QGridLayout(grpModifySetting);
     editors->setVerticalSpacing(2);
-    editors->addWidget(Caption(T(wndtext::kSamplingFrequencyLabel), speSamplingFrequency), 0, 0);
+    editors->addWidget(Caption(T(txt::Id::SamplingFrequencyLabel), speSamplingFrequency), 0, 0);
     editors->addLayout(withUnit(speSamplingFrequency, QString()), 1, 0);
-    editors->addWidget(Caption(T(wndtext::kSampleFormatLabel), cmbSampleFormat), 0, 1);
+    editors->addWidget(Caption(T(txt::Id::SampleFormatLabel), cmbSampleFormat), 0, 1);
     editors->addLayout(withUnit(cmbSampleFormat, QString()), 1, 1);
-    editors->addWidget(Caption(T(wndtext::kChannelsLabel), speChannels), 0, 2);
+    editors->addWidget(Caption(T(txt::Id::ChannelsLabel), speChannels), 0, 2);
     editors->addLayout(withUnit(speChannels, QString()), 1, 2);
-    editors->addWidget(Caption(T(wndtext::kDefaultLengthLabel), speDefaultLength), 2, 0);
-    editors->addLayout(withUnit(speDefaultLength, T(wndtext::kDefaultLengthUnit)), 3, 0);
-    editors->addWidget(Caption(T(wndtext::kFadeoutLengthLabel), speFadeoutLength), 2, 1);
-    editors->addLayout(withUnit(speFadeoutLength, T(wndtext::kFadeoutLengthUnit)), 3, 1);
+    editors->addWidget(Caption(T(txt::Id::DefaultLengthLabel), speDefaultLength), 2, 0);
+    editors->addLayout(withUnit(speDefaultLength, T(txt::Id::DefaultLengthUnit)), 3, 0);
+    editors->addWidget(Caption(T(txt::Id::FadeoutLengthLabel), speFadeoutLength), 2, 1);
+    editors->addLayout(withUnit(speFadeoutLength, T(txt::Id::FadeoutLengthUnit)), 3, 1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnAddSetting);
@@ -305,7 +309,7 @@ QWidget* TfrmMain::CreateAboutTab()
     credits->setReadOnly(true);
     credits->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere); // Japanese has no blanks
     QStringList lines;
-    for (const char* line : wndtext::kCredits)
+    for (const txt::Id line : wndtext::kCredits)
         lines << T(line);
     credits->setPlainText(lines.join('\n'));
 

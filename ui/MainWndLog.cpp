@@ -70,10 +70,10 @@ void TfrmMain::CreateLogPanel()
 
     pmnuLog = new QMenu(this);
     pmnuLog->setObjectName("pmnuLog");
-    mnuCopyLogEntry = pmnuLog->addAction(ToQString(wndtext::kCopyLogEntryCaption));
+    mnuCopyLogEntry = pmnuLog->addAction(ToQString(txt::Text(txt::Id::CopyLogEntryCaption)));
     mnuCopyLogEntry->setObjectName("mnuCopyLogEntry");
     mnuCopyLogEntry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    mnuSaveLogs = pmnuLog->addAction(ToQString(wndtext::kSaveLogsCaption));
+    mnuSaveLogs = pmnuLog->addAction(ToQString(txt::Text(txt::Id::SaveLogsCaption)));
     mnuSaveLogs->setObjectName("mnuSaveLogs");
     mnuSaveLogs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     // The list handles the keys itself (one command per key press); the menu shows them.

@@ -1,5 +1,6 @@
 #include "ui/QtUserDialogs.h"
 #include "app/KbMD_Common.h"
+#include "texts/Texts.h"
 #include "ui/QtText.h"
 
 #include <QApplication>
@@ -21,7 +22,10 @@ std::string QtFilterText(const std::string& filter)
         if (patterns == QStringLiteral("*.*"))
             patterns = QStringLiteral("*");
 #endif
-        filters << parts[i] + " (" + patterns + ")";
+        // Qt shows a filter's patterns after its caption; a caption that ends in them already,
+        // as the English ones do, does not show them twice.
+        const QString shown = " (" + patterns + ")";
+        filters << (parts[i].endsWith(shown) ? parts[i] : parts[i] + shown);
     }
     return FromQString(filters.join(";;"));
 }
@@ -84,7 +88,8 @@ std::optional<std::string> TQtUserDialogs::SaveFile(const std::string& filter)
         return std::nullopt;
     if (!QFileInfo::exists(name) &&
         QMessageBox::question(FOwner, QStringLiteral("Pellan Decoder"),
-                              name + QStringLiteral(" を作成しますか?")) != QMessageBox::Yes)
+                              ToQString(txt::Format(txt::Id::CreateFileQuestion,
+                                                    {FromQString(name)}))) != QMessageBox::Yes)
         return std::nullopt;
     FLastSaveName = FromQString(name);
     return FLastSaveName;

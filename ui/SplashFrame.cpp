@@ -1,4 +1,5 @@
 #include "ui/SplashFrame.h"
+#include "ui/Fonts.h"
 
 #include "app/MainWndTexts.h"
 #include "app/Version.h"
@@ -36,7 +37,7 @@ TfraSplash::TfraSplash(QWidget* parent) : QFrame(parent)
     lblStatus->setGeometry(12, 200, 416, 20);
     lblStatus->setTextFormat(Qt::PlainText);
     lblStatus->setAlignment(Qt::AlignCenter);
-    lblStatus->setFont(PixelFont(QStringLiteral("ＭＳ Ｐゴシック"), 16, true));
+    lblStatus->setFont(PixelFont(WindowFontFamily(), 16, true));
     lblStatus->setStyleSheet(QStringLiteral("color: red; background: transparent;"));
 
     lblCredit = new QLabel(ToQString(wndtext::kSplashCredit), this);

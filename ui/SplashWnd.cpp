@@ -1,4 +1,5 @@
 #include "ui/SplashWnd.h"
+#include "ui/Fonts.h"
 
 #include "ui/SplashFrame.h"
 
@@ -11,7 +12,7 @@ TfrmSplash::TfrmSplash(QWidget* owner) : QWidget(owner, Qt::SplashScreen | Qt::F
 {
     setObjectName("frmSplash");
     setFixedSize(452, 340);
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    QFont font(WindowFontFamily());
     font.setPixelSize(12);
     setFont(font);
 

@@ -14,6 +14,7 @@
 #include "plugins/common/PluginText.h"
 #include "plugins/gme/GmeMapping.h"
 #include "plugins/gme/GmeWorker.h"
+#include "texts/Texts.h"
 
 #include <gme/gme.h>
 #include <sys/stat.h>
@@ -88,17 +89,17 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
                               : 16;
     *format = SoundFormat{};
     if (rate < kMinRate || rate > kMaxRate)
-        return Fail("サンプリング周波数 " + Decimal(rate) + " Hz では演奏できません (" +
-                    Decimal(kMinRate) + " 〜 " + Decimal(kMaxRate) + " Hz)");
+        return Fail(txt::Format(txt::Id::CannotPlayAtRate,
+                                {Decimal(rate), Decimal(kMinRate), Decimal(kMaxRate)}));
     // Looked at here, where the reason can still be told: libgme only says it could not.
     struct stat info {};
     if (::stat(fileName, &info) != 0)
-        return Fail(std::string("ファイル ") + fileName + " を読み込めません (" +
-                    kpiplugin::SystemMessage(errno) + ")");
+        return Fail(
+            txt::Format(txt::Id::FileUnreadable, {fileName, kpiplugin::SystemMessage(errno)}));
     if (!S_ISREG(info.st_mode))
-        return Fail(std::string("ファイル ") + fileName + " は通常のファイルではありません");
+        return Fail(txt::Format(txt::Id::FileNotRegular, {fileName}));
     if (info.st_size == 0)
-        return Fail(std::string("ファイル ") + fileName + " は空です");
+        return Fail(txt::Format(txt::Id::FileEmpty, {fileName}));
 
     // Not make_shared: its type tag would be a unique symbol, which keeps the library from
     // ever being unloaded.
@@ -111,17 +112,17 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     case GmeWorker::Failure::WrongType:
         // libgme says so of a file too short for its header too: one that starts as a type
         // libgme knows is a damaged file of that type.
-        return Fail((StartsAsGameMusic(fileName) ? "ファイルが壊れています (libgme: "
-                                                 : "対応していない形式です (libgme: ") +
-                    detail + ")");
+        return Fail(txt::Format(StartsAsGameMusic(fileName) ? txt::Id::FileDamaged
+                                                            : txt::Id::UnsupportedFormat,
+                                {"libgme: " + detail}));
     case GmeWorker::Failure::Refused:
-        return Fail("ファイルが壊れています (libgme: " + detail + ")");
+        return Fail(txt::Format(txt::Id::FileDamaged, {"libgme: " + detail}));
     case GmeWorker::Failure::TimedOut:
-        return Fail("libgme がファイルを読み込んだまま応答しません");
+        return Fail(txt::Text(txt::Id::GmeNotResponding));
     case GmeWorker::Failure::Died:
-        return Fail("libgme がファイルの読み込み中に異常終了しました (" + detail + ")");
+        return Fail(txt::Format(txt::Id::GmeCrashed, {detail}));
     case GmeWorker::Failure::System:
-        return Fail("libgme を動かせません (" + detail + ")");
+        return Fail(txt::Format(txt::Id::GmeCannotRun, {detail}));
     }
     const GmeSongShape shape = MapGmeFacts(facts);
     song->MultiSong = shape.MultiSong;

@@ -19,6 +19,7 @@
 #include "plugins/midi/SharedSoundFont.h"
 #include "plugins/midi/SmfReader.h"
 #include "plugins/midi/SoundFontSearch.h"
+#include "texts/Texts.h"
 
 #include <sys/stat.h>
 
@@ -79,23 +80,25 @@ SoundFontCache gSoundFonts;
 // The whole file, or "" and why not.
 std::string ReadWholeFile(const char* path, std::vector<uint8_t>& bytes)
 {
-    const std::string name = std::string("ファイル ") + path;
+    const auto unreadable = [path] {
+        return txt::Format(txt::Id::FileUnreadable, {path, kpiplugin::SystemMessage(errno)});
+    };
     struct stat info {};
     // A pipe or a device would block the read or never end: only plain files are opened.
     if (::stat(path, &info) != 0)
-        return name + " を読み込めません (" + kpiplugin::SystemMessage(errno) + ")";
+        return unreadable();
     if (!S_ISREG(info.st_mode))
-        return name + " は通常のファイルではありません";
+        return txt::Format(txt::Id::FileNotRegular, {path});
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), &std::fclose);
     if (file == nullptr || ::fstat(::fileno(file.get()), &info) != 0)
-        return name + " を読み込めません (" + kpiplugin::SystemMessage(errno) + ")";
+        return unreadable();
     if (info.st_size <= 0)
-        return name + " は空です";
+        return txt::Format(txt::Id::FileEmpty, {path});
     if (static_cast<uint64_t>(info.st_size) > kMaxSmfBytes)
-        return name + " は MIDI ファイルとしては大きすぎます";
+        return txt::Format(txt::Id::FileTooLargeForMidi, {path});
     bytes.resize(static_cast<size_t>(info.st_size));
     if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
-        return name + " を読み込めません (" + kpiplugin::SystemMessage(errno) + ")";
+        return unreadable();
     return "";
 }
 
@@ -158,8 +161,9 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     const uint32_t rate = requested.SampleRate != 0 ? requested.SampleRate : kDefaultRate;
     // A rate FluidSynth cannot synthesize at is refused, not quietly replaced.
     if (rate < lowest || rate > highest)
-        return Fail("サンプリング周波数 " + kpiplugin::Decimal(rate) + " Hz では演奏できません (" +
-                    kpiplugin::Decimal(lowest) + " 〜 " + kpiplugin::Decimal(highest) + " Hz)");
+        return Fail(txt::Format(
+            txt::Id::CannotPlayAtRate,
+            {kpiplugin::Decimal(rate), kpiplugin::Decimal(lowest), kpiplugin::Decimal(highest)}));
     const uint32_t channels =
         requested.Channels == 1 || requested.Channels == 2 ? requested.Channels : kDefaultChannels;
     const uint32_t bits = requested.BitsPerSample == 16 || requested.BitsPerSample == 24 ||
@@ -172,19 +176,16 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
         return Fail(why);
     SmfResult smf = ReadSmf(bytes.data(), bytes.size());
     if (!smf.Ok)
-        return Fail((smf.Unsupported ? "対応していない形式です (" : "ファイルが壊れています (") +
-                    smf.Error + ")");
+        return Fail(txt::Format(smf.Unsupported ? txt::Id::UnsupportedFormat : txt::Id::FileDamaged,
+                                {smf.Error}));
     const std::string soundFontPath = FindSoundFont(DefaultSoundFontPlaces());
     if (soundFontPath.empty())
-        return Fail(std::string("SoundFont が見つかりません (") + kSoundFontVariable +
-                    " で指定するか、プラグインのフォルダに置いてください)");
+        return Fail(txt::Format(txt::Id::NoSoundFont, {kSoundFontVariable}));
     std::shared_ptr<SharedSoundFont> font = gSoundFonts.Get(soundFontPath);
     // Looked into only when it failed: a playlist's songs must not read the file again.
     if (font == nullptr) {
         const std::string why = SoundFontProblem(soundFontPath);
-        return Fail(!why.empty()
-                        ? why
-                        : "SoundFont " + soundFontPath + " を FluidSynth が読み込めませんでした");
+        return Fail(!why.empty() ? why : txt::Format(txt::Id::SoundFontRefused, {soundFontPath}));
     }
 
     smf.Song.Name = kpiplugin::TextOfFile(smf.Song.Name);
@@ -193,7 +194,7 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     // ever being unloaded.
     std::shared_ptr<Song> song(new Song(std::move(smf.Song), font, rate, channels, bits));
     if (!song->Output.Ok())
-        return Fail("FluidSynth のシンセサイザを作れませんでした");
+        return Fail(txt::Text(txt::Id::SynthNotCreated));
     format->SampleRate = rate;
     format->Channels = channels;
     format->BitsPerSample = bits;

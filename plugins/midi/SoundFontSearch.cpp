@@ -1,4 +1,5 @@
 #include "plugins/midi/SoundFontSearch.h"
+#include "texts/Texts.h"
 
 #include "plugins/common/PluginText.h"
 
@@ -65,25 +66,25 @@ SoundFontPlaces DefaultSoundFontPlaces()
 
 std::string SoundFontProblem(const std::string& path)
 {
-    const std::string name = "SoundFont " + path;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
-        return name + (errno == ENOENT ? " がありません (" : " を読み込めません (") +
-               kpiplugin::SystemMessage(errno) + ")";
+        return txt::Format(errno == ENOENT ? txt::Id::SoundFontMissing
+                                           : txt::Id::SoundFontUnreadable,
+                           {path, kpiplugin::SystemMessage(errno)});
     if (S_ISDIR(info.st_mode))
-        return name + " はフォルダです";
+        return txt::Format(txt::Id::SoundFontIsFolder, {path});
     if (!S_ISREG(info.st_mode))
-        return name + " は通常のファイルではありません";
+        return txt::Format(txt::Id::SoundFontNotRegular, {path});
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return name + " を読み込めません (" + kpiplugin::SystemMessage(errno) + ")";
+        return txt::Format(txt::Id::SoundFontUnreadable, {path, kpiplugin::SystemMessage(errno)});
     // A SoundFont 2 (and 3) file is a RIFF file of form "sfbk".
     char head[12] = {};
     const ssize_t got = ::read(fd, head, sizeof head);
     ::close(fd);
     if (got != static_cast<ssize_t>(sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
         std::memcmp(head + 8, "sfbk", 4) != 0)
-        return name + " は SoundFont の形式ではありません";
+        return txt::Format(txt::Id::NotASoundFont, {path});
     return "";
 }
 

@@ -16,6 +16,7 @@
 #include "plugins/sndfile/ChannelMix.h"
 #include "plugins/sndfile/Resampler.h"
 #include "plugins/sndfile/SampleConversion.h"
+#include "texts/Texts.h"
 
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -186,22 +187,21 @@ std::string OpenFailure(const char* fileName)
 {
     struct stat info {};
     if (::stat(fileName, &info) != 0)
-        return std::string("ファイル ") + fileName + " を読み込めません (" +
-               kpiplugin::SystemMessage(errno) + ")";
+        return txt::Format(txt::Id::FileUnreadable, {fileName, kpiplugin::SystemMessage(errno)});
     if (!S_ISREG(info.st_mode))
-        return std::string("ファイル ") + fileName + " は通常のファイルではありません";
+        return txt::Format(txt::Id::FileNotRegular, {fileName});
     const int code = sf_error(nullptr);
-    const std::string why = std::string(" (libsndfile: ") + sf_strerror(nullptr) + ")";
+    const std::string why = std::string("libsndfile: ") + sf_strerror(nullptr);
     switch (code) {
     case SF_ERR_UNRECOGNISED_FORMAT:
-        return "対応していない形式です" + why;
+        return txt::Format(txt::Id::UnsupportedFormat, {why});
     case SF_ERR_SYSTEM:
-        return std::string("ファイル ") + fileName + " を読み込めません" + why;
+        return txt::Format(txt::Id::FileUnreadable, {fileName, why});
     case SF_ERR_UNSUPPORTED_ENCODING:
-        return "対応していない符号化方式です" + why;
+        return txt::Format(txt::Id::UnsupportedEncoding, {why});
     default:
         // libsndfile's own codes beyond the public ones are all about what it found inside.
-        return "ファイルが壊れています" + why;
+        return txt::Format(txt::Id::FileDamaged, {why});
     }
 }
 
@@ -225,19 +225,17 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
         return Fail(OpenFailure(fileName));
     // A damaged header can claim anything; these would make no WAV file.
     if (info.channels < 1 || info.channels > kMaxChannels)
-        return Fail("ファイルが壊れているか、対応していないチャンネル数です (" +
-                    Decimal(info.channels) + " チャンネル)");
+        return Fail(txt::Format(txt::Id::BadFileChannels, {Decimal(info.channels)}));
     if (info.samplerate < 1 || info.samplerate > kMaxRate)
-        return Fail("ファイルが壊れているか、対応していないサンプリング周波数です (" +
-                    Decimal(info.samplerate) + " Hz)");
+        return Fail(txt::Format(txt::Id::BadFileRate, {Decimal(info.samplerate)}));
     if (info.frames < 0)
-        return Fail("ファイルが壊れています (長さが負です)");
+        return Fail(txt::Text(txt::Id::FileLengthNegative));
     const auto fileRate = static_cast<uint32_t>(info.samplerate);
     const auto fileChannels = static_cast<uint32_t>(info.channels);
     const uint32_t rate = requested.SampleRate != 0 ? requested.SampleRate : fileRate;
     if (rate != fileRate && (rate < kMinConvertedRate || rate > uint32_t(kMaxRate)))
-        return Fail("サンプリング周波数 " + Decimal(rate) + " Hz には変換できません (" +
-                    Decimal(kMinConvertedRate) + " 〜 " + Decimal(kMaxRate) + " Hz)");
+        return Fail(txt::Format(txt::Id::CannotConvertRate,
+                                {Decimal(rate), Decimal(kMinConvertedRate), Decimal(kMaxRate)}));
     // One or two channels are made from any file; another count keeps the file's own.
     const uint32_t channels =
         requested.Channels == 1 || requested.Channels == 2 ? requested.Channels : fileChannels;
@@ -254,8 +252,7 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     if (rate != fileRate) {
         song->Rate = std::make_unique<Resampler>(fileRate, rate, song->InnerChannels(), bits > 16);
         if (!song->Rate->Error().empty())
-            return Fail("サンプリング周波数を変換できません (libsoxr: " + song->Rate->Error() +
-                        ")");
+            return Fail(txt::Format(txt::Id::ResamplerFailed, {song->Rate->Error()}));
         song->Rate->Restart(0);
         frames = Resampler::OutputFrames(frames, fileRate, rate);
     }

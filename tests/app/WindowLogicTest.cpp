@@ -150,6 +150,18 @@ TEST(LogIcons, FollowTheWordsInTheLine)
     EXPECT_EQ(LogIconIndex(""), 0);
 }
 
+TEST(LogIcons, EveryJapaneseLineCarriesTheSeverityItsWordsGive)
+{
+    // The log shows each line's severity as data; in Japanese it must be what the words say.
+    for (size_t i = 0; i < txt::kTextCount; ++i) {
+        const auto id = static_cast<txt::Id>(i);
+        if (!txt::IsLogLine(id))
+            continue;
+        const std::string japanese = txt::Text(id, txt::Language::Japanese);
+        EXPECT_EQ(LogIconIndex(japanese), static_cast<int>(txt::SeverityOf(id))) << japanese;
+    }
+}
+
 TEST(SpinTexts, WholeNumbersAsTypedAndTheMinimumForAnythingElse)
 {
     const settings::NumberRange range{10, 3600, 1, 120};

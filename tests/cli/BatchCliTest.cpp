@@ -70,7 +70,7 @@ TEST_F(BatchCli, EveryNameIsAnInputAWavFileIncluded)
     // Every line names its song; the last one sums up.
     for (const std::string& line : SongLines(result))
         EXPECT_TRUE(line.rfind("a.wav: ", 0) == 0 || line.rfind("b.wav: ", 0) == 0) << line;
-    EXPECT_EQ(result.ErrLines().back().rfind("2 converted, 0 failed, 0 skipped in ", 0), 0u);
+    EXPECT_EQ(result.ErrLines().back().rfind("変換 2、失敗 0、スキップ 0 (", 0), 0u);
 
     // Beside the inputs instead.
     EXPECT_EQ(Run({"--plugins", pluginFolder, "--beside", a}).Status, 0);
@@ -79,7 +79,7 @@ TEST_F(BatchCli, EveryNameIsAnInputAWavFileIncluded)
     // Without --out-dir or --beside, two names are INPUT and OUTPUT, and more are refused.
     const Result three = Run({"--plugins", pluginFolder, a, b, Song("c.tst")});
     EXPECT_EQ(three.Status, 2);
-    EXPECT_NE(three.Err.find("--out-dir DIR or --beside"), std::string::npos);
+    EXPECT_NE(three.Err.find("--out-dir DIR か --beside"), std::string::npos);
 }
 
 TEST_F(BatchCli, TwoInputsWritingOneOutputAreRefusedBeforeAnythingStarts)
@@ -90,7 +90,7 @@ TEST_F(BatchCli, TwoInputsWritingOneOutputAreRefusedBeforeAnythingStarts)
     const Result result =
         Run({"--plugins", pluginFolder, "--out-dir", env.Dir / "out", first, second});
     EXPECT_EQ(result.Status, 2);
-    EXPECT_NE(result.Err.find("would both write"), std::string::npos) << result.Err;
+    EXPECT_NE(result.Err.find("どちらも"), std::string::npos) << result.Err;
     EXPECT_FALSE(fs::exists(env.Dir / "out/song.wav"));
     // The same file twice clashes with itself.
     EXPECT_EQ(Run({"--plugins", pluginFolder, "--beside", first, first}).Status, 2);
@@ -137,7 +137,7 @@ TEST_F(BatchCli, AllSongsRangesExistingOutputsAndAFailureInTheMiddle)
     EXPECT_NE(again.Err.find("game[2].wav: 警告: 出力先 " + env.Dir / "out/game[2].wav" +
                              " は既にあります。スキップします。"),
               std::string::npos);
-    EXPECT_EQ(again.ErrLines().back().rfind("0 converted, 0 failed, 2 skipped", 0), 0u);
+    EXPECT_EQ(again.ErrLines().back().rfind("変換 0、失敗 0、スキップ 2", 0), 0u);
 
     // A file that fails in the middle: the others are converted, the status is 1.
     testsupport::WriteFileBytes(env.Dir / "bad.tst", "open=refuse\n");
@@ -145,7 +145,7 @@ TEST_F(BatchCli, AllSongsRangesExistingOutputsAndAFailureInTheMiddle)
                               Song("one.tst"), env.Dir / "bad.tst", Song("two.tst")});
     EXPECT_EQ(mixed.Status, 1);
     EXPECT_EQ(Names(env.Dir / "mixed"), (std::vector<std::string>{"one.wav", "two.wav"}));
-    EXPECT_EQ(mixed.ErrLines().back().rfind("2 converted, 1 failed, 0 skipped", 0), 0u);
+    EXPECT_EQ(mixed.ErrLines().back().rfind("変換 2、失敗 1、スキップ 0", 0), 0u);
 }
 
 TEST_F(BatchCli, CtrlCWithSeveralJobsKeepsTheFinishedAndTheOlderOutputsAndNoPartFile)
@@ -222,7 +222,7 @@ TEST_F(BatchCli, AFailedSongLeavesNothingUnderItsNameAndTheNextRunConvertsIt)
     Song("bad.tst", TestSong{});
     const Result third = Run(command);
     EXPECT_EQ(third.Status, 0) << third.Err;
-    EXPECT_EQ(third.ErrLines().back().rfind("1 converted, 0 failed, 1 skipped", 0), 0u);
+    EXPECT_EQ(third.ErrLines().back().rfind("変換 1、失敗 0、スキップ 1", 0), 0u);
 }
 
 TEST_F(BatchCli, NoInputIsAnotherInputsOutputAndTheWalkLeavesTheOutputFolderAlone)
@@ -253,7 +253,7 @@ TEST_F(BatchCli, NoInputIsAnotherInputsOutputAndTheWalkLeavesTheOutputFolderAlon
         const Result walked = Run({"--plugins", pluginFolder, "--recursive", "--overwrite",
                                    "--jobs", "2", "--out-dir", env.Dir / "ch/sub", env.Dir / "ch"});
         EXPECT_EQ(walked.Status, 0) << walked.Err;
-        EXPECT_EQ(walked.ErrLines().back().rfind("1 converted, 0 failed, 0 skipped", 0), 0u);
+        EXPECT_EQ(walked.ErrLines().back().rfind("変換 1、失敗 0、スキップ 0", 0), 0u);
     }
     EXPECT_EQ(Names(env.Dir / "ch"), (std::vector<std::string>{"sub/x.wav", "x.tst"}));
     EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "ch/sub/x.wav").rfind("RIFF", 0), 0u);

@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -44,6 +46,8 @@ struct Result {
 struct CliFixture : uitest::WindowFixture {
     testkpi::TestPlugin* plugin = nullptr;
     std::string home = env.Dir / "home";
+    // Changes to the program's environment: a value to set, or none to unset the variable.
+    std::map<std::string, std::optional<std::string>> environment;
 
     void SetUp() override
     {
@@ -59,6 +63,12 @@ struct CliFixture : uitest::WindowFixture {
         if (pid == 0) {
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+            for (const auto& [name, value] : environment) {
+                if (value)
+                    ::setenv(name.c_str(), value->c_str(), 1);
+                else
+                    ::unsetenv(name.c_str());
+            }
             const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(outFd, 1);

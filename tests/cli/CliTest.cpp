@@ -194,10 +194,10 @@ TEST_F(CliFixture, HelpVersionAndThePluginList)
     const Result version = Run({"--version"});
     EXPECT_EQ(version.Status, 0);
     EXPECT_EQ(version.Out.substr(0, version.Out.find('\n')), "pellan-decode 1.0.0.79");
-    EXPECT_NE(version.Out.find("MIT licence"), std::string::npos);
+    EXPECT_NE(version.Out.find("MIT ライセンス"), std::string::npos);
     const Result help = Run({"--help"});
     EXPECT_EQ(help.Status, 0);
-    EXPECT_NE(help.Out.find("Usage: pellan-decode"), std::string::npos);
+    EXPECT_EQ(help.Out.rfind("使い方: pellan-decode", 0), 0u);
 
     testsupport::WriteFileBytes(pluginFolder + "/broken.kpi", "not a library");
     const Result list = Run({"--plugins", pluginFolder, "--list-plugins"});

@@ -41,11 +41,13 @@ if [ "$(id -u)" = 0 ]; then
   chown nobody "$home" "$work/runtime" "$work/out"
   runner=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 fi
-# A clean environment: the XDG folders take their defaults below the home folder. The program
-# takes the place of the (sub)shell that runs this, so that its process id is the shell's.
+# A clean environment: the XDG folders take their defaults below the home folder; only the
+# language the tests ask for is kept. The program takes the place of the (sub)shell that runs
+# this, so that its process id is the shell's.
 run() {
   exec "${runner[@]}" env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 \
-    XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen "$@"
+    ${PELLAN_LANG:+PELLAN_LANG="$PELLAN_LANG"} XDG_RUNTIME_DIR="$work/runtime" \
+    QT_QPA_PLATFORM=offscreen "$@"
 }
 
 # The command line converts a file; quiet, it prints nothing at all when all goes well.

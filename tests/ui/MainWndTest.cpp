@@ -133,10 +133,10 @@ TEST_F(MainWndFixture, NewLineIsSelectedAndVisibleWhateverTheUserDid)
     UsePluginFolder(pluginFolder);
     auto window = Open();
     for (int i = 0; i < 40; ++i)
-        window->AddLog("line " + std::to_string(i));
+        window->AddLog({txt::Severity::Information, "line " + std::to_string(i)});
     window->lstLog->setCurrentRow(0);
     window->lstLog->scrollToTop();
-    window->AddLog("the newest");
+    window->AddLog({txt::Severity::Information, "the newest"});
     QApplication::processEvents();
     const int last = window->lstLog->count() - 1;
     EXPECT_EQ(window->lstLog->currentRow(), last);
@@ -165,7 +165,7 @@ TEST_F(MainWndFixture, CtrlSSavesTheWholeLogWithCrLfOnce)
 {
     UsePluginFolder(pluginFolder);
     auto window = Open();
-    window->AddLog("エラー: something");
+    window->AddLog({txt::Severity::Error, "エラー: something"});
     const std::string saved = env.Dir / "saved"; // no extension is added
     dialogs.FileAnswers = {saved};
     window->lstLog->setFocus();
@@ -198,7 +198,7 @@ TEST_F(MainWndFixture, ProgramWritesTheRunLogBesideItselfAtExit)
     AppRegistry = nullptr;
     RunLog = nullptr;
     const int status = RunPellanDecode(argc, argv, [&](TfrmMain& window) {
-        window.AddLog("a line of the run");
+        window.AddLog({txt::Severity::Information, "a line of the run"});
         shown = LogLines(window);
         QMetaObject::invokeMethod(
             &window, [&window] { window.close(); }, Qt::QueuedConnection);

@@ -1,6 +1,8 @@
 // Saves pictures of the splash window and of the main window on each tab, as a person would
-// see them, into the folder given on the command line. Run under a display server (Xvfb).
+// see them, in Japanese and in English ("-en" after the name), into the folder given on the
+// command line. Run under a display server (Xvfb).
 #include "app/KbMD_Common.h"
+#include "app/LogLines.h"
 #include "tests/testplugin/TestPluginHost.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Fonts.h"
@@ -10,13 +12,17 @@
 #include "ui/SplashFrame.h"
 #include "ui/SplashWnd.h"
 
+#include "ui/QtText.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <filesystem>
@@ -71,28 +77,45 @@ int main(int argc, char** argv)
     AppRegistry->WriteString("SearchPath", "Plugins", plugins);
 
     bool ok = true;
-    {
-        TfrmSplash splash(nullptr);
-        splash.show();
-        Settle();
-        splash.SetStatus(QStringLiteral("  game & chip.kpi ver.3 をロードしました"));
-        ok = Save(splash, folder + "/splash.png") && ok;
-    }
+    for (const auto& [language, suffix] :
+         {std::pair{txt::Language::Japanese, ""}, std::pair{txt::Language::English, "-en"}}) {
+        txt::SetLanguage(language);
+        const QString end = QString::fromLatin1(suffix) + ".png";
+        // Each language as at a first start: the settings its names were stored under go.
+        QSettings("Quenz", "PellanDecoder").remove("DecodeSettings");
+        {
+            TfrmSplash splash(nullptr);
+            splash.show();
+            Settle();
+            splash.SetStatus(
+                ToQString(logtext::Line(txt::Id::PluginLoaded, {"game & chip.kpi", "3"}).Text));
+            ok = Save(splash, folder + "/splash" + end) && ok;
+        }
 
-    uitest::ScriptedDialogs dialogs;
-    TfrmMain::Places places;
-    places.CacheFolder = env.Dir.Path();
-    places.BundledPluginFolder = "";
-    TfrmMain window(dialogs, places);
-    window.AddLog("エラー: ファイル /music/none.xyz に適したプラグインが見つかりませんでした");
-    window.AddLog("警告: デコードは失敗しました");
-    const char* names[] = {"single", "multiple", "settings", "about"};
-    for (int tab = 0; tab < 4; ++tab) {
-        window.pgDecodeMode->setCurrentIndex(tab);
-        ok = Save(window, folder + "/main-" + names[tab] + ".png") && ok;
+        uitest::ScriptedDialogs dialogs;
+        TfrmMain::Places places;
+        places.CacheFolder = env.Dir.Path();
+        places.BundledPluginFolder = "";
+        TfrmMain window(dialogs, places);
+        window.AddLog(logtext::Line(txt::Id::NoPluginForFile, {"/music/none.xyz"}));
+        window.AddLog(logtext::Line(txt::Id::DecodeFailed));
+        const char* names[] = {"single", "multiple", "settings", "about"};
+        for (int tab = 0; tab < 4; ++tab) {
+            window.pgDecodeMode->setCurrentIndex(tab);
+            ok = Save(window, folder + "/main-" + names[tab] + end) && ok;
+        }
+        // The settings editors at work, under the longest captions.
+        window.lvwDecodeSettings->setCurrentItem(window.lvwDecodeSettings->topLevelItem(1));
+        window.pgDecodeMode->setCurrentIndex(2);
+        ok = Save(window, folder + "/main-settings-selected" + end) && ok;
     }
 
     // The folder question, as the first start shows it when it finds no plug-in folder.
+    TfrmMain::Places places;
+    places.CacheFolder = env.Dir.Path();
+    places.BundledPluginFolder = "";
+    uitest::ScriptedDialogs dialogs;
+    TfrmMain window(dialogs, places);
     TQtUserDialogs questions(&window);
     QTimer::singleShot(500, [&] {
         if (QWidget* dialog = QApplication::activeModalWidget()) {

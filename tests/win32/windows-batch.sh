@@ -56,7 +56,7 @@ for overwrite in "" --overwrite; do
   set -e
   [ "$result" = 2 ] || fail "a case-only clash ${overwrite:-without --overwrite} ended with $result"
   case "$said" in
-  *"would both write"*) ;;
+  *"would both write"* | *"どちらも"*"に書き込むことになります"*) ;;
   *) fail "a case-only clash was not named: $said" ;;
   esac
   [ ! -e "$work/case-out" ] || fail "a case-only clash wrote something"

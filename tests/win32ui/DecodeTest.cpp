@@ -335,7 +335,7 @@ TEST_F(DecodeFixture, ProgramLeavesItsRunLogBesideItselfAndItsSettingsInTheRegis
     RunLog = nullptr;
     size_t lines = 0;
     const int status = RunPellanDecode(MakeTestSettingsStore(), [&](TfrmMain& w) {
-        w.Core().AddLog("a line of the run");
+        w.Core().AddLog({txt::Severity::Information, "a line of the run"});
         lines = LogLines(w).size();
         PostMessageW(w.Handle(), WM_CLOSE, 0, 0);
     });
@@ -368,7 +368,7 @@ TEST_F(DecodeFixture, EndOfTheSessionWritesEverythingAsAtEveryExit)
     RunLog = nullptr;
     bool agreed = false;
     RunPellanDecode(MakeTestSettingsStore(), [&](TfrmMain& w) {
-        w.Core().AddLog("before the end of the session");
+        w.Core().AddLog({txt::Severity::Information, "before the end of the session"});
         // What the system sends when the user logs off.
         agreed = SendMessageW(w.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) != FALSE;
         SendMessageW(w.Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);

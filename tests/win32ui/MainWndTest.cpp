@@ -176,10 +176,10 @@ TEST_F(MainWndFixture, NewLineIsSelectedAndVisibleWhateverTheUserDid)
     UsePluginFolder(PluginFolder);
     auto window = Open();
     for (int i = 0; i < 40; ++i)
-        window->Core().AddLog("line " + std::to_string(i));
+        window->Core().AddLog({txt::Severity::Information, "line " + std::to_string(i)});
     SendMessageW(window->lstLog, LB_SETCURSEL, 0, 0);
     SendMessageW(window->lstLog, LB_SETTOPINDEX, 0, 0);
-    window->Core().AddLog("エラー: the newest");
+    window->Core().AddLog({txt::Severity::Error, "エラー: the newest"});
     const auto last = SendMessageW(window->lstLog, LB_GETCOUNT, 0, 0) - 1;
     EXPECT_EQ(SendMessageW(window->lstLog, LB_GETCURSEL, 0, 0), last);
     RECT item{}, list{};
@@ -216,7 +216,7 @@ TEST_F(MainWndFixture, CtrlSSavesTheWholeLogWithCrLfAndAFailureShowsTheErrorBox)
 {
     UsePluginFolder(PluginFolder);
     auto window = Open();
-    window->Core().AddLog("エラー: something");
+    window->Core().AddLog({txt::Severity::Error, "エラー: something"});
     const std::string saved = Path("saved"); // no extension is added
     Dialogs.FileAnswers = {saved};
     PressKey(*window, window->lstLog, 'S', true);
@@ -336,7 +336,7 @@ TEST_F(MainWndFixture, AMoveToAMonitorOfAnotherDpiScalesSizesFontsAndIcons)
 {
     UsePluginFolder(PluginFolder);
     auto window = Open();
-    window->Core().AddLog("警告: a line");
+    window->Core().AddLog({txt::Severity::Warning, "警告: a line"});
     const auto size = [](HWND control) {
         RECT r{};
         GetWindowRect(control, &r);
@@ -379,4 +379,48 @@ TEST_F(MainWndFixture, AMoveToAMonitorOfAnotherDpiScalesSizesFontsAndIcons)
     EXPECT_EQ(size(window->btnSingleDecode).cy, 28);
     EXPECT_EQ(fontHeight(window->btnSingleDecode), startHeight);
     EXPECT_EQ(SendMessageW(window->lstLog, LB_GETITEMHEIGHT, 0, 0), 16);
+}
+
+TEST_F(MainWndFixture, InEnglishEveryPageSpeaksEnglishAndTheAccessKeysReachTheirFields)
+{
+    // The language is the process's: set here as the environment would choose it, and given
+    // back afterwards for the other tests.
+    struct English {
+        txt::Language before = txt::CurrentLanguage();
+        English() { txt::SetLanguage(txt::Language::English); }
+        ~English() { txt::SetLanguage(before); }
+    } english;
+    UsePluginFolder(PluginFolder);
+    auto window = Open();
+    wchar_t text[64] = L"";
+    TCITEMW item{TCIF_TEXT, 0, 0, text, 64, 0, 0};
+    SendMessageW(window->pgDecodeMode, TCM_GETITEMW, 2, reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(Narrow(text), "Decode settings");
+    EXPECT_EQ(TextOf(window->btnSingleDecode), "&Start");
+    EXPECT_EQ(LogLines(*window).front(), "Pellan Decoder version 1.0.0.79, debug build");
+
+    // Alt and each English access key reach the field after the label that carries it.
+    const struct {
+        HWND control;
+        char key;
+        int page;
+    } fields[] = {
+        {window->lbeSourceFile, 'i', 0},    {window->lbePCMFile, 'o', 0},
+        {window->speSongNum, 'n', 0},       {window->cmbPCMFormat, 'f', 0},
+        {window->lbeKbmFile, 'k', 1},       {window->speSamplingFrequency, 's', 2},
+        {window->cmbSampleFormat, 'b', 2},  {window->speChannels, 'c', 2},
+        {window->speDefaultLength, 'l', 2}, {window->speFadeoutLength, 'f', 2},
+    };
+    SelectRow(*window, 0);
+    for (const auto& field : fields) {
+        SCOPED_TRACE(std::string(1, field.key));
+        SendMessageW(window->pgDecodeMode, TCM_SETCURSEL, static_cast<WPARAM>(field.page), 0);
+        NMHDR change{window->pgDecodeMode, TfrmMain::kTabs, TCN_SELCHANGE};
+        SendMessageW(window->Handle(), WM_NOTIFY, TfrmMain::kTabs,
+                     reinterpret_cast<LPARAM>(&change));
+        SetFocus(window->lstLog);
+        MSG message{window->lstLog, WM_SYSCHAR, static_cast<WPARAM>(field.key), 1 << 29, 0, {}};
+        EXPECT_TRUE(window->PreTranslateMessage(message));
+        EXPECT_EQ(GetFocus(), field.control);
+    }
 }

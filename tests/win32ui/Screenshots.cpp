@@ -1,7 +1,9 @@
 // Saves pictures of the Win32 window's splash window and of its main window on each page, as a
-// person would see them on the screen, into the folder given on the command line, beside the
-// Qt window's pictures. Run under a display (Xvfb and Wine's own prefix for the test run).
+// person would see them on the screen, in Japanese and in English ("-en" after the name), into
+// the folder given on the command line, beside the Qt window's pictures. Run under a display
+// (Xvfb and Wine's own prefix for the test run).
 #include "app/KbMD_Common.h"
+#include "app/LogLines.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/win32ui/WindowFixture.h"
 #include "tests/win32ui/WindowPicture.h"
@@ -72,7 +74,10 @@ int wmain(int argc, wchar_t** argv)
     fs::create_directories(folder);
 
     bool ok = true;
-    {
+    for (const auto& [language, suffix] :
+         {std::pair{txt::Language::Japanese, ""}, std::pair{txt::Language::English, "-en"}}) {
+        txt::SetLanguage(language);
+        const std::string end = std::string(suffix) + ".png";
         Scene scene;
         scene.AddPlugin("midi.kpi", {{"version", "12"}, {"extensions", ".mid,.rmi"}});
         scene.AddPlugin("game & chip.kpi", {{"version", "3"}, {"extensions", ".nsf"}});
@@ -80,27 +85,28 @@ int wmain(int argc, wchar_t** argv)
         scene.UsePluginFolder(scene.PluginFolder);
 
         auto* splash = new TfrmSplash(nullptr);
-        splash->SetStatus("  game & chip.kpi ver.3 をロードしました");
-        ok = Save(splash->Handle(), folder / "win32-splash.png") && ok;
+        splash->SetStatus(logtext::Line(txt::Id::PluginLoaded, {"game & chip.kpi", "3"}).Text);
+        ok = Save(splash->Handle(), folder / ("win32-splash" + end)) && ok;
         splash->Release();
         Settle();
 
         auto window = scene.Open();
-        window->Core().AddLog(
-            "エラー: ファイル C:\\music\\none.xyz に適したプラグインが見つかりませんでした");
-        window->Core().AddLog("警告: デコードは失敗しました");
+        window->Core().AddLog(logtext::Line(txt::Id::NoPluginForFile, {"C:\\music\\none.xyz"}));
+        window->Core().AddLog(logtext::Line(txt::Id::DecodeFailed));
         // A row selected, so that the settings page shows its editors at work.
-        win32test::WindowFixture::SelectRow(*window, 0);
+        win32test::WindowFixture::SelectRow(*window, 1);
         const char* names[] = {"single", "multiple", "settings", "about"};
         for (int page = 0; page < 4; ++page) {
             SendMessageW(window->pgDecodeMode, TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
             NMHDR change{window->pgDecodeMode, TfrmMain::kTabs, TCN_SELCHANGE};
             SendMessageW(window->Handle(), WM_NOTIFY, TfrmMain::kTabs,
                          reinterpret_cast<LPARAM>(&change));
-            ok = Save(window->Handle(),
-                      folder / (std::string("win32-main-") + names[page] + ".png")) &&
-                 ok;
+            ok =
+                Save(window->Handle(), folder / (std::string("win32-main-") + names[page] + end)) &&
+                ok;
         }
+        if (language == txt::Language::English)
+            continue;
 
         // The folder question of a first start: the shell's folder browser, without a button
         // for new folders. It is modal; the picture is taken from its own loop.

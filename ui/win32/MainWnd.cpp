@@ -97,8 +97,8 @@ TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places)
     // Without a window system (a desktop with no display under Wine, a session out of window
     // handles) nothing of the window could work: the program says so and ends.
     if (FHandle == nullptr)
-        throw std::runtime_error("メインウィンドウを作成できませんでした (Windows のエラー " +
-                                 std::to_string(GetLastError()) + ")");
+        throw std::runtime_error(
+            txt::Format(txt::Id::MainWindowFailed, {std::to_string(GetLastError())}));
     if (const UINT dpi = win32dpi::WindowDpi(FHandle); dpi != FDpi) {
         FDpi = dpi;
         SetWindowPos(FHandle, nullptr, 0, 0, Scaled(kInitialWidth), Scaled(kInitialHeight),

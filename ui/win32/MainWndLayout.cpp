@@ -140,9 +140,9 @@ void TfrmMain::CreateControls()
     pgDecodeMode = Child(FHandle, WC_TABCONTROLW, "", WS_TABSTOP | WS_CLIPSIBLINGS | TCS_HOTTRACK,
                          kTabs, FFont);
     int index = 0;
-    for (const char* caption : {wndtext::kSingleFilePage, wndtext::kMultipleFilesPage,
-                                wndtext::kSettingsPage, wndtext::kAboutPage}) {
-        std::wstring text = Wide(caption);
+    for (const txt::Id caption : {txt::Id::SingleFilePage, txt::Id::MultipleFilesPage,
+                                  txt::Id::SettingsPage, txt::Id::AboutPage}) {
+        std::wstring text = Wide(txt::Text(caption));
         TCITEMW item{};
         item.mask = TCIF_TEXT;
         item.pszText = text.data();
@@ -156,18 +156,20 @@ void TfrmMain::CreateControls()
 void TfrmMain::CreateSingleFilePage()
 {
     HWND page = tbsSingleFile = CreatePage();
-    Place(Label(page, wndtext::kSourceFileLabel, FFont), kMargin, 8, -kMargin, kLabelHeight);
+    Place(Label(page, txt::Text(txt::Id::SourceFileLabel), FFont), kMargin, 8, -kMargin,
+          kLabelHeight);
     Place(lbeSourceFile = Edit(page, kSourceFile, FFont), kMargin, 24,
           -(kMargin + kButtonWidth + 6), kEditHeight);
-    Place(btnBrowse = Button(page, wndtext::kBrowseSourceCaption, kBrowse, FFont), -kMargin, 23,
-          kButtonWidth, kButtonHeight);
-    Place(Label(page, wndtext::kPcmFileLabel, FFont), kMargin, 54, -kMargin, kLabelHeight);
+    Place(btnBrowse = Button(page, txt::Text(txt::Id::BrowseSourceCaption), kBrowse, FFont),
+          -kMargin, 23, kButtonWidth, kButtonHeight);
+    Place(Label(page, txt::Text(txt::Id::PcmFileLabel), FFont), kMargin, 54, -kMargin,
+          kLabelHeight);
     Place(lbePCMFile = Edit(page, kPcmFile, FFont), kMargin, 70, -(kMargin + kButtonWidth + 6),
           kEditHeight);
-    Place(btnBrowsePCM = Button(page, wndtext::kBrowsePcmCaption, kBrowsePcm, FFont), -kMargin, 69,
-          kButtonWidth, kButtonHeight);
+    Place(btnBrowsePCM = Button(page, txt::Text(txt::Id::BrowsePcmCaption), kBrowsePcm, FFont),
+          -kMargin, 69, kButtonWidth, kButtonHeight);
 
-    Place(Label(page, wndtext::kSongNumberLabel, FFont), kMargin, 102, 120, kLabelHeight);
+    Place(Label(page, txt::Text(txt::Id::SongNumberLabel), FFont), kMargin, 102, 120, kLabelHeight);
     Place(speSongNum = Edit(page, kSongNum, FFont), kMargin, 118, 72, kEditHeight);
     HWND arrows = Child(page, UPDOWN_CLASSW, "",
                         UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
@@ -175,12 +177,13 @@ void TfrmMain::CreateSingleFilePage()
     SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(speSongNum), 0);
     FNumbers.emplace_back(
         kSongNum, std::make_unique<TWin32Number>(speSongNum, arrows, settings::kSongNumberRange));
-    Place(Label(page, wndtext::kPcmFormatLabel, FFont), kMargin + 132, 102, -kMargin, kLabelHeight);
+    Place(Label(page, txt::Text(txt::Id::PcmFormatLabel), FFont), kMargin + 132, 102, -kMargin,
+          kLabelHeight);
     Place(cmbPCMFormat = DropDownList(page, kPcmFormat, FFont), kMargin + 132, 118,
           -(kMargin + kStartWidth + 8), 200);
     // The page's default button: Enter anywhere on the page clicks it.
-    Place(btnSingleDecode =
-              Button(page, wndtext::kStartCaption, kSingleDecode, FBoldFont, BS_DEFPUSHBUTTON),
+    Place(btnSingleDecode = Button(page, txt::Text(txt::Id::StartCaption), kSingleDecode, FBoldFont,
+                                   BS_DEFPUSHBUTTON),
           -kMargin, 114, kStartWidth, kStartHeight);
 
     Place(pbrDecodeProgress = Bar(page, kDecodeProgress, FFont), kMargin, 154, -kMargin, 18);
@@ -191,16 +194,18 @@ void TfrmMain::CreateSingleFilePage()
 void TfrmMain::CreateMultipleFilesPage()
 {
     HWND page = tbsMultipleFiles = CreatePage();
-    Place(Label(page, wndtext::kKbmFileLabel, FFont), kMargin, 8, -kMargin, kLabelHeight);
+    Place(Label(page, txt::Text(txt::Id::KbmFileLabel), FFont), kMargin, 8, -kMargin, kLabelHeight);
     Place(lbeKbmFile = Edit(page, kKbmFile, FFont), kMargin, 24, -(kMargin + kButtonWidth + 6),
           kEditHeight);
-    Place(btnBrowseForKbm = Button(page, wndtext::kBrowseKbmCaption, kBrowseForKbm, FFont),
+    Place(btnBrowseForKbm =
+              Button(page, txt::Text(txt::Id::BrowseKbmCaption), kBrowseForKbm, FFont),
           -kMargin, 23, kButtonWidth, kButtonHeight);
-    Place(Label(page, wndtext::kPcmFormatLabel, FFont), kMargin, 54, -kMargin, kLabelHeight);
+    Place(Label(page, txt::Text(txt::Id::PcmFormatLabel), FFont), kMargin, 54, -kMargin,
+          kLabelHeight);
     Place(cmbPcmFormatForMulti = DropDownList(page, kPcmFormatForMulti, FFont), kMargin, 70,
           -(kMargin + kStartWidth + 8), 200);
-    Place(btnStartMultiDecode =
-              Button(page, wndtext::kStartCaption, kStartMultiDecode, FBoldFont, BS_DEFPUSHBUTTON),
+    Place(btnStartMultiDecode = Button(page, txt::Text(txt::Id::StartCaption), kStartMultiDecode,
+                                       FBoldFont, BS_DEFPUSHBUTTON),
           -kMargin, 66, kStartWidth, kStartHeight);
     Place(pbrIndivProgress = Bar(page, kIndivProgress, FFont), kMargin, 106, -kMargin, 18);
     Place(lblIndivProgress = Label(page, wndtext::kNoProgress, FBoldFont, SS_RIGHT | SS_NOPREFIX),
@@ -217,7 +222,7 @@ void TfrmMain::CreateSettingsPage()
     SendMessageW(lvwDecodeSettings, LVM_SETEXTENDEDLISTVIEWSTYLE,
                  LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
     for (int column = 0; column < 6; ++column) {
-        std::wstring caption = Wide(wndtext::kSettingColumns[column]);
+        std::wstring caption = Wide(txt::Text(wndtext::kSettingColumns[column]));
         LVCOLUMNW info{};
         info.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
         info.fmt = column == 0 ? LVCFMT_LEFT : LVCFMT_RIGHT; // numbers to the right
@@ -229,16 +234,18 @@ void TfrmMain::CreateSettingsPage()
     }
     Place(lvwDecodeSettings, kMargin, 6, -kMargin, 92);
 
-    Place(btnAddSetting = Button(page, wndtext::kAddSettingCaption, kAddSetting, FFont), kMargin,
-          104, kButtonWidth, kButtonHeight);
-    Place(btnRenameSetting = Button(page, wndtext::kRenameSettingCaption, kRenameSetting, FFont),
+    Place(btnAddSetting = Button(page, txt::Text(txt::Id::AddSettingCaption), kAddSetting, FFont),
+          kMargin, 104, kButtonWidth, kButtonHeight);
+    Place(btnRenameSetting =
+              Button(page, txt::Text(txt::Id::RenameSettingCaption), kRenameSetting, FFont),
           kMargin + kButtonWidth + 6, 104, kButtonWidth, kButtonHeight);
-    Place(btnDeleteSetting = Button(page, wndtext::kDeleteSettingCaption, kDeleteSetting, FFont),
+    Place(btnDeleteSetting =
+              Button(page, txt::Text(txt::Id::DeleteSettingCaption), kDeleteSetting, FFont),
           kMargin + 2 * (kButtonWidth + 6), 104, kButtonWidth, kButtonHeight);
     EnableWindow(btnRenameSetting, FALSE);
     EnableWindow(btnDeleteSetting, FALSE);
 
-    Place(grpModifySetting = Child(page, WC_BUTTONW, wndtext::kInitialSettingGroupCaption,
+    Place(grpModifySetting = Child(page, WC_BUTTONW, wndtext::InitialSettingGroupCaption(),
                                    BS_GROUPBOX, kModifySetting, FFont),
           kMargin, 132, -kMargin, 96);
     std::vector<HWND> members;
@@ -262,10 +269,10 @@ void TfrmMain::CreateSettingsPage()
         members.push_back(arrows);
         return edit;
     };
-    label(wndtext::kSamplingFrequencyLabel, left, 148, column - 6);
+    label(txt::Text(txt::Id::SamplingFrequencyLabel), left, 148, column - 6);
     speSamplingFrequency = number(kSamplingFrequency, kSamplingFrequencyArrows,
                                   settings::kSamplingFrequencyRange, left, 164);
-    label(wndtext::kSampleFormatLabel, left + column, 148, column - 6);
+    label(txt::Text(txt::Id::SampleFormatLabel), left + column, 148, column - 6);
     cmbSampleFormat = DropDownList(page, kSampleFormat, FFont);
     Place(cmbSampleFormat, left + column, 164, 76, 120);
     for (const char* text : settings::kBitsTexts)
@@ -273,17 +280,17 @@ void TfrmMain::CreateSettingsPage()
                      reinterpret_cast<LPARAM>(Wide(text).c_str()));
     SendMessageW(cmbSampleFormat, CB_SETCURSEL, settings::kInitialBitsItem, 0);
     members.push_back(cmbSampleFormat);
-    label(wndtext::kChannelsLabel, left + 2 * column, 148, column - 6);
+    label(txt::Text(txt::Id::ChannelsLabel), left + 2 * column, 148, column - 6);
     speChannels =
         number(kChannels, kChannelsArrows, settings::kChannelsRange, left + 2 * column, 164);
-    label(wndtext::kDefaultLengthLabel, left, 190, column - 6);
+    label(txt::Text(txt::Id::DefaultLengthLabel), left, 190, column - 6);
     speDefaultLength =
         number(kDefaultLength, kDefaultLengthArrows, settings::kDefaultLengthRange, left, 205);
-    label(wndtext::kDefaultLengthUnit, left + 80, 209, 36);
-    label(wndtext::kFadeoutLengthLabel, left + column, 190, column + 20);
+    label(txt::Text(txt::Id::DefaultLengthUnit), left + 80, 209, 36);
+    label(txt::Text(txt::Id::FadeoutLengthLabel), left + column, 190, column + 20);
     speFadeoutLength = number(kFadeoutLength, kFadeoutLengthArrows, settings::kFadeoutLengthRange,
                               left + column, 205);
-    label(wndtext::kFadeoutLengthUnit, left + column + 80, 209, 36);
+    label(txt::Text(txt::Id::FadeoutLengthUnit), left + column + 80, 209, 36);
     FSettingGroup = std::make_unique<TWin32Group>(grpModifySetting, std::move(members));
 }
 
@@ -296,8 +303,8 @@ void TfrmMain::CreateAboutPage()
     Place(lblVersion = Label(page, "", FVersionFont, SS_RIGHT | SS_NOPREFIX), kMargin, 50, -kMargin,
           20);
     std::string credits;
-    for (const char* line : wndtext::kCredits)
-        credits += std::string(credits.empty() ? "" : "\r\n") + line;
+    for (const txt::Id line : wndtext::kCredits)
+        credits += std::string(credits.empty() ? "" : "\r\n") + txt::Text(line);
     memCredits = Child(page, WC_EDITW, credits,
                        WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
                        kCredits, FFont, WS_EX_CLIENTEDGE);
@@ -340,9 +347,9 @@ void TfrmMain::CreateLogPanel()
     CreateLogIcons();
     pmnuLog = CreatePopupMenu();
     AppendMenuW(pmnuLog, MF_STRING, kCopyLogEntry,
-                (Wide(wndtext::kCopyLogEntryCaption) + L"\tCtrl+C").c_str());
+                (Wide(txt::Text(txt::Id::CopyLogEntryCaption)) + L"\tCtrl+C").c_str());
     AppendMenuW(pmnuLog, MF_STRING, kSaveLogs,
-                (Wide(wndtext::kSaveLogsCaption) + L"\tCtrl+S").c_str());
+                (Wide(txt::Text(txt::Id::SaveLogsCaption)) + L"\tCtrl+S").c_str());
 }
 
 void TfrmMain::Layout()
