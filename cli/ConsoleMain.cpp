@@ -167,8 +167,16 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
     job.Run(driver, command.Input, setting, requested);
     platform::StopRequests::Uninstall();
     console.ClearProgress();
-    if (job.WasStopped())
+    if (job.WasStopped()) {
+        BatchCounts counts;
+        counts.Converted = job.Decoded();
+        counts.Failed = job.FailedEntries();
+        counts.Skipped = job.SkippedEntries();
+        counts.Interrupted = job.Interrupted();
+        counts.NotReached = job.NotReached();
+        console.Summary(counts, true);
         return platform::StopRequests::ExitStatus();
+    }
     return job.Failed() ? kFailed : kConverted;
 }
 
