@@ -60,9 +60,10 @@ struct ParsedArguments {
     std::vector<std::string> Names;
 };
 
-// The options: long name, short form or none, and whether a value follows. The short forms
-// are the ones users of sox, flac, ffmpeg and fluidsynth type without thinking, and none of
-// them means something else in most of those tools.
+// The options: long name, short form or none, and whether a value follows. -h and -q are what
+// every such tool's user types; -r and -j are recursive and jobs as in cp, grep and make; -y is
+// ffmpeg's yes to overwriting. The other options have none: their letters mean something else
+// in sox, flac, ffmpeg or fluidsynth (-b, -c, -f, -o, -s and -n among them).
 struct OptionSpec {
     const char* Long;
     const char* Short;
