@@ -64,12 +64,12 @@ struct ParsedArguments {
 // every such tool's user types; -r and -j are recursive and jobs as in cp, grep and make; -y is
 // ffmpeg's yes to overwriting. The other options have none: their letters mean something else
 // in sox, flac, ffmpeg or fluidsynth (-b, -c, -f, -o, -s and -n among them).
-struct OptionSpec {
+struct KnownOption {
     const char* Long;
     const char* Short;
     bool TakesValue;
 };
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"--help", "-h", false},
     {"--version", nullptr, false},
     {"--playlist", nullptr, true},
@@ -98,19 +98,19 @@ ParsedArguments ReadArguments(const std::vector<std::string>& arguments)
     CLI::App app;
     app.set_help_flag(); // --help is ours, in the user's language
     app.allow_extras();  // so is naming an unknown option
-    std::vector<std::pair<const OptionSpec*, CLI::Option*>> options;
-    for (const OptionSpec& spec : kOptions) {
+    std::vector<std::pair<const KnownOption*, CLI::Option*>> options;
+    for (const KnownOption& known : kOptions) {
         const std::string names =
-            spec.Short != nullptr ? std::string(spec.Short) + "," + spec.Long : spec.Long;
+            known.Short != nullptr ? std::string(known.Short) + "," + known.Long : known.Long;
         CLI::Option* option = nullptr;
-        if (spec.TakesValue)
+        if (known.TakesValue)
             // A missing value is read as an empty one, which we refuse by name; every value
             // given is kept, and the last one counts, as it always has.
             option = app.add_option(names)->expected(0, 1)->multi_option_policy(
                 CLI::MultiOptionPolicy::TakeAll);
         else
             option = app.add_flag(names);
-        options.emplace_back(&spec, option);
+        options.emplace_back(&known, option);
     }
     std::vector<std::string> names;
     app.add_option("names", names);
@@ -119,9 +119,9 @@ ParsedArguments ReadArguments(const std::vector<std::string>& arguments)
     const auto separator = std::find(arguments.begin(), arguments.end(), "--");
     for (auto it = arguments.begin(); it != separator; ++it)
         if (it->size() > 3 && it->rfind("--", 0) == 0 && it->find('=') == it->size() - 1)
-            for (const auto& [spec, option] : options)
-                if (spec->TakesValue && it->substr(0, it->size() - 1) == spec->Long)
-                    throw std::invalid_argument(txt::Format(txt::Id::NeedsValue, {spec->Long}));
+            for (const auto& [known, option] : options)
+                if (known->TakesValue && it->substr(0, it->size() - 1) == known->Long)
+                    throw std::invalid_argument(txt::Format(txt::Id::NeedsValue, {known->Long}));
 
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
@@ -144,24 +144,24 @@ ParsedArguments ReadArguments(const std::vector<std::string>& arguments)
 
     ParsedArguments parsed;
     parsed.Names = std::move(names);
-    for (const auto& [spec, option] : options) {
+    for (const auto& [known, option] : options) {
         if (option->count() == 0)
             continue;
         const std::vector<std::string>& results = option->results();
-        if (!spec->TakesValue) {
+        if (!known->TakesValue) {
             // "--quiet=true" is what the parser makes of a plain flag; any other value is a
             // mistake.
             if (std::any_of(results.begin(), results.end(),
                             [](const std::string& r) { return r != "true"; }))
-                throw std::invalid_argument(txt::Format(txt::Id::FlagTakesNoValue, {spec->Long}));
-            parsed.Flags.insert(spec->Long);
+                throw std::invalid_argument(txt::Format(txt::Id::FlagTakesNoValue, {known->Long}));
+            parsed.Flags.insert(known->Long);
             continue;
         }
         if (results.size() < option->count() ||
             std::any_of(results.begin(), results.end(),
                         [](const std::string& r) { return r.empty(); }))
-            throw std::invalid_argument(txt::Format(txt::Id::NeedsValue, {spec->Long}));
-        parsed.Values[spec->Long] = results.back();
+            throw std::invalid_argument(txt::Format(txt::Id::NeedsValue, {known->Long}));
+        parsed.Values[known->Long] = results.back();
     }
     return parsed;
 }
