@@ -22,6 +22,19 @@ LogLine TooManySongsLine(const std::string& source, uint32_t count)
 
 } // namespace
 
+std::optional<double> EstimateSecondsLeft(const BatchCounts& counts, double elapsedSeconds)
+{
+    const double rendered = double(counts.ConvertedMs) + double(counts.RunningMs);
+    if (counts.Converted == 0 || rendered <= 0 || elapsedSeconds <= 0)
+        return std::nullopt;
+    const int toStart =
+        counts.Total - counts.Converted - counts.Failed - counts.Skipped - counts.Running;
+    const double averageMs = double(counts.ConvertedMs) / counts.Converted;
+    const double leftMs = double(counts.RunningLeftMs) + std::max(toStart, 0) * averageMs;
+    // Song time rendered per second, by all jobs together.
+    return leftMs / (rendered / elapsedSeconds);
+}
+
 std::string SongOutputName(const std::string& output, uint32_t songNumber)
 {
     return platform::ChangeFileExt(output, "") + "[" + std::to_string(songNumber) + "].wav";
@@ -44,7 +57,8 @@ void TBatchDecodeJob::Run(TZoKpiDriver& driver, std::vector<BatchInput> inputs,
     FCounts = BatchCounts();
     FStopping = FWasStopped = FEndedByFailure = false;
     FInputs.clear();
-    if (FOptions.ThroughPartFiles)
+    FSongsToStart = static_cast<int>(inputs.size());
+    if (FOptions.ThroughPartFiles && !FOptions.DryRun)
         SweepPartFiles(inputs);
     for (BatchInput& input : inputs) {
         Pending pending;
@@ -65,6 +79,8 @@ void TBatchDecodeJob::Run(TZoKpiDriver& driver, std::vector<BatchInput> inputs,
         });
         Reap();
     }
+    // The songs left stay in the total: the batch was meant to convert them.
+    FCounts.NotReached = FSongsToStart;
     FInputs.clear();
     Report();
 }
@@ -135,6 +151,7 @@ bool TBatchDecodeJob::StartOne()
         }
         if (!pending.Multi || pending.Next++ == pending.Last)
             FInputs.erase(it);
+        --FSongsToStart;
         StartSong(song);
         return true;
     }
@@ -172,6 +189,7 @@ TBatchDecodeJob::Plan TBatchDecodeJob::PlanSongs(Pending& pending)
         Log({input.Source, std::nullopt, input.Output, {}, platform::ExtractFileName(input.Output)},
             TooManySongsLine(input.Source, count));
         ++FCounts.Failed;
+        --FSongsToStart;
         if (FOptions.StopAtFirstFailure) {
             FEndedByFailure = true;
             FStopping = true;
@@ -188,6 +206,7 @@ TBatchDecodeJob::Plan TBatchDecodeJob::PlanSongs(Pending& pending)
         pending.Last = pending.Next;
     if (pending.Last < pending.Next) // no songs at all
         return single(std::nullopt);
+    FSongsToStart += static_cast<int>(pending.Last - pending.Next);
     return Plan::Ready;
 }
 
@@ -206,6 +225,19 @@ void TBatchDecodeJob::StartSong(const Song& song)
     if (!FOptions.Overwrite && platform::FileExists(song.Output)) {
         Log(song, logtext::Line(txt::Id::OutputExistsSkipped, {song.Output}));
         ++FCounts.Skipped;
+        Report();
+        return;
+    }
+    if (FOptions.DryRun) {
+        if (DryRunSong(song)) {
+            ++FCounts.Converted;
+        } else {
+            ++FCounts.Failed;
+            if (FOptions.StopAtFirstFailure) {
+                FEndedByFailure = true;
+                FStopping = true;
+            }
+        }
         Report();
         return;
     }
@@ -245,8 +277,12 @@ void TBatchDecodeJob::StartSong(const Song& song)
     running->What = song;
     running->OutputKey = platform::ComparablePath(song.Output);
     running->Thread = std::move(prepared.Thread);
+    running->TotalMs = prepared.TotalMs;
     Running* raw = running.get();
-    raw->Thread->OnProgress = [this](TZoSong&) { Report(); };
+    raw->Thread->OnProgress = [this, raw](TZoSong& song) {
+        raw->PositionMs = song.Position();
+        Report();
+    };
     raw->Thread->OnTerminate = [this, raw] {
         raw->Ended = true;
         const std::string error = raw->Thread->FatalMessage();
@@ -284,21 +320,24 @@ void TBatchDecodeJob::Finish(Running& running)
     const bool aborted = running.Thread->Aborted();
     const bool failed = !running.Thread->FatalMessage().empty();
     running.Thread.reset(); // completes the file, or deletes it after a stop
-    // A stopped song counts nowhere: the batch as a whole was stopped.
+    // A stopped song is neither converted nor failed: it was interrupted with the batch.
     if (aborted || failed) {
         if (running.Part)
             running.Part->Discard();
         FCounts.Failed += failed && !aborted ? 1 : 0;
+        FCounts.Interrupted += aborted ? 1 : 0;
         return;
     }
     if (!running.Part) {
         ++FCounts.Converted;
+        FCounts.ConvertedMs += running.PositionMs;
         return;
     }
     std::string error;
     switch (running.Part->Commit(FOptions.Overwrite, error)) {
     case platform::PartFile::Outcome::Moved:
         ++FCounts.Converted;
+        FCounts.ConvertedMs += running.PositionMs;
         break;
     case platform::PartFile::Outcome::TargetExists: // another program wrote it meanwhile
         Log(running.What, logtext::Line(txt::Id::OutputExistsSkipped, {running.What.Output}));
@@ -319,9 +358,37 @@ void TBatchDecodeJob::Log(const Song& song, const LogLine& line)
     FHooks.Log({line.Level, song.Label + ": " + line.Text});
 }
 
+bool TBatchDecodeJob::DryRunSong(const Song& song)
+{
+    // What can be known without opening the song: a file no plug-in takes, or one that is
+    // missing or no regular file, would fail to start.
+    if (FDriver->PluginFor(song.Source) == nullptr) {
+        Log(song, logtext::Line(txt::Id::NoPluginForFile, {song.Source}));
+        return false;
+    }
+    if (const std::string problem = logtext::InputFileProblemLine(song.Source); !problem.empty()) {
+        Log(song, {txt::Severity::Error, problem});
+        return false;
+    }
+    if (song.SongNumber)
+        Log(song, logtext::Line(txt::Id::WouldConvertSong,
+                                {song.Source, std::to_string(*song.SongNumber), song.Output}));
+    else
+        Log(song, logtext::Line(txt::Id::WouldConvert, {song.Source, song.Output}));
+    return true;
+}
+
 void TBatchDecodeJob::Report()
 {
     FCounts.Running = static_cast<int>(FRunning.size());
+    FCounts.Total = FCounts.Converted + FCounts.Failed + FCounts.Skipped + FCounts.Running +
+                    FCounts.Interrupted + FSongsToStart;
+    FCounts.RunningMs = FCounts.RunningLeftMs = 0;
+    for (const auto& running : FRunning) {
+        FCounts.RunningMs += running->PositionMs;
+        if (running->TotalMs > running->PositionMs)
+            FCounts.RunningLeftMs += running->TotalMs - running->PositionMs;
+    }
     if (FHooks.Status)
         FHooks.Status(FCounts);
 }

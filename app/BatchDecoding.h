@@ -51,7 +51,23 @@ struct BatchCounts {
     int Failed = 0;
     int Skipped = 0;
     int Running = 0;
+    // The songs known so far: done, running and still to start. A multi-song file counts as
+    // one song until it is opened, when its songs become known.
+    int Total = 0;
+    // Songs a stop ended halfway; and, valid once the batch has ended, songs never started.
+    int Interrupted = 0;
+    int NotReached = 0;
+    // Song time, for the estimate of the time left: rendered by the songs converted, rendered
+    // so far by the running ones, and still to render by them.
+    uint64_t ConvertedMs = 0;
+    uint64_t RunningMs = 0;
+    uint64_t RunningLeftMs = 0;
 };
+
+// Seconds until the batch is done, from the song time rendered per second of the elapsed
+// seconds, the running songs' remaining time and, for each song still to start, the average
+// length of those converted. None until a song has converted.
+std::optional<double> EstimateSecondsLeft(const BatchCounts& counts, double elapsedSeconds);
 
 class TBatchDecodeJob {
 public:
@@ -68,6 +84,10 @@ public:
         bool LabelLines = true;
         // A file that no output may replace (the playlist being read), besides each song's source.
         std::string Protected;
+        // Nothing is written and no plug-in renders: each song that would be converted is
+        // logged (multi-song files are still opened, to count their songs), as is each output
+        // that would be skipped, and counted as if converted.
+        bool DryRun = false;
         // Each song is written as a part file that takes its output's name only once the song
         // has converted completely (the batch form): a failed or stopped song leaves nothing
         // under its name, and an existing output is only ever replaced by a complete one. Part
@@ -113,6 +133,8 @@ private:
         std::unique_ptr<platform::PartFile> Part; // valid only with ThroughPartFiles
         std::unique_ptr<TZoKpiFileDecoderThread> Thread;
         bool Ended = false;
+        uint32_t PositionMs = 0; // as last reported by its thread
+        uint32_t TotalMs = 0;    // the length its progress is measured against
     };
     // An input whose songs have not all started. Its songs are known once it is planned: one
     // song (Single), or the songs Next to Last of a multi-song file, taken one at a time.
@@ -131,6 +153,8 @@ private:
     Plan PlanSongs(Pending& input);
     Song NextSong(const Pending& input) const;
     void StartSong(const Song& song);
+    // With DryRun: logs what the song would become; false when it would fail to start.
+    bool DryRunSong(const Song& song);
     void SweepPartFiles(const std::vector<BatchInput>& inputs);
     void Reap(); // the threads whose end was handled
     void Finish(Running& running);
@@ -143,6 +167,7 @@ private:
     TZoKpiDriver* FDriver = nullptr;
     Options FOptions;
     std::deque<Pending> FInputs; // inputs with songs still to start, in order
+    int FSongsToStart = 0;       // their songs, as far as known (see BatchCounts::Total)
     std::vector<std::unique_ptr<Running>> FRunning;
     BatchCounts FCounts;
     bool FStopping = false;

@@ -28,6 +28,12 @@ bool IsRootedWindowsPath(const std::string& path)
            ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
 }
 
+// Entries no plug-in is asked about: an item of an archive, a track of an audio CD.
+bool IsSkippedEntry(const TZoKbmPlayListEntry& entry)
+{
+    return !entry.ArchiveItem.empty() || entry.FileName.find("::AudioCD::") != std::string::npos;
+}
+
 } // namespace
 
 PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName)
@@ -69,6 +75,7 @@ void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
 {
     FFailed = false;
     FDecoded = 0;
+    FFailedEntries = FSkippedEntries = FInterrupted = FNotReached = 0;
     FBatchStopped = false;
     FWasStopped = false;
     std::unique_ptr<TZoKbmPlayListReader> reader;
@@ -98,6 +105,11 @@ void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
                     FWasStopped = true;
                     FHooks.Log(logtext::Line(txt::Id::StoppedByUser));
                 }
+                // What a stop left undone, for the command line's summary.
+                while (FWasStopped && !reader->Eof()) {
+                    reader->ReadEntry(entry);
+                    FNotReached += IsSkippedEntry(entry) ? 0 : 1;
+                }
                 break;
             }
         }
@@ -125,10 +137,12 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
         // The log is in the system code page; a playlist from Windows is not.
         FHooks.Log(
             logtext::Line(txt::Id::ArchiveSkipped, {platform::SystemTextOf(entry.FileName)}));
+        ++FSkippedEntries;
         return true;
     }
     if (entry.FileName.find("::AudioCD::") != std::string::npos) {
         FHooks.Log(logtext::Line(txt::Id::CdAudioSkipped));
+        ++FSkippedEntries;
         return true;
     }
     // The log shows the file as it was found here, so that the user can go and look at it;
@@ -149,6 +163,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
     } catch (const std::exception& e) {
         FFailed = true;
+        ++FFailedEntries;
         LogStartFailure(e, FHooks.Log);
         FHooks.Log(logtext::Line(txt::Id::DecodeFailed));
         return false;
@@ -176,6 +191,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
     FDecoderThread = nullptr;
     if (FBatchStopped && FStopTookEffect) {
         FWasStopped = true;
+        FInterrupted = 1;
         if (FHooks.Stopped)
             FHooks.Stopped();
         FHooks.Log(logtext::Line(txt::Id::StoppedByUser));
@@ -183,10 +199,12 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
         thread.reset(); // deletes the stopped entry's file
         return false;
     }
-    if (raw->FatalMessage().empty())
+    if (raw->FatalMessage().empty()) {
         ++FDecoded;
-    else
+    } else {
         FFailed = true;
+        ++FFailedEntries;
+    }
     thread.reset(); // closes the finished file
     if (FBatchStopped) {
         // The stop came after the entry had finished: its file stays, and the batch ends.

@@ -58,6 +58,13 @@ public:
     // A stop ended the batch with something left undone: an entry's file deleted, or entries
     // not started.
     bool WasStopped() const { return FWasStopped; }
+    // For a summary: entries that failed to start or whose run failed, entries skipped
+    // (archives, CD audio), the entry a stop ended halfway (0 or 1), and the entries after it
+    // that a stop left unread.
+    int FailedEntries() const { return FFailedEntries; }
+    int SkippedEntries() const { return FSkippedEntries; }
+    int Interrupted() const { return FInterrupted; }
+    int NotReached() const { return FNotReached; }
 
 private:
     void MultiDecodeTerminate(TZoKpiFileDecoderThread& thread); // main thread
@@ -77,4 +84,5 @@ private:
     bool FWasStopped = false;
     bool FFailed = false;
     int FDecoded = 0;
+    int FFailedEntries = 0, FSkippedEntries = 0, FInterrupted = 0, FNotReached = 0;
 };

@@ -163,7 +163,7 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
             throw EZoError(txt::Id::SongOutOfRange, {std::to_string(static_cast<int32_t>(number))});
         song->Seek(number);
     }
-    if (SameFile(request.Source, request.Output))
+    if (!request.StandardOutput && SameFile(request.Source, request.Output))
         throw EZoError(txt::Id::OutputIsSource, {request.Output});
     if (!request.Playlist.empty() && SameFile(request.Playlist, request.Output))
         throw EZoError(txt::Id::OutputIsPlaylist, {request.Output});
@@ -173,7 +173,11 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
     const uint32_t lengthMs = f.LengthMs;
     const bool endless = song->IsEndless();
     PreparedSongDecode prepared;
-    if (request.WriteTo.empty()) {
+    if (request.StandardOutput) {
+        prepared.Thread = std::make_unique<TZoKpiFileDecoderThread>(
+            std::move(song), request.StandardOutput->File, request.StandardOutput->Seekable,
+            txt::Text(txt::Id::StandardOutputName));
+    } else if (request.WriteTo.empty()) {
         prepared.Thread =
             std::make_unique<TZoKpiFileDecoderThread>(std::move(song), request.Output);
     } else {
@@ -223,6 +227,7 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
     FRunning = true;
     FStopped = false;
     FSucceeded = false;
+    FToStandardOutput = request.StandardOutput.has_value();
     if (FHooks.Started)
         FHooks.Started(FTotalMs);
 
@@ -249,7 +254,8 @@ bool TSingleDecodeJob::Stop()
         return false;
     }
     FHooks.Log(logtext::Line(txt::Id::StoppedByUser));
-    FHooks.Log(logtext::Line(txt::Id::FileDeleted));
+    // What went to standard output is with its reader already.
+    FHooks.Log(logtext::Line(FToStandardOutput ? txt::Id::StreamCutShort : txt::Id::FileDeleted));
     return true;
 }
 
@@ -281,8 +287,11 @@ void TSingleDecodeJob::Terminated(TZoKpiFileDecoderThread& thread)
     const std::string error = thread.FatalMessage();
     FSucceeded = !thread.Aborted() && error.empty();
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
-    if (!error.empty())
+    if (!error.empty()) {
         FHooks.Log(logtext::RunFailedLine(error));
+        if (FToStandardOutput)
+            FHooks.Log(logtext::Line(txt::Id::StreamCutShort));
+    }
     FHooks.Log(logtext::Line(txt::Id::DecodeDone));
     // The worker is still inside this handler; the thread goes as soon as the main thread is
     // free again.

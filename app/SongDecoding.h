@@ -10,6 +10,7 @@
 #include "kpi/KpiSongInfo.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/StandardStreams.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,9 @@ TZoWavTagInfo MergeSongTags(const TZoWavTagInfo& given, const TZoSongInfo& song)
 struct SongDecodeRequest {
     std::string Source; // as given: it is logged and handed to the plug-in unchanged
     std::string Output; // used as given: no extension is added
+    // The WAV goes to standard output, as taken over by the program (the decoder thread closes
+    // it); Output is not used then. Its File is nullptr when standard output was closed.
+    std::optional<platform::TakenOutput> StandardOutput;
     // The file the decoder writes, when it is not Output itself: the batch writes a part file
     // that takes Output's name once it is complete. Output is still the name checked and logged.
     std::string WriteTo;
@@ -110,6 +114,7 @@ private:
     bool FStopped = false;
     bool FSucceeded = false;
     bool FWaitingForThread = false; // StopAndWait is inside the thread's WaitFor
+    bool FToStandardOutput = false; // the decode's WAV goes to standard output
     // Lets a release posted from the end handler know whether the job still exists.
     std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 };

@@ -180,12 +180,21 @@ int RunJob(TZoKpiDriver& driver, TBatchDecodeJob& job, std::vector<BatchInput> i
     return job.Counts().Failed > 0 || job.EndedByFailure() ? kFailed : kConverted;
 }
 
-TBatchDecodeJob::Hooks ConsoleHooks(Console& console)
+// A dry run has no status line: it is over before anyone could read one.
+TBatchDecodeJob::Hooks ConsoleHooks(Console& console, bool dryRun)
 {
     TBatchDecodeJob::Hooks hooks;
     hooks.Log = [&console](const LogLine& line) { console.Log(line); };
-    hooks.Status = [&console](const BatchCounts& counts) { console.Status(counts); };
+    if (!dryRun)
+        hooks.Status = [&console](const BatchCounts& counts) { console.Status(counts); };
     return hooks;
+}
+
+// A dry run's lines name their songs' outputs themselves.
+void SetDryRun(TBatchDecodeJob::Options& options, bool dryRun)
+{
+    options.DryRun = dryRun;
+    options.LabelLines = !dryRun;
 }
 
 } // namespace
@@ -212,7 +221,7 @@ int RunBatch(TZoKpiDriver& driver, const CommandLine& command, const DecodeSetti
         std::fprintf(stderr, "pellan-decode: %s\n", e.what());
         return kBadArguments;
     }
-    if (command.OutDir) {
+    if (command.OutDir && !command.DryRun) {
         std::set<std::string> folders;
         for (const BatchInput& input : inputs)
             folders.insert(platform::ExtractFilePath(input.Output));
@@ -222,10 +231,14 @@ int RunBatch(TZoKpiDriver& driver, const CommandLine& command, const DecodeSetti
     options.Jobs = JobCount(command);
     options.Overwrite = command.Overwrite;
     options.ThroughPartFiles = true;
+    SetDryRun(options, command.DryRun);
     TPlainMainThreadLoop loop;
-    TBatchDecodeJob job(loop, ConsoleHooks(console));
+    TBatchDecodeJob job(loop, ConsoleHooks(console, command.DryRun));
     const int status = RunJob(driver, job, std::move(inputs), options);
-    console.Summary(job.Counts());
+    if (command.DryRun)
+        console.DryRunSummary(job.Counts());
+    else
+        console.Summary(job.Counts(), job.WasStopped());
     return status;
 }
 
@@ -283,8 +296,9 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
     options.Overwrite = true;
     options.StopAtFirstFailure = true;
     options.Protected = command.Input;
+    SetDryRun(options, command.DryRun);
     TPlainMainThreadLoop loop;
-    TBatchDecodeJob job(loop, ConsoleHooks(console));
+    TBatchDecodeJob job(loop, ConsoleHooks(console, command.DryRun));
     int status = RunJob(driver, job, std::move(inputs), options);
     console.ClearProgress();
     console.Log(logtext::Line(txt::Id::BatchDone));
@@ -293,5 +307,9 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
         console.Log(logtext::Line(txt::Id::BatchCannotStart));
         status = kFailed;
     }
+    if (command.DryRun)
+        console.DryRunSummary(job.Counts());
+    else if (job.WasStopped())
+        console.Summary(job.Counts(), true);
     return status;
 }

@@ -32,7 +32,7 @@ std::vector<BatchInput> CollectBatchInputs(const CommandLine& command, const TZo
 // playlist, which then runs exactly as in the window.
 unsigned JobCount(const CommandLine& command);
 
-// Runs the batch form; returns the exit status.
+// Runs the batch form, or with --dry-run says what it would do; returns the exit status.
 int RunBatch(TZoKpiDriver& driver, const CommandLine& command, const DecodeSettingRow& row,
              Console& console);
 // Runs the playlist form with several jobs; returns the exit status.

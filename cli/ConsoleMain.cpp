@@ -18,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "platform/MainThreadQueue.h"
 #include "platform/Paths.h"
+#include "platform/StandardStreams.h"
 #include "platform/StopRequests.h"
 #ifdef _WIN32
 #include "app/RegistrySettingsStore.h"
@@ -30,6 +31,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -97,7 +99,7 @@ int ListPlugins(TZoKpiDriver& driver, const std::vector<std::string>& failures)
 }
 
 int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSettingRow& row,
-              Console& console)
+              const std::optional<platform::TakenOutput>& standardOutput, Console& console)
 {
     SongDecodeRequest request;
     try {
@@ -110,6 +112,7 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     }
     request.Source = command.Input;
     request.Output = command.Output;
+    request.StandardOutput = standardOutput;
     request.SongNumber = command.SongNumber;
 
     TPlainMainThreadLoop loop;
@@ -164,8 +167,16 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
     job.Run(driver, command.Input, setting, requested);
     platform::StopRequests::Uninstall();
     console.ClearProgress();
-    if (job.WasStopped())
+    if (job.WasStopped()) {
+        BatchCounts counts;
+        counts.Converted = job.Decoded();
+        counts.Failed = job.FailedEntries();
+        counts.Skipped = job.SkippedEntries();
+        counts.Interrupted = job.Interrupted();
+        counts.NotReached = job.NotReached();
+        console.Summary(counts, true);
         return platform::StopRequests::ExitStatus();
+    }
     return job.Failed() ? kFailed : kConverted;
 }
 
@@ -175,7 +186,9 @@ int Run(const std::vector<std::string>& arguments)
     try {
         command = ParseCommandLine(arguments);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "pellan-decode: %s\n\n%s", e.what(), UsageText().c_str());
+        // One line that names what is wrong, as other command-line tools do; the usage is one
+        // command away.
+        std::fprintf(stderr, "pellan-decode: %s\n%s\n", e.what(), txt::Text(txt::Id::TryHelp));
         return kBadArguments;
     }
     if (command.What == CommandLine::Action::Help) {
@@ -189,6 +202,10 @@ int Run(const std::vector<std::string>& arguments)
     }
 
     platform::MainThreadQueue::SetCurrentThreadAsMain();
+    // Taken before any plug-in is loaded, so that nothing a plug-in prints can reach the WAV.
+    std::optional<platform::TakenOutput> standardOutput;
+    if (command.What == CommandLine::Action::Decode && IsStandardOutput(command.Output))
+        standardOutput = platform::TakeStandardOutput();
 #ifdef _WIN32
     TRegistrySettingsStore store;
 #else
@@ -198,7 +215,8 @@ int Run(const std::vector<std::string>& arguments)
     AppRegistry = &registry;
     Console console(command.Quiet);
     // A conversion leaves its run log as the window does at exit, after the plug-ins are gone
-    // and their cache written; a listing does not.
+    // and their cache written; a listing does not, nor a dry run, which would replace the log
+    // of the last real conversion with a record of nothing done.
     struct RunLogAtExit {
         Console& console;
         bool wanted;
@@ -207,7 +225,7 @@ int Run(const std::vector<std::string>& arguments)
             if (wanted)
                 console.SaveRunLog();
         }
-    } runLogAtExit{console, command.What != CommandLine::Action::ListPlugins};
+    } runLogAtExit{console, command.What != CommandLine::Action::ListPlugins && !command.DryRun};
 
     DecodeSettingRow row;
     // Stored numbers out of range, logged where the window logs them: after the plug-ins.
@@ -256,11 +274,12 @@ int Run(const std::vector<std::string>& arguments)
         break;
     case CommandLine::Action::DecodePlaylist:
         // One job runs the entries exactly as the window's playlist tab does.
-        status = JobCount(command) == 1 ? DecodePlaylist(*driver, command, row, console)
-                                        : RunPlaylistBatch(*driver, command, row, console);
+        status = JobCount(command) == 1 && !command.DryRun
+                     ? DecodePlaylist(*driver, command, row, console)
+                     : RunPlaylistBatch(*driver, command, row, console);
         break;
     default:
-        status = DecodeOne(*driver, command, row, console);
+        status = DecodeOne(*driver, command, row, standardOutput, console);
     }
     driver.reset();
     AppRegistry = nullptr;

@@ -4,7 +4,10 @@
 #include "platform/FileSystem.h"
 #include "platform/LittleEndian.h"
 
-#include <filesystem>
+#include "platform/StandardStreams.h"
+
+#include <algorithm>
+#include <cerrno>
 
 WavFormatRecord WavFormatRecord::FromPcm(uint32_t sampleRate, uint32_t channels, uint32_t bits)
 {
@@ -20,6 +23,32 @@ WavFormatRecord WavFormatRecord::FromPcm(uint32_t sampleRate, uint32_t channels,
     return record;
 }
 
+namespace {
+
+// The LIST/INFO chunk of the tags that are set; empty when none is.
+std::string InfoChunk(const TZoWavTagInfo& tags)
+{
+    if (tags.Empty())
+        return std::string();
+    std::string info;
+    for (const auto& [id, text] : tags.Chunks()) {
+        if (text->empty())
+            continue;
+        info.append(id, 4);
+        le::Append32(info, static_cast<uint32_t>(text->size()));
+        info += *text; // no terminating NUL
+        if (text->size() & 1)
+            le::Append8(info, 0);
+    }
+    std::string chunk;
+    le::AppendFourCC(chunk, "LIST");
+    le::Append32(chunk, static_cast<uint32_t>(4 + info.size()));
+    le::AppendFourCC(chunk, "INFO");
+    return chunk + info;
+}
+
+} // namespace
+
 bool WavFileWriter::Create(const std::string& path, const WavFormatRecord& format)
 {
     Close();
@@ -28,38 +57,77 @@ bool WavFileWriter::Create(const std::string& path, const WavFormatRecord& forma
         return false;
     // Unbuffered: each block goes to the file as one write, and a failing write shows at once.
     std::setvbuf(FFile, nullptr, _IONBF, 0);
-    FPath = path;
+    FOnStream = FStreaming = FBegun = FEnded = false;
+    FFormat = format;
     FDataSize = 0;
+    return WriteHeader(0, std::string(), 0);
+}
 
+bool WavFileWriter::CreateOnStream(std::FILE* stream, bool seekable, const WavFormatRecord& format)
+{
+    Close();
+    FFile = stream;
+    if (FFile == nullptr) {
+        FLastError = EBADF; // standard output was closed
+        return false;
+    }
+    std::setvbuf(FFile, nullptr, _IONBF, 0);
+    FOnStream = true;
+    FStreaming = !seekable;
+    FBegun = FEnded = false;
+    FFormat = format;
+    FDataSize = 0;
+    return FStreaming || WriteHeader(0, std::string(), 0);
+}
+
+bool WavFileWriter::BeginData(const TZoWavTagInfo& tags)
+{
+    if (!FStreaming)
+        return true;
+    const std::string info = InfoChunk(tags);
+    // What the RIFF size would count if the data were exactly the unknown size: the header as
+    // sox writes it for a pipe, with this file's longer format record and its tags.
+    const uint64_t riffSize = 4 + 8 + 18 + info.size() + 8 + uint64_t(kUnknownDataSize);
+    FBegun = true;
+    return WriteHeader(static_cast<uint32_t>(riffSize), info, kUnknownDataSize);
+}
+
+bool WavFileWriter::WriteHeader(uint32_t riffSize, const std::string& beforeData, uint32_t dataSize)
+{
     std::string header;
     le::AppendFourCC(header, "RIFF");
-    le::Append32(header, 0);
+    le::Append32(header, riffSize);
     le::AppendFourCC(header, "WAVE");
     le::AppendFourCC(header, "fmt ");
     le::Append32(header, 18);
-    le::Append16(header, format.FormatTag);
-    le::Append16(header, format.Channels);
-    le::Append32(header, format.SamplesPerSec);
-    le::Append32(header, format.AvgBytesPerSec);
-    le::Append16(header, format.BlockAlign);
-    le::Append16(header, format.BitsPerSample);
-    le::Append16(header, format.ExtraSize);
+    le::Append16(header, FFormat.FormatTag);
+    le::Append16(header, FFormat.Channels);
+    le::Append32(header, FFormat.SamplesPerSec);
+    le::Append32(header, FFormat.AvgBytesPerSec);
+    le::Append16(header, FFormat.BlockAlign);
+    le::Append16(header, FFormat.BitsPerSample);
+    le::Append16(header, FFormat.ExtraSize);
+    header += beforeData;
     le::AppendFourCC(header, "data");
-    le::Append32(header, 0);
+    le::Append32(header, dataSize);
     static_assert(kDataOffset == 46);
     return Write(header.data(), header.size());
 }
 
 bool WavFileWriter::Write(const void* bytes, size_t size)
 {
-    return size == 0 || std::fwrite(bytes, 1, size, FFile) == size;
+    if (size == 0 || std::fwrite(bytes, 1, size, FFile) == size)
+        return true;
+    FLastError = errno;
+    return false;
 }
 
 bool WavFileWriter::AppendData(const uint8_t* bytes, size_t size)
 {
     if (!Write(bytes, size)) {
         // Go back to the end of the counted data, so that the chunks that follow land there.
-        std::fseek(FFile, static_cast<long>(kDataOffset + FDataSize), SEEK_SET);
+        if (!FStreaming)
+            std::fseek(FFile, static_cast<long>(kDataOffset + FDataSize), SEEK_SET);
         return false;
     }
     FDataSize += size;
@@ -82,25 +150,17 @@ bool WavFileWriter::Finish(const TZoWavTagInfo& tags)
 {
     if (FFile == nullptr)
         return false;
+    FEnded = true;
+    if (FStreaming) {
+        if (std::fflush(FFile) == 0)
+            return true;
+        FLastError = errno;
+        return false;
+    }
     std::string tail;
     if (FDataSize & 1)
         le::Append8(tail, 0);
-    if (!tags.Empty()) {
-        std::string info;
-        for (const auto& [id, text] : tags.Chunks()) {
-            if (text->empty())
-                continue;
-            info.append(id, 4);
-            le::Append32(info, static_cast<uint32_t>(text->size()));
-            info += *text; // no terminating NUL
-            if (text->size() & 1)
-                le::Append8(info, 0);
-        }
-        le::AppendFourCC(tail, "LIST");
-        le::Append32(tail, static_cast<uint32_t>(4 + info.size()));
-        le::AppendFourCC(tail, "INFO");
-        tail += info;
-    }
+    tail += InfoChunk(tags);
     bool ok = std::fflush(FFile) == 0 && Write(tail.data(), tail.size());
 
     const uint64_t fileSize = kDataOffset + FDataSize + tail.size();
@@ -111,16 +171,43 @@ bool WavFileWriter::Finish(const TZoWavTagInfo& tags)
     ok = std::fseek(FFile, 4, SEEK_SET) == 0 && Write(size, 4) && ok;
     ok = std::fseek(FFile, 0, SEEK_END) == 0 && ok;
     // A write that failed halfway may have left bytes beyond the file's last chunk.
-    std::error_code error;
-    const std::filesystem::path path = platform::FileSystemPath(FPath);
-    if (std::filesystem::is_regular_file(path, error) &&
-        std::filesystem::file_size(path, error) > fileSize) {
-        std::fflush(FFile);
-        std::filesystem::resize_file(path, fileSize, error);
-        ok = !error && ok;
-        std::fseek(FFile, 0, SEEK_END);
-    }
+    ok = platform::CutFileTo(FFile, fileSize) && ok;
+    std::fseek(FFile, 0, SEEK_END);
     return ok;
+}
+
+void WavFileWriter::EndIncomplete(const TZoWavTagInfo& tags)
+{
+    if (FFile == nullptr || FEnded)
+        return;
+    if (!FOnStream) {
+        Finish(tags);
+        return;
+    }
+    FEnded = true;
+    if (FStreaming && !FBegun)
+        return;
+    const uint32_t frame = FFormat.BlockAlign;
+    if (!FStreaming) {
+        // Standard output is a file: its header claims a frame more than there is, which
+        // every reader reports as a premature end.
+        const uint64_t claimed =
+            std::min<uint64_t>(FDataSize + std::max(frame, 1u), 0xFFFFFFFFull - 38);
+        uint8_t size[4];
+        le::Put32(size, static_cast<uint32_t>(claimed));
+        if (std::fseek(FFile, 42, SEEK_SET) == 0)
+            Write(size, 4);
+        le::Put32(size, static_cast<uint32_t>(claimed + (kDataOffset - 8)));
+        if (std::fseek(FFile, 4, SEEK_SET) == 0)
+            Write(size, 4);
+        std::fseek(FFile, static_cast<long>(kDataOffset + FDataSize), SEEK_SET);
+    }
+    // Frames of one byte cannot be left partial; the program's exit status still tells.
+    if (frame > 1) {
+        const uint8_t partial[2] = {0, 0};
+        Write(partial, (FDataSize + 1) % frame == 0 ? 2 : 1);
+    }
+    std::fflush(FFile);
 }
 
 void WavFileWriter::Close()

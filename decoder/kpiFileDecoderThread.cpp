@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FilesInProgress.h"
+#include "platform/StandardStreams.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,8 +31,34 @@ TZoKpiFileDecoderThread::TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song,
     : FSong(std::move(song)), FFileName(fileName)
 {
     const SoundFormat& f = FSong->Format;
-    const WavFormatRecord format =
-        WavFormatRecord::FromPcm(f.SampleRate, f.Channels, f.BitsPerSample);
+    Create(WavFormatRecord::FromPcm(f.SampleRate, f.Channels, f.BitsPerSample), nullptr, false);
+}
+
+TZoKpiFileDecoderThread::TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song, std::FILE* stream,
+                                                 bool seekable, const std::string& name)
+    : FSong(std::move(song)), FFileName(name)
+{
+    const SoundFormat& f = FSong->Format;
+    WavFormatRecord format;
+    try {
+        format = WavFormatRecord::FromPcm(f.SampleRate, f.Channels, f.BitsPerSample);
+    } catch (...) {
+        std::fclose(stream);
+        throw;
+    }
+    Create(format, stream, seekable);
+}
+
+void TZoKpiFileDecoderThread::Create(const WavFormatRecord& format, std::FILE* stream,
+                                     bool seekable)
+{
+    if (stream != nullptr) {
+        FToStream = true;
+        // Nothing to delete here, so nothing goes into the list of files in progress.
+        if (!FWav.CreateOnStream(stream, seekable, format))
+            throw EZoError(txt::Id::WavStreamNotCreated, {std::strerror(FWav.LastError())});
+        return;
+    }
     const bool created = FWav.Create(FFileName, format);
     // Through a symbolic link the file made is the link's target.
     if (FWav.IsOpen())
@@ -47,6 +74,11 @@ TZoKpiFileDecoderThread::TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song,
     }
 }
 
+void TZoKpiFileDecoderThread::EndIncomplete()
+{
+    FWav.EndIncomplete(TagInfo);
+}
+
 TZoKpiFileDecoderThread::~TZoKpiFileDecoderThread()
 {
     // A run still going when its owner lets go is stopped, and its file goes with it.
@@ -54,6 +86,9 @@ TZoKpiFileDecoderThread::~TZoKpiFileDecoderThread()
         RequestStop();
     EnsureRunEnded();
     if (FWav.IsOpen()) {
+        // A run stopped before it began: standard output holds at most a header, marked too.
+        if (FToStream && Aborted())
+            EndIncomplete();
         FWav.Close();
         if (Aborted())
             DeleteOutputFile(FCreatedPath);
@@ -89,7 +124,15 @@ void TZoKpiFileDecoderThread::WriteBlock(const uint8_t* bytes, size_t length, ui
     if (WavFileWriter::kDataOffset + FWav.DataSize() + length + tailSize > FileSizeLimit)
         throw EZoError(txt::Id::WavSizeLimit, {FFileName});
     if (!FWav.AppendData(bytes, length))
-        throw EZoError(txt::Id::WavNotWritten, {FFileName});
+        ThrowNotWritten();
+}
+
+void TZoKpiFileDecoderThread::ThrowNotWritten() const
+{
+    // A stream's reader may have gone (a pipe closed early): the system says so.
+    if (FToStream)
+        throw EZoError(txt::Id::WavStreamNotWritten, {std::strerror(FWav.LastError())});
+    throw EZoError(txt::Id::WavNotWritten, {FFileName});
 }
 
 void TZoKpiFileDecoderThread::Execute()
@@ -103,7 +146,12 @@ void TZoKpiFileDecoderThread::Execute()
     const uint64_t tailSize = WavFileWriter::TailSize(1, TagInfo);
 
     bool decided = false; // whether the run's end has settled FAborted
+    if (FToStream)
+        platform::KeepBrokenPipesFromEndingThisThread();
     try {
+        // A stream that cannot be rewound gets its header now that the tags are known.
+        if (!FWav.BeginData(TagInfo))
+            ThrowNotWritten();
         // Room for one block plus the part of a frame left over from the block before: the
         // effectors see whole frames only, even when the block size is not a multiple of the
         // frame size, and the plug-in is still asked for exactly one block each time.
@@ -156,11 +204,16 @@ void TZoKpiFileDecoderThread::Execute()
         // A stop asked before the error still deletes the file, as its owner was told.
         if (!decided)
             FAborted = StoppedBeforeTheEnd();
-        FWav.Finish(TagInfo);
+        EndIncomplete();
         throw;
     }
+    // A stopped file is finished all the same, and then deleted; a stream cannot be.
+    if (FAborted && FToStream) {
+        EndIncomplete();
+        return;
+    }
     if (!FWav.Finish(TagInfo))
-        throw EZoError(txt::Id::WavNotWritten, {FFileName});
+        ThrowNotWritten();
     // Complete and kept: an emergency exit from here on leaves it alone.
     if (!FAborted) {
         platform::FilesInProgress::Remove(FInProgress);

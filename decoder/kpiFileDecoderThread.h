@@ -1,6 +1,7 @@
 // Renders one opened song into one WAV file on a worker thread: block by block through the
 // effectors into the file's data chunk, with a progress report to the main thread about once
-// per second of song time. A run ended by a stop request leaves no file behind.
+// per second of song time. A run ended by a stop request leaves no file behind (a stream on
+// standard output, which cannot be taken back, is marked as cut short instead).
 //
 // Threads: the owner (the main thread) constructs the object, sets its properties, starts it,
 // may ask it to stop, and destroys it once the run has ended. The worker alone renders, runs the
@@ -28,6 +29,11 @@ public:
     // does not fit the header's 16-bit fields, or a file that cannot be created) it throws, and
     // the song has been released; no file is left.
     TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song, const std::string& fileName);
+    // The same into standard output, taken over (platform::TakeStandardOutput): a stream that
+    // nothing can delete, so a stop or a failure leaves it marked as cut short instead. name
+    // stands for it in messages.
+    TZoKpiFileDecoderThread(std::unique_ptr<TZoSong> song, std::FILE* stream, bool seekable,
+                            const std::string& name);
     // Closes the file, deletes it when the run was stopped, then releases the song and the
     // effectors. A run still going is stopped and waited for first.
     ~TZoKpiFileDecoderThread() override;
@@ -60,6 +66,11 @@ private:
     // Appends length bytes to the data chunk, failing when the file would outgrow its limit or
     // the write does not succeed.
     void WriteBlock(const uint8_t* bytes, size_t length, uint64_t tailSize);
+    [[noreturn]] void ThrowNotWritten() const;
+
+    void Create(const WavFormatRecord& format, std::FILE* stream, bool seekable);
+    // Worker thread: ends the WAV of a run that ended early; see WavFileWriter::EndIncomplete.
+    void EndIncomplete();
 
     // Decided once per run: the worker's end and a stop request race for it.
     enum StopState : int { kRunning, kStopRequested, kFinished };
@@ -72,6 +83,7 @@ private:
     std::atomic<int> FStopState{kRunning};
     std::string FFileName;
     std::string FCreatedPath;
+    bool FToStream = false; // standard output rather than a file of FFileName
     // The file's place in the list an emergency exit deletes; -1 once it is complete.
     int FInProgress = -1;
 };

@@ -6,13 +6,15 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config dpkg-dev
+  # the command line's option parser (header-only; the Windows builds use it too)
+  libcli11-dev
   # window program
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
   # reference plug-ins, and the small General MIDI SoundFont that midi.kpi plays with
   libgme-dev libsndfile1-dev libsoxr-dev libfluidsynth-dev timgm6mb-soundfont
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  xvfb xauth sox libsox-fmt-all ffmpeg
+  xvfb xauth sox libsox-fmt-all ffmpeg flac
   # the Debian package's checks: lintian (with man, which reads the manual pages) and
   # AppStream's validator
   lintian man-db appstream

@@ -60,6 +60,12 @@ _pellan_decode()
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     local IFS=$'\n' word
     COMPREPLY=()
+    # "--out-dir=wav": bash splits the word at "=", leaving the option one word further back.
+    if [[ $cur == = ]]; then
+        cur=
+    elif [[ $prev == = ]] && ((COMP_CWORD > 1)); then
+        prev=${COMP_WORDS[COMP_CWORD - 2]}
+    fi
 
     # After "--" every word is a file.
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
@@ -92,7 +98,7 @@ _pellan_decode()
         COMPREPLY=($(compgen -W $'default\n16\n24\n32' -- "$cur"))
         return
         ;;
-    --song | --jobs | --rate | --channels | --length | --fade)
+    --song | -j | --jobs | --rate | --channels | --length | --fade)
         return # a number
         ;;
     esac

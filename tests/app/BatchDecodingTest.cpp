@@ -230,4 +230,27 @@ TEST_F(BatchFixture, AStopDeletesTheSongsInProgressAndKeepsTheFinishedOnes)
     EXPECT_EQ(std::count(log.begin(), log.end(), "e1.wav:   警告: ファイルは削除されました"), 1);
     EXPECT_EQ(std::count(log.begin(), log.end(), "e2.wav:   警告: ファイルは削除されました"), 1);
     EXPECT_EQ(plugin->Counts().OpenNow, 0);
+    // For the summary: two songs stopped halfway, one never started, of four.
+    EXPECT_EQ(batch.Counts().Interrupted, 2);
+    EXPECT_EQ(batch.Counts().NotReached, 1);
+    EXPECT_EQ(batch.Counts().Total, 4);
+}
+
+TEST(BatchEstimate, TheTimeLeftFollowsTheSongTimeRenderedPerSecond)
+{
+    BatchCounts counts;
+    counts.Total = 10;
+    counts.Running = 1;
+    EXPECT_FALSE(EstimateSecondsLeft(counts, 5.0)); // no song has converted yet
+    // Two 30-second songs converted and 10 s of a 40-second one rendered, in 14 s: 5 s of song
+    // per second. Left: 30 s of the running song and 7 songs of 30 s, 240 s of song.
+    counts.Converted = 2;
+    counts.ConvertedMs = 60000;
+    counts.RunningMs = 10000;
+    counts.RunningLeftMs = 30000;
+    EXPECT_EQ(EstimateSecondsLeft(counts, 14.0), 48.0);
+    // Failed and skipped songs are done: nothing is expected of them.
+    counts.Failed = 3;
+    counts.Skipped = 4;
+    EXPECT_EQ(EstimateSecondsLeft(counts, 14.0), 6.0);
 }

@@ -55,6 +55,9 @@ TEST(PlaylistJobOnThePlainLoop, EntriesDecodeAndAPostedStopEndsTheBatch)
 
     EXPECT_TRUE(batch.WasStopped());
     EXPECT_EQ(batch.Decoded(), 1);
+    EXPECT_EQ(batch.Interrupted(), 1);
+    EXPECT_EQ(batch.NotReached(), 1);
+    EXPECT_EQ(batch.FailedEntries(), 0);
     EXPECT_TRUE(fs::exists(dir / "a.wav"));
     EXPECT_FALSE(fs::exists(dir / "b.wav"));
     EXPECT_FALSE(fs::exists(dir / "c.wav"));

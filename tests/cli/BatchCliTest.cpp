@@ -189,6 +189,11 @@ TEST_F(BatchCli, CtrlCWithSeveralJobsKeepsTheFinishedAndTheOlderOutputsAndNoPart
     for (const char* name : {"slow1.wav", "slow2.wav"})
         EXPECT_NE(result.Err.find(std::string(name) + ":   警告: ファイルは削除されました"),
                   std::string::npos);
+    // The summary says that the batch was stopped, and what the stop left undone.
+    EXPECT_EQ(result.ErrLines().back().rfind(
+                  "中止しました: 変換 1、失敗 0、スキップ 0、中断 2、未着手 0 (", 0),
+              0u)
+        << result.ErrLines().back();
 }
 
 TEST_F(BatchCli, AFailedSongLeavesNothingUnderItsNameAndTheNextRunConvertsIt)

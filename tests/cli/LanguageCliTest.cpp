@@ -83,6 +83,11 @@ TEST_F(LocaleCli, AnEnglishLocaleGivesEnglishLinesAnErrorIncluded)
     const Result help = RunIn("C.UTF-8", {"--help"});
     EXPECT_EQ(help.Out.rfind("Usage: pellan-decode", 0), 0u);
     EXPECT_FALSE(HoldsJapanese(help.Out));
+
+    const Result bad = RunIn("C.UTF-8", {"--out-dir=", source});
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_EQ(bad.ErrLines(), (std::vector<std::string>{"pellan-decode: --out-dir needs a value",
+                                                        "Try 'pellan-decode --help'"}));
 }
 
 TEST_F(LocaleCli, AJapaneseLocaleGivesTheJapaneseLines)

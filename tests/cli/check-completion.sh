@@ -49,6 +49,10 @@ touch "$work/files/list.kbm" "$work/files/LIST2.KBM" "$work/files/song.mid"
 cd "$work/files"
 expect "--playlist" "$(printf '%s\n' LIST2.KBM list.kbm sub)" "$(complete_line --playlist '')"
 expect "--out-dir" "sub" "$(complete_line --out-dir '')"
+# As bash splits "--out-dir=" and "--out-dir=s" at the equals sign.
+expect "--out-dir=" "sub" "$(complete_line --out-dir =)"
+expect "--out-dir=s" "sub" "$(complete_line --out-dir = s)"
+expect "-j" "" "$(complete_line -j '')"
 expect "an input" "$(printf '%s\n' LIST2.KBM list.kbm song.mid sub)" "$(complete_line --beside '')"
 expect "after --" "$(printf '%s\n' song.mid sub)" "$(complete_line -- s)"
 

@@ -4,7 +4,8 @@
 # must be the same, byte for byte. The Windows program takes its plug-in folder and its decode
 # setting (named in Japanese) from the registry, written beforehand with Wine's reg; it decodes
 # single files, a song of a multi-song file, a file of Japanese name and a playlist written in
-# code page 932, and leaves its run log (code page 932) and plugin.cache beside itself.
+# code page 932, writes the WAV to standard output (a file, then a pipe), names a bad option on
+# one line, and leaves its run log (code page 932) and plugin.cache beside itself.
 # With PLUGIN_BITS 32 under the 64-bit program, the plug-in runs in pellan-kpi-host32.exe.
 # Usage: windows-decode.sh BITS WINE_LOCATE WINDOWS_BIN WINDOWS_PLUGIN NATIVE_DECODE NATIVE_PLUGIN
 #          [PLUGIN_BITS]
@@ -91,9 +92,27 @@ for song in ended endless "曲 ゲーム①"; do
   same "$song.wav"
 done
 linux_decode --song 2 "$work/linux/multi.tst" "$work/linux/multi2.wav" || fail "linux: multi"
-windows_decode --song 2 "$(dos_path "$work/windows/multi.tst")" \
+windows_decode --song=2 "$(dos_path "$work/windows/multi.tst")" \
   "$(dos_path "$work/windows/multi2.wav")" || fail "windows: multi"
 same multi2.wav
+
+# OUTPUT "-": standard output, in binary. Redirected to a file it is written as any file; into a
+# pipe it carries the sizes of a stream, byte for byte as this system's program writes it.
+windows_decode "$(dos_path "$work/windows/ended.tst")" - >"$work/windows/redirected.wav" ||
+  fail "windows: standard output into a file"
+cp "$work/linux/ended.wav" "$work/linux/redirected.wav"
+same redirected.wav
+linux_decode "$work/linux/endless.tst" - | cat >"$work/linux/piped.wav" || fail "linux: pipe"
+windows_decode "$(dos_path "$work/windows/endless.tst")" - | cat >"$work/windows/piped.wav" ||
+  fail "windows: pipe"
+same piped.wav
+
+# A bad option: the two lines of this system's program (one that names it, one that points to
+# --help), and status 2.
+refused() { "$@" --frobnicate=1 x y 2>&1 >/dev/null | tr -d '\r'; echo "status ${PIPESTATUS[0]}"; }
+windows_refused=$(refused windows_decode)
+[[ $windows_refused == "$(refused linux_decode)" && $windows_refused == *"status 2" ]] ||
+  fail "a bad option gave: $windows_refused"
 
 # A playlist as the host player writes it on Japanese Windows: code page 932, CR LF, a title.
 # Each program's playlist names its own copies of the songs; the WAV files go beside them.
