@@ -107,7 +107,7 @@ namespace {
 int RunJob(TZoKpiDriver& driver, TBatchDecodeJob& job, std::vector<BatchInput> inputs,
            const TBatchDecodeJob::Options& options)
 {
-    platform::StopRequests::Install([&job] { job.Stop(); });
+    platform::StopRequests::Install([&job] { job.Stop(); }, [&driver] { driver.EndBusyHosts(); });
     job.Run(driver, std::move(inputs), options);
     platform::StopRequests::Uninstall();
     if (job.WasStopped())

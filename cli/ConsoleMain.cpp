@@ -126,7 +126,8 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     TSingleDecodeJob job(std::move(hooks));
     bool stopped = false;
     // A stop that comes after the run has finished stops nothing: the file stays complete.
-    platform::StopRequests::Install([&] { stopped = job.Stop() || stopped; });
+    platform::StopRequests::Install([&] { stopped = job.Stop() || stopped; },
+                                    [&driver] { driver.EndBusyHosts(); });
     if (!job.Start(driver, request)) {
         platform::StopRequests::Uninstall();
         return kFailed;
@@ -160,7 +161,7 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
     };
     TPlainMainThreadLoop loop;
     TPlaylistDecodeJob job(loop, std::move(hooks));
-    platform::StopRequests::Install([&] { job.Stop(); });
+    platform::StopRequests::Install([&] { job.Stop(); }, [&driver] { driver.EndBusyHosts(); });
     job.Run(driver, command.Input, setting, requested);
     platform::StopRequests::Uninstall();
     console.ClearProgress();

@@ -164,6 +164,10 @@ void TZoKpiFileDecoderThread::Execute()
         if (!decided)
             FAborted = StoppedBeforeTheEnd();
         FWav.Finish(TagInfo.Title, TagInfo.Artist);
+        // After a stop the run's end is the stop's: an error it brought about (a plug-in host
+        // ended so that the stop need not wait for it) is no failure of the song.
+        if (FAborted)
+            return;
         throw;
     }
     if (!FWav.Finish(TagInfo.Title, TagInfo.Artist))

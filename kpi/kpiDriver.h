@@ -83,6 +83,14 @@ public:
     TZoKpiHostSettings HostSettings;
     // The host processes of the hosted plug-ins; nullptr until the first one is added.
     const std::shared_ptr<TZoKpiHostPool>& HostPool() const { return FHostPool; }
+    // Any thread, while the plug-ins are loaded: kills the host processes whose calls a decode
+    // waits for, so that a stop never waits for a hosted plug-in to return (their songs fail;
+    // the plug-ins' next songs start fresh hosts). Plug-ins in the program cannot be ended so.
+    void EndBusyHosts() const
+    {
+        if (FHostPool)
+            FHostPool->KillBusyHosts();
+    }
 
 private:
     void AddExtension(const std::string& ext);

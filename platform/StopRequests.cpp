@@ -4,6 +4,7 @@
 #include "platform/MainThreadQueue.h"
 
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #ifdef _WIN32
@@ -22,11 +23,25 @@ namespace {
 
 constexpr int kSignalBase = 128;
 std::function<void()> gOnFirst; // main thread only
+std::mutex gAtOnceLock;
+std::function<void()> gAtOnce; // guarded by gAtOnceLock: the receiving thread runs it
 volatile std::sig_atomic_t gRequests = 0;
 volatile std::sig_atomic_t gFirst = 0;
 
+void SetAtOnce(std::function<void()> action)
+{
+    std::lock_guard lock(gAtOnceLock);
+    gAtOnce = std::move(action);
+}
+
+// On the thread that received the first request.
 void PostFirst()
 {
+    {
+        std::lock_guard lock(gAtOnceLock);
+        if (gAtOnce)
+            gAtOnce();
+    }
     MainThreadQueue::Post([] {
         if (gOnFirst)
             gOnFirst();
@@ -55,15 +70,17 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 
 } // namespace
 
-bool StopRequests::Install(std::function<void()> onFirst)
+bool StopRequests::Install(std::function<void()> onFirst, std::function<void()> atOnce)
 {
     gOnFirst = std::move(onFirst);
+    SetAtOnce(std::move(atOnce));
     return SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
 }
 
 void StopRequests::Uninstall()
 {
     SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    SetAtOnce(nullptr);
     gOnFirst = nullptr;
 }
 
@@ -115,9 +132,10 @@ void Watch()
 
 } // namespace
 
-bool StopRequests::Install(std::function<void()> onFirst)
+bool StopRequests::Install(std::function<void()> onFirst, std::function<void()> atOnce)
 {
     gOnFirst = std::move(onFirst);
+    SetAtOnce(std::move(atOnce));
     if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC) != 0)
         return false;
     if (!gWatcher.joinable())
@@ -144,6 +162,7 @@ void StopRequests::Uninstall()
         ::close(gPipe[0]);
         gPipe[0] = gPipe[1] = -1;
     }
+    SetAtOnce(nullptr);
     gOnFirst = nullptr;
 }
 

@@ -11,8 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 using testkpi::TestPlugin;
@@ -60,9 +65,9 @@ protected:
                                               testsupport::VariantOf(GetParam()));
     }
 
-    // Runs pellan-decode with its own settings store, with variables set on top.
-    Result Run(std::vector<std::string> arguments,
-               const std::vector<std::pair<std::string, std::string>>& env = {})
+    // Starts pellan-decode with its own settings store, with variables set on top.
+    pid_t Start(std::vector<std::string> arguments,
+                const std::vector<std::pair<std::string, std::string>>& env = {})
     {
         const std::string err = dir / "stderr";
         const pid_t pid = ::fork();
@@ -82,21 +87,37 @@ protected:
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
+        return pid;
+    }
+    Result Finish(pid_t pid)
+    {
         int status = 0;
         ::waitpid(pid, &status, 0);
         Result result;
         result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.Err = testsupport::ReadFileBytes(err);
+        result.Err = testsupport::ReadFileBytes(dir / "stderr");
         return result;
+    }
+    Result Run(std::vector<std::string> arguments,
+               const std::vector<std::pair<std::string, std::string>>& env = {})
+    {
+        return Finish(Start(std::move(arguments), env));
+    }
+    // The hosted plug-ins' arguments: the native build with --isolate-plugins, or a Windows
+    // build.
+    std::vector<std::string> Hosted(std::vector<std::string> arguments,
+                                    const std::string& folder = "hosted")
+    {
+        arguments.insert(arguments.begin(), {"--plugins", dir / folder});
+        if (GetParam() == Hosting::Isolated)
+            arguments.insert(arguments.begin(), "--isolate-plugins");
+        return arguments;
     }
     // The hosted plug-ins: the native build with --isolate-plugins, or a Windows build.
     Result RunHosted(std::vector<std::string> arguments,
                      const std::vector<std::pair<std::string, std::string>>& env = {})
     {
-        arguments.insert(arguments.begin(), {"--plugins", dir / "hosted"});
-        if (GetParam() == Hosting::Isolated)
-            arguments.insert(arguments.begin(), "--isolate-plugins");
-        return Run(arguments, env);
+        return Run(Hosted(std::move(arguments)), env);
     }
     Result RunNative(std::vector<std::string> arguments)
     {
@@ -125,6 +146,24 @@ protected:
     std::string home = dir / "home";
     std::unique_ptr<TestPlugin> native, hosted;
 };
+
+// Whether a process with that id runs (a zombie has ended).
+bool Runs(long pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+// Polls for up to a generous limit, for a loaded machine; true as soon as done holds.
+template <typename Done> bool Within(std::chrono::seconds limit, Done done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
 
 std::string HostingName(const ::testing::TestParamInfo<Hosting>& info)
 {
@@ -197,6 +236,106 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLine)
     EXPECT_EQ(single.Status, 1);
     EXPECT_TRUE(single.HasLineStartingWith("エラー: ファイル " + opens + " を開けませんでした"))
         << single.Err;
+}
+
+// A copy of the plug-in that publishes its calls, in the folder "spinning" of dir, and the song
+// spin.tst beside it, which spins in Render for ever.
+std::unique_ptr<TestPlugin> SpinningPlugin(const TempFolder& dir, Hosting hosting)
+{
+    fs::create_directories(dir / "spinning");
+    auto plugin = std::make_unique<TestPlugin>(dir / "spinning/test.kpi",
+                                               std::map<std::string, std::string>{{"publish", "1"}},
+                                               testsupport::VariantOf(hosting));
+    TestSong song;
+    song.Length = "none";
+    song.Frames = "inf";
+    song.Extra = "spin=render\n";
+    song.WriteTo(dir / "spin.tst");
+    return plugin;
+}
+
+// The Linux process of the host that sits in the spinning Render, once one does; 0 when none did
+// within a generous limit.
+long SpinningHost(const TestPlugin& plugin)
+{
+    long host = 0;
+    Within(std::chrono::seconds(90), [&] {
+        for (const auto& p : plugin.Published())
+            if (p.Counts.Render > 0 && p.LinuxProcess > 0)
+                host = p.LinuxProcess;
+        return host != 0;
+    });
+    return host;
+}
+
+TEST_P(CliHost, NoHostOutlivesTheProgramHoweverItEnds)
+{
+    const auto plugin = SpinningPlugin(dir, GetParam());
+    struct Case {
+        const char* what;
+        std::vector<int> signals;
+    };
+    // Two signals of different kinds are never merged into one: the second always finds the
+    // first one taken, and ends the program at once from its handler.
+    for (const Case& c :
+         {Case{"SIGTERM, then SIGINT", {SIGTERM, SIGINT}},
+          Case{"SIGINT, then SIGTERM", {SIGINT, SIGTERM}}, Case{"SIGKILL", {SIGKILL}}}) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(dir / "spinning"))
+            if (entry.path().filename().string().find(".counts.") != std::string::npos)
+                fs::remove(entry.path());
+        const pid_t pid = Start(Hosted({dir / "spin.tst", dir / "spin.wav"}, "spinning"));
+        const long host = SpinningHost(*plugin);
+        ASSERT_GT(host, 0) << "the plug-in never reached Render";
+        for (const int signal : c.signals)
+            ::kill(pid, signal);
+        const Result result = Finish(pid);
+        EXPECT_NE(result.Status, 0) << result.Err;
+        const bool ended = Within(std::chrono::seconds(30), [host] { return !Runs(host); });
+        if (!ended)
+            ::kill(static_cast<pid_t>(host), SIGKILL);
+        EXPECT_TRUE(ended) << "the host " << host << " outlived the program";
+        if (c.signals.size() > 1) {
+            EXPECT_FALSE(fs::exists(dir / "spin.wav")) << result.Err;
+        }
+    }
+}
+
+TEST_P(CliHost, OneStopSignalEndsARunWhosePluginSpinsWithoutWaitingForTheTimeLimit)
+{
+    const auto plugin = SpinningPlugin(dir, GetParam());
+    // A time limit far beyond the wait below: only the stop itself can end the call in time.
+    const pid_t pid = Start(Hosted({dir / "spin.tst", dir / "spin.wav"}, "spinning"),
+                            {{"PELLAN_PLUGIN_TIME_LIMIT", "300"}});
+    const long host = SpinningHost(*plugin);
+    ASSERT_GT(host, 0) << "the plug-in never reached Render";
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    bool reaped = false;
+    const bool ended = Within(std::chrono::seconds(60), [&] {
+        reaped = reaped || ::waitpid(pid, &status, WNOHANG) == pid;
+        return reaped;
+    });
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(ended) << "the program waited for the spinning call";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 143);
+    EXPECT_FALSE(fs::exists(dir / "spin.wav"));
+    const Result result{143, testsupport::ReadFileBytes(dir / "stderr")};
+    const std::vector<std::string> lines = result.Lines();
+    ASSERT_GE(lines.size(), 3u) << result.Err;
+    // Stopped as by the user, without an error for the host that the stop ended.
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - 3, lines.end()),
+        (std::vector<std::string>{"  警告: デコードはユーザの指示により中止されました",
+                                  "  警告: ファイルは削除されました", "デコードは完了しました"}))
+        << result.Err;
+    const bool hostEnded = Within(std::chrono::seconds(30), [host] { return !Runs(host); });
+    if (!hostEnded)
+        ::kill(static_cast<pid_t>(host), SIGKILL);
+    EXPECT_TRUE(hostEnded);
 }
 
 TEST_P(CliHost, ANonReentrantPluginsSongsRunSideBySideInHostsOfTheirOwn)
