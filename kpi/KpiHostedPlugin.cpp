@@ -132,7 +132,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
             return true;
         });
         for (Serving& serving : FHosts)
-            if (serving.Host->Alive() && (!FOneSongPerHost || serving.Songs == 0)) {
+            if (serving.Host->Alive() && serving.Songs == 0) {
                 ++serving.Songs;
                 return serving.Host;
             }
@@ -395,7 +395,6 @@ void TZoKpi::LoadHosted()
     FModule.InterfaceVersion = record.InterfaceVersion;
     FModule.PluginVersion = record.PluginVersion;
     FModule.Reentrant = record.Reentrant;
-    FHosted->SetOneSongPerHost(record.Reentrant == 0);
     // The host's module sorted them already; sorting again keeps the order this side relies
     // on whatever the host sent.
     FExtensions = record.Extensions;

@@ -338,6 +338,33 @@ TEST_P(CliHost, OneStopSignalEndsARunWhosePluginSpinsWithoutWaitingForTheTimeLim
     EXPECT_TRUE(hostEnded);
 }
 
+TEST_P(CliHost, ACrashOrAHangBesideAGoodSongCostsOnlyItsOwnSong)
+{
+    // A reentrant plug-in, two songs at once: a slow good one, and one that crashes or hangs in
+    // its first Render while the good one is under way.
+    const std::string good = Song("good.tst", "delay_ms=40\n");
+    const std::string crash = Song("crash.tst", "crash=render\n");
+    const std::string hang = Song("hang.tst", "hang=render\n");
+    const Result reference = RunNative({good, dir / "reference.wav"});
+    ASSERT_EQ(reference.Status, 0) << reference.Err;
+    for (const std::string& bad : {crash, hang}) {
+        SCOPED_TRACE(bad);
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
+        const Result run = RunHosted({"--jobs", "2", "--out-dir", dir / "out", good, bad},
+                                     {{"PELLAN_PLUGIN_TIME_LIMIT", "2"}});
+        EXPECT_EQ(run.Status, 1) << run.Err;
+        EXPECT_TRUE(testsupport::ReadFileBytes(dir / "out/good.wav") ==
+                    testsupport::ReadFileBytes(dir / "reference.wav"))
+            << run.Err;
+        // The bad song's error names its own end, and only it fails.
+        int errors = 0;
+        for (const auto& line : run.Lines())
+            errors += line.find("のホストプロセスが失敗しました") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(errors, 1) << run.Err;
+    }
+}
+
 TEST_P(CliHost, ANonReentrantPluginsSongsRunSideBySideInHostsOfTheirOwn)
 {
     fs::create_directories(dir / "single");
