@@ -3,6 +3,7 @@
 #include "app/Conversions.h"
 #include "kpi/KpiSong.h"
 #include "platform/CodePages.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/WindowsPaths.h"
 #include "playlist/kpiPlayListReader.h"
@@ -32,17 +33,18 @@ PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName)
     return names;
 }
 
-PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName)
+PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName, const std::string& folder)
 {
     PlaylistEntryNames names = DerivePlaylistEntryNames(fileName);
-    names.Source = platform::ResolveWindowsPath(names.Source).Path;
+    names.Source = platform::ResolveWindowsPath(names.Source, folder).Path;
     names.Output = OutputName(names.Source, names.SongNumber);
     return names;
 }
 
-void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
+void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& typedPlaylist,
                              const DecodeSetting& setting, const SoundFormat& requested)
 {
+    const std::string playlist = platform::AbsolutePath(typedPlaylist, platform::LaunchFolder());
     FFailed = false;
     FDecoded = 0;
     FBatchStopped = false;
@@ -109,7 +111,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
     }
     // The log shows the file as it was found here, so that the user can go and look at it;
     // the tags stay the playlist's own bytes.
-    const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName);
+    const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName, EntryFolder);
 
     SongDecodeRequest request;
     request.Source = names.Source;

@@ -46,7 +46,11 @@ std::string FormatPlayTime(uint32_t ms)
 PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
                                      const LogFunction& log)
 {
-    std::unique_ptr<TZoSong> song = driver.OpenSong(request.Source, &request.Requested);
+    // A plug-in may move the current folder (in this Open, or in one before): the names typed
+    // mean the folder the program started in, whatever the current folder is by now.
+    const std::string source = platform::AbsolutePath(request.Source, platform::LaunchFolder());
+    const std::string output = platform::AbsolutePath(request.Output, platform::LaunchFolder());
+    std::unique_ptr<TZoSong> song = driver.OpenSong(source, &request.Requested);
     if (!song)
         throw EZoError(WithText("エラー: ファイル %s に適したプラグインが見つかりませんでした",
                                 request.Source));
@@ -74,16 +78,16 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
                 WithNumber("エラー: 曲番号 %d は範囲外です", static_cast<int32_t>(number)));
         song->Seek(number);
     }
-    if (SameFile(request.Source, request.Output))
+    if (SameFile(source, output))
         throw EZoError(WithText("エラー: 出力先 %s は入力ファイルと同じです", request.Output));
-    if (!request.Playlist.empty() && SameFile(request.Playlist, request.Output))
+    if (!request.Playlist.empty() && SameFile(request.Playlist, output))
         throw EZoError(
             WithText("エラー: 出力先 %s はプレイリストファイルと同じです", request.Output));
 
     const uint32_t lengthMs = f.LengthMs;
     const bool endless = song->IsEndless();
     PreparedSongDecode prepared;
-    prepared.Thread = std::make_unique<TZoKpiFileDecoderThread>(std::move(song), request.Output);
+    prepared.Thread = std::make_unique<TZoKpiFileDecoderThread>(std::move(song), output);
 
     const uint32_t defaultMs = request.Setting.DefaultLength * 1000u;
     const bool knownLength = lengthMs != KPI_NO_LENGTH && !multiSong;

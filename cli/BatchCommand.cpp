@@ -190,7 +190,8 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
             continue;
         }
         try {
-            const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName);
+            const PlaylistEntryNames names =
+                ResolvePlaylistEntryNames(entry.FileName, platform::LaunchFolder());
             BatchInput input;
             input.Source = names.Source;
             input.Output = names.Output;

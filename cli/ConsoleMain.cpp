@@ -38,10 +38,28 @@ namespace {
 // SIGTERM).
 enum ExitStatus { kConverted = 0, kFailed = 1, kBadArguments = 2 };
 
+// Plug-ins run in this process and may move its current folder (some do, in Open): every name
+// the command gives is fixed to the folder the program was started in before any of them runs,
+// and nothing the program does afterwards depends on the current folder.
+void FixNames(CommandLine& command)
+{
+    const auto fix = [](std::string& name) {
+        if (!name.empty())
+            name = platform::AbsolutePath(name, platform::LaunchFolder());
+    };
+    fix(command.Input);
+    fix(command.Output);
+    for (std::string& input : command.Inputs)
+        fix(input);
+    for (std::optional<std::string>* folder : {&command.OutDir, &command.PluginFolder})
+        if (*folder)
+            fix(**folder);
+}
+
 std::string ResolveFolder(const CommandLine& command)
 {
     if (command.PluginFolder)
-        return platform::AbsolutePath(*command.PluginFolder);
+        return *command.PluginFolder;
     return ResolvePluginFolderWithoutAsking();
 }
 
@@ -183,6 +201,7 @@ int Run(const std::vector<std::string>& arguments)
         std::printf("%s", UsageText().c_str());
         return kConverted;
     }
+    FixNames(command);
     if (command.What == CommandLine::Action::Version) {
         std::printf("pellan-decode %s\n"
                     "Copyright (c) The PellanDecoder developers\n"

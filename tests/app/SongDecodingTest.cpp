@@ -5,6 +5,8 @@
 #include "app/DecodeSettings.h"
 #include "app/PlaylistDecoding.h"
 #include "kpi/kpiDriver.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
 
@@ -134,4 +136,27 @@ TEST_F(FlowFixture, APlaylistIsNeverReplacedByItsOwnEntrysOutput)
               (std::vector<std::string>{
                   "エラー: 出力先 " + dir / "pl.wav" + " はプレイリストファイルと同じです",
                   "警告: デコードは失敗しました", "一括デコードが完了しました。"}));
+}
+
+TEST_F(FlowFixture, NamesTypedMeanTheFolderTheProgramStartedInWhereverAPluginMoves)
+{
+    // Names relative to the folder the tests started in, in a folder of their own there; the
+    // plug-in moves the current folder elsewhere in Open.
+    const std::string local = "pellan-relative-" + std::to_string(std::random_device()());
+    const std::string base = platform::IncludeTrailingDelimiter(platform::LaunchFolder()) + local;
+    fs::create_directories(platform::FileSystemPath(base));
+    TestSong song;
+    song.Extra = "chdir=" + dir.Path() + "\n";
+    song.WriteTo(base + "/a.tst");
+    for (int round = 0; round < 2; ++round) {
+        PreparedSongDecode prepared = PrepareSongDecode(
+            driver, Request(local + "/a.tst", local + "/a.wav"), [](const std::string&) {});
+        prepared.Thread->Start();
+        prepared.Thread->WaitFor();
+        prepared.Thread.reset();
+        EXPECT_GT(fs::file_size(platform::FileSystemPath(base + "/a.wav")), 1000u);
+        EXPECT_FALSE(fs::exists(platform::FileSystemPath(dir / local)));
+        fs::remove(platform::FileSystemPath(base + "/a.wav"));
+    }
+    fs::remove_all(platform::FileSystemPath(base));
 }

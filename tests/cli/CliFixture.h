@@ -44,6 +44,8 @@ struct Result {
 struct CliFixture : uitest::WindowFixture {
     testkpi::TestPlugin* plugin = nullptr;
     std::string home = env.Dir / "home";
+    // The folder the program starts in; "" for the test's own.
+    std::string workingFolder;
 
     void SetUp() override
     {
@@ -57,6 +59,8 @@ struct CliFixture : uitest::WindowFixture {
         const std::string out = env.Dir / "stdout", err = env.Dir / "stderr";
         const pid_t pid = ::fork();
         if (pid == 0) {
+            if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0)
+                ::_exit(126);
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
             const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

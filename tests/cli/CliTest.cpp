@@ -167,6 +167,42 @@ TEST_F(CliFixture, SigtermStopsLikeCtrlCAndASecondSignalEndsABlockedRenderAtOnce
     }
 }
 
+TEST_F(CliFixture, APluginThatMovesTheCurrentFolderMovesNoFile)
+{
+    // The plug-in makes another folder the current one in every Open; every name the program
+    // was given is relative to the folder it was started in.
+    fs::create_directories(env.Dir / "elsewhere");
+    fs::create_directories(env.Dir / "work/songs");
+    TestSong song;
+    song.Extra = "chdir=" + (env.Dir / "elsewhere") + "\n";
+    for (const char* name : {"work/a.tst", "work/b.tst", "work/songs/c.tst"})
+        Song(name, song);
+    testsupport::WriteFileBytes(env.Dir / "work/list.kbm",
+                                "KbMIDI Player Play List\r\n0=a.tst\r\n-\r\n0=songs/c.tst\r\n");
+    workingFolder = env.Dir / "work";
+    const std::vector<std::vector<std::string>> runs = {
+        {"a.tst", "one.wav"},
+        {"--out-dir", "out", "--jobs", "1", "a.tst", "b.tst", "songs/c.tst"},
+        {"--beside", "--jobs", "2", "a.tst", "b.tst", "songs/c.tst"},
+        {"--playlist", "list.kbm"},
+    };
+    for (const auto& arguments : runs) {
+        std::vector<std::string> all = {"--plugins", pluginFolder};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        const Result result = Run(all);
+        EXPECT_EQ(result.Status, 0) << testing::PrintToString(arguments) << result.Err;
+    }
+    for (const char* made :
+         {"one.wav", "out/a.wav", "out/b.wav", "out/c.wav", "a.wav", "b.wav", "songs/c.wav"})
+        EXPECT_TRUE(fs::exists(env.Dir / "work" + "/" + made) &&
+                    fs::file_size(env.Dir / "work" + "/" + made) > 1000u)
+            << made;
+    std::vector<std::string> strays;
+    for (const auto& entry : fs::recursive_directory_iterator(env.Dir / "elsewhere"))
+        strays.push_back(entry.path().string());
+    EXPECT_TRUE(strays.empty()) << testing::PrintToString(strays);
+}
+
 TEST_F(CliFixture, BadArgumentsGiveStatusTwoAndTheUsage)
 {
     const std::vector<std::vector<std::string>> bad = {

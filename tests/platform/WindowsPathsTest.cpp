@@ -95,8 +95,8 @@ TEST(WindowsPlaylistPaths, NamesThatExistAsWrittenStayAndMissingOnesSayWhereThey
     // Legal names here, though Windows would read them otherwise.
     testsupport::WriteFileBytes(dir / "a\\b.mid", "x");
     testsupport::WriteFileBytes(dir / (kSoHyou + ".mid"), "x");
-    EXPECT_EQ(platform::ResolveWindowsPath(dir / "a\\b.mid").Path, dir / "a\\b.mid");
-    EXPECT_EQ(platform::ResolveWindowsPath(dir / (kSoHyou + ".mid")).Path,
+    EXPECT_EQ(platform::ResolveWindowsPath(dir / "a\\b.mid", "/").Path, dir / "a\\b.mid");
+    EXPECT_EQ(platform::ResolveWindowsPath(dir / (kSoHyou + ".mid"), "/").Path,
               dir / (kSoHyou + ".mid"));
 
     testsupport::ScopedEnvironment environment;
@@ -104,11 +104,47 @@ TEST(WindowsPlaylistPaths, NamesThatExistAsWrittenStayAndMissingOnesSayWhereThey
     fs::create_directories(dir / "prefix/dosdevices");
     fs::create_symlink(dir.Path(), dir / "prefix/dosdevices/c:");
     // A drive that maps: the path that was looked for here.
-    platform::ForeignPath missing = platform::ResolveWindowsPath("C:\\Music\\" + kGame + ".nsf");
+    platform::ForeignPath missing =
+        platform::ResolveWindowsPath("C:\\Music\\" + kGame + ".nsf", "/");
     EXPECT_FALSE(missing.Found);
     EXPECT_EQ(missing.Path, dir / "Music/ゲーム.nsf");
     // A drive that maps nowhere: the text as written, readable in the log.
-    missing = platform::ResolveWindowsPath("D:\\" + kGame + ".nsf");
+    missing = platform::ResolveWindowsPath("D:\\" + kGame + ".nsf", "/");
     EXPECT_FALSE(missing.Found);
     EXPECT_EQ(missing.Path, "D:\\ゲーム.nsf");
+}
+
+TEST(WindowsPlaylistPaths, DotDotStopsAtTheDrivesRootAndRelativeNamesMeanTheFolderGiven)
+{
+    TempFolder dir;
+    testsupport::ScopedEnvironment environment;
+    environment.Set("WINEPREFIX", dir / "prefix");
+    fs::create_directories(dir / "prefix/dosdevices");
+    fs::create_directories(dir / "drive_c/Music");
+    fs::create_directories(dir / "drive_c/outside");
+    fs::create_directories(dir / "outside");
+    fs::create_symlink("../../drive_c", dir / "prefix/dosdevices/c:");
+    // A file beside the drive's folder, which no name on drive C: can reach on Windows.
+    testsupport::WriteFileBytes(dir / "outside/x.mid", "x");
+    for (const std::string text :
+         {"C:\\..\\..\\outside\\x.mid", "C:\\Music\\..\\..\\..\\outside\\x.mid",
+          "c:/../outside/./x.mid"}) {
+        SCOPED_TRACE(text);
+        platform::ForeignPath found = platform::ResolveWindowsPath(text, "/");
+        EXPECT_FALSE(found.Found);
+        EXPECT_EQ(found.Path, dir / "drive_c/outside/x.mid");
+        testsupport::WriteFileBytes(dir / "drive_c/outside/x.mid", "x");
+        found = platform::ResolveWindowsPath(text, "/");
+        EXPECT_TRUE(found.Found);
+        EXPECT_EQ(found.Path, dir / "drive_c/outside/x.mid");
+        fs::remove(dir / "drive_c/outside/x.mid");
+    }
+    // A relative name is taken from the folder given, whatever the current folder is; ".." in it
+    // climbs from there as it does on Windows.
+    fs::create_directories(dir / "lists");
+    ASSERT_EQ(::chdir((dir / "drive_c").c_str()), 0);
+    const platform::ForeignPath relative =
+        platform::ResolveWindowsPath("..\\outside\\X.MID", dir / "lists");
+    EXPECT_TRUE(relative.Found);
+    EXPECT_EQ(relative.Path, dir / "lists/../outside/x.mid");
 }
