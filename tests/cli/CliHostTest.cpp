@@ -413,6 +413,34 @@ TEST_P(CliHost, AJapaneseFileNameConverts)
                 testsupport::ReadFileBytes(dir / "native.wav"));
 }
 
+TEST_P(CliHost, AWindowsPluginIsNeverGivenAnotherFileThanTheOneNamed)
+{
+    // Names that Windows reads otherwise, or cannot read at all; a\b.tst has a twin a/b.tst
+    // that renders other bytes.
+    fs::create_directories(dir / "a");
+    Song("a/b.tst", "pattern=const\nvalue=7\n");
+    const std::vector<std::string> names = {"a\\b.tst",        "x\"y.tst",    "p|q.tst",
+                                            "line\nbreak.tst", "nul.tst",     "star*.tst",
+                                            "we?ird/s.tst",    "dots./s.tst", "colon:/s.tst"};
+    fs::create_directories(dir / "runtime");
+    fs::create_directories(dir / "out");
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        fs::create_directories(fs::path(dir / names[i]).parent_path());
+        const std::string song = Song(names[i]);
+        const std::string out = dir / "out" + "/" + std::to_string(i);
+        const Result nativeRun = RunNative({song, out + "-native.wav"});
+        ASSERT_EQ(nativeRun.Status, 0) << nativeRun.Err;
+        const Result hostedRun =
+            RunHosted({song, out + "-hosted.wav"}, {{"XDG_RUNTIME_DIR", dir / "runtime"}});
+        EXPECT_EQ(hostedRun.Status, 0) << hostedRun.Err;
+        EXPECT_TRUE(testsupport::ReadFileBytes(out + "-hosted.wav") ==
+                    testsupport::ReadFileBytes(out + "-native.wav"));
+        // The links and their folder are gone with the song.
+        EXPECT_TRUE(fs::is_empty(dir / "runtime"));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Wine, CliHost, ::testing::Values(Hosting::Windows64, Hosting::Windows32),
                          HostingName);
 #else
