@@ -176,7 +176,7 @@ void TBatchDecodeJob::StartSong(const Song& song)
         prepared =
             PrepareSongDecode(*FDriver, request, [&](const std::string& line) { Log(song, line); });
     } catch (const std::exception& e) {
-        Log(song, e.what());
+        LogFailure([&](const std::string& line) { Log(song, line); }, e);
         Log(song, logtext::kDecodeFailed);
         ++FCounts.Failed;
         if (FOptions.StopAtFirstFailure) {
@@ -193,9 +193,7 @@ void TBatchDecodeJob::StartSong(const Song& song)
     raw->Thread->OnProgress = [this](TZoSong&) { Report(); };
     raw->Thread->OnTerminate = [this, raw] {
         raw->Ended = true;
-        const std::string error = raw->Thread->FatalMessage();
-        if (!error.empty())
-            Log(raw->What, "エラー: " + error);
+        LogRunError([&](const std::string& line) { Log(raw->What, line); }, *raw->Thread);
         Log(raw->What, logtext::kDecodeDone);
         FLoop.Wake();
     };

@@ -30,6 +30,11 @@ std::string PluginLoadFailedLine(const std::string& path)
 
 std::string PluginLoadFailedReasonLine(const std::string& reason)
 {
+    return ReasonLine(reason);
+}
+
+std::string ReasonLine(const std::string& reason)
+{
     return "    理由: " + reason;
 }
 

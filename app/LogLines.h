@@ -12,5 +12,7 @@ std::string LoadingFromLine(const std::string& folder); // "プラグインを .
 std::string PluginLoadedLine(const TZoKpi& plugin); // "  name ver.N をロードしました"
 std::string PluginLoadFailedLine(const std::string& path); // "  警告: ... のロードに失敗しました"
 std::string PluginLoadFailedReasonLine(const std::string& reason); // "    理由: ..."
+// Why a failure happened, on its own line under the failure's line: "    理由: ...".
+std::string ReasonLine(const std::string& reason);
 std::string PluginCountLine(size_t count); // "N 個のプラグインをロードしました"
 } // namespace logtext

@@ -127,7 +127,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
     } catch (const std::exception& e) {
         FFailed = true;
-        FHooks.Log(e.what());
+        LogFailure(FHooks.Log, e);
         FHooks.Log(logtext::kDecodeFailed);
         return false;
     }
@@ -179,8 +179,7 @@ void TPlaylistDecodeJob::MultiDecodeTerminate(TZoKpiFileDecoderThread& thread)
 {
     FEntryFinished = true;
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
-    if (!thread.FatalMessage().empty())
-        FHooks.Log("エラー: " + thread.FatalMessage());
+    LogRunError(FHooks.Log, thread);
     FHooks.Log(logtext::kDecodeDone);
     FLoop.Wake();
 }

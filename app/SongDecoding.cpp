@@ -1,5 +1,6 @@
 #include "app/SongDecoding.h"
 
+#include "app/LogLines.h"
 #include "decoder/kpiEffectorPlugin.h"
 #include "kpi/KpiSong.h"
 #include "kpi/kpiDriver.h"
@@ -36,6 +37,24 @@ bool SameFile(const std::string& source, const std::string& output)
 
 } // namespace
 
+void LogFailure(const LogFunction& log, const std::exception& failure)
+{
+    log(failure.what());
+    if (const auto* error = dynamic_cast<const EZoError*>(&failure);
+        error && !error->Reason().empty())
+        log(logtext::ReasonLine(error->Reason()));
+}
+
+void LogRunError(const LogFunction& log, const TZoKpiFileDecoderThread& thread)
+{
+    const std::string error = thread.FatalMessage();
+    if (error.empty())
+        return;
+    log("エラー: " + error);
+    if (const std::string reason = thread.FatalReason(); !reason.empty())
+        log(logtext::ReasonLine(reason));
+}
+
 std::string FormatPlayTime(uint32_t ms)
 {
     char text[32];
@@ -67,7 +86,8 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
         throw EZoError("エラー: PCM パラメータが異常です");
     // A plug-in may claim a file it then cannot open and still leave a format behind.
     if (song->Handle == 0)
-        throw EZoError(WithText("エラー: ファイル %s を開けませんでした", request.Source));
+        throw EZoError(WithText("エラー: ファイル %s を開けませんでした", request.Source),
+                       song->OpenFailure);
 
     const bool multiSong = song->IsMultiSong();
     if (multiSong) {
@@ -116,7 +136,7 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
     try {
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
     } catch (const std::exception& e) {
-        FHooks.Log(e.what());
+        LogFailure(FHooks.Log, e);
         FHooks.Log(logtext::kDecodeFailed);
         return false;
     }
@@ -181,11 +201,9 @@ void TSingleDecodeJob::ReleaseThread()
 void TSingleDecodeJob::Terminated(TZoKpiFileDecoderThread& thread)
 {
     FRunning = false;
-    const std::string error = thread.FatalMessage();
-    FSucceeded = !thread.Aborted() && error.empty();
+    FSucceeded = !thread.Aborted() && thread.FatalMessage().empty();
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
-    if (!error.empty())
-        FHooks.Log("エラー: " + error);
+    LogRunError(FHooks.Log, thread);
     FHooks.Log(logtext::kDecodeDone);
     // The worker is still inside this handler; the thread goes as soon as the main thread is
     // free again.

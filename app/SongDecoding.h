@@ -37,8 +37,8 @@ struct PreparedSongDecode {
 };
 
 // Opens the song and makes its decoder thread, logging the start lines. Throws EZoError with
-// the line to log when the decode cannot start; the song is released then, and no file is left
-// behind.
+// the line to log (and its reason, when one is known) when the decode cannot start; the song is
+// released then, and no file is left behind.
 PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
                                      const LogFunction& log);
 
@@ -89,6 +89,11 @@ private:
     // Lets a release posted from the end handler know whether the job still exists.
     std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 };
+
+// Logs a failure's message, and under it the reason when the failure gives one.
+void LogFailure(const LogFunction& log, const std::exception& failure);
+// Logs the error that ended a decode's run, if one did, with its reason under it.
+void LogRunError(const LogFunction& log, const TZoKpiFileDecoderThread& thread);
 
 // Texts that more than one flow logs.
 namespace logtext {

@@ -112,7 +112,7 @@ bool TZoKpi::HasExtension(const std::string& ext) const
     return it != FExtensions.end() && CompareTextIgnoringCase(*it, ext) == 0;
 }
 
-KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
+KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format, std::string* failure)
 {
     if (FNotLoaded)
         Load();
@@ -134,7 +134,7 @@ KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format)
     };
     // A host goes through the same steps as below, with its own plug-in module.
     const KPI_HANDLE handle =
-        FHosted ? FHosted->Open(fileName, *format) : OpenInProcess(fileName, format);
+        FHosted ? FHosted->Open(fileName, *format, failure) : OpenInProcess(fileName, format);
     if (handle == 0)
         return failed();
     if (!oneSong)

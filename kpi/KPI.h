@@ -60,8 +60,10 @@ public:
 
     // Any thread; a plug-in that is not reentrant is never asked to open a second song in one
     // process, however many threads ask at once. Returns the song handle, or 0 when the plug-in
-    // refused or failed the open, or when it is not reentrant and a song is open already.
-    KPI_HANDLE OpenSong(const std::string& fileName, SoundFormat* format);
+    // refused or failed the open, or when it is not reentrant and a song is open already. When
+    // a hosted plug-in's open fails for its host, failure (if given) receives why.
+    KPI_HANDLE OpenSong(const std::string& fileName, SoundFormat* format,
+                        std::string* failure = nullptr);
     void CloseSong(KPI_HANDLE handle);
     // Bytes written into buffer; never more than size, whatever the plug-in answers. Raises
     // EZoError only for a hosted plug-in whose host failed.

@@ -175,7 +175,8 @@ void TZoKpiHostedPlugin::Vacate(const std::shared_ptr<TZoKpiHost>& host)
         }
 }
 
-KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& format)
+KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& format,
+                                    std::string* failure)
 {
     std::shared_ptr<TZoKpiHost> host;
     try {
@@ -227,12 +228,18 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
         // The reply was read whole but does not make sense: the host cannot be trusted on.
         host->Finish(std::chrono::steady_clock::now());
         Vacate(host);
-        NoteFailure(e.what());
+        const std::string why =
+            std::string("the plug-in host's reply broke the protocol: ") + e.what();
+        NoteFailure(why);
+        if (failure != nullptr)
+            *failure = why;
         return 0;
     } catch (const std::exception& e) {
         if (host)
             Vacate(host);
         NoteFailure(e.what());
+        if (failure != nullptr)
+            *failure = e.what();
         return 0;
     }
 }
@@ -294,7 +301,8 @@ void TZoKpiHostedPlugin::RenderFailed(const std::string& reason)
 {
     NoteFailure(reason);
     throw EZoError("プラグイン " + platform::ExtractFileName(FFileName) +
-                   " のホストプロセスが失敗しました (" + reason + ")");
+                       " のホストプロセスが失敗しました",
+                   reason);
 }
 
 void TZoKpiHostedPlugin::Share(Song& song)

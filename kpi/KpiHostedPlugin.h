@@ -51,8 +51,9 @@ public:
 
     // The whole open of a song in the host, the plug-in module's own steps there included: a
     // handle of this side, or 0. format is written back as the plug-in left it; when the host
-    // failed it stays as it was.
-    KPI_HANDLE Open(const std::string& fileName, SoundFormat& format);
+    // failed it stays as it was, and failure (if given) receives why.
+    KPI_HANDLE Open(const std::string& fileName, SoundFormat& format,
+                    std::string* failure = nullptr);
     void Close(KPI_HANDLE handle);
     // Raises EZoError, naming the plug-in, when the song's host has failed.
     uint32_t Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);

@@ -22,7 +22,8 @@ TZoSong::~TZoSong()
 void TZoSong::Open(const std::string& fileName)
 {
     FileName = fileName;
-    Handle = Plugin.OpenSong(FileName, &Format);
+    OpenFailure.clear();
+    Handle = Plugin.OpenSong(FileName, &Format, &OpenFailure);
     Ended = false;
 }
 

@@ -47,6 +47,9 @@ public:
     SoundFormat Format{};
     uint32_t BytesRendered = 0; // wraps modulo 2^32
     KPI_HANDLE Handle = 0;      // 0 when the open failed or after Close
+    // Why the open failed when more than the plug-in's refusal says so (its host ended, did not
+    // answer, or broke the protocol); "" otherwise.
+    std::string OpenFailure;
     bool Ended = false;
     // Called each time a render comes back short.
     std::function<void(TZoSong&)> OnEnded;

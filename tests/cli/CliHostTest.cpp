@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -197,7 +198,7 @@ TEST_P(CliHost, FilesAndPlaylistsComeOutWithTheBytesOfTheNativePlugin)
     EXPECT_TRUE(testsupport::ReadFileBytes(dir / "b.wav") == nativeB);
 }
 
-TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLine)
+TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
 {
     const std::string good = Song("good.tst");
     const std::string crash = Song("crash.tst", "crash=render\n");
@@ -209,15 +210,19 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLine)
     const Result run =
         RunHosted({"--playlist", dir / "list.kbm"}, {{"PELLAN_PLUGIN_TIME_LIMIT", "2"}});
     EXPECT_EQ(run.Status, 1) << run.Err;
-    const std::string error = "エラー: プラグイン test.kpi のホストプロセスが失敗しました (";
-    int errors = 0;
-    for (const auto& line : run.Lines())
-        errors += line.rfind(error, 0) == 0 ? 1 : 0;
-    EXPECT_EQ(errors, 3) << run.Err;
-    EXPECT_TRUE(run.HasLineStartingWith(error + "the plug-in host did not answer within 2 s"))
-        << run.Err;
-    EXPECT_TRUE(run.HasLineStartingWith(error + "the plug-in host's reply broke the protocol"))
-        << run.Err;
+    // Each failure's line, and under it the host's end.
+    std::vector<std::string> reasons;
+    const std::vector<std::string> lines = run.Lines();
+    for (size_t i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i] == "エラー: プラグイン test.kpi のホストプロセスが失敗しました") {
+            EXPECT_EQ(lines[i + 1].rfind("    理由: ", 0), 0u) << lines[i + 1];
+            reasons.push_back(lines[i + 1]);
+        }
+    ASSERT_EQ(reasons.size(), 3u) << run.Err;
+    EXPECT_EQ(reasons[0].rfind("    理由: the plug-in host ended (", 0), 0u) << reasons[0];
+    EXPECT_EQ(reasons[1], "    理由: the plug-in host did not answer within 2 s");
+    EXPECT_EQ(reasons[2].rfind("    理由: the plug-in host's reply broke the protocol", 0), 0u)
+        << reasons[2];
     EXPECT_EQ(run.Lines().back(), "一括デコードが完了しました。");
     // Each failed entry's file is completed with what it had, as after any error in a run; the
     // entry after them converts in full.
@@ -230,12 +235,25 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLine)
     EXPECT_TRUE(testsupport::ReadFileBytes(dir / "good.wav") ==
                 testsupport::ReadFileBytes(dir / "reference.wav"));
 
-    // A crash in Open is a file that could not be opened.
-    const std::string opens = Song("opens.tst", "crash=open\n");
-    const Result single = RunHosted({opens, dir / "opens.wav"});
-    EXPECT_EQ(single.Status, 1);
-    EXPECT_TRUE(single.HasLineStartingWith("エラー: ファイル " + opens + " を開けませんでした"))
-        << single.Err;
+    // A failure in Open is a file that could not be opened, and says why just the same.
+    const struct {
+        const char* song;
+        const char* reason;
+    } opens[] = {{"crash=open\n", "    理由: the plug-in host ended ("},
+                 {"hang=open\n", "    理由: the plug-in host did not answer within 2 s"},
+                 {"garbage=open\n", "    理由: the plug-in host answered with"}};
+    for (const auto& open : opens) {
+        const std::string song = Song("opens.tst", open.song);
+        const Result single =
+            RunHosted({song, dir / "opens.wav"}, {{"PELLAN_PLUGIN_TIME_LIMIT", "2"}});
+        EXPECT_EQ(single.Status, 1);
+        const std::vector<std::string> said = single.Lines();
+        const auto failure =
+            std::find(said.begin(), said.end(), "エラー: ファイル " + song + " を開けませんでした");
+        ASSERT_NE(failure, said.end()) << single.Err;
+        ASSERT_NE(failure + 1, said.end()) << single.Err;
+        EXPECT_EQ(failure[1].rfind(open.reason, 0), 0u) << single.Err;
+    }
 }
 
 // A copy of the plug-in that publishes its calls, in the folder "spinning" of dir, and the song

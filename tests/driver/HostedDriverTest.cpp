@@ -504,8 +504,8 @@ TEST_P(HostedDriver, ACallThatDoesNotAnswerIsCutOffAtTheTimeLimit)
         song->Render(block, sizeof block);
         ADD_FAILURE() << "a hung render returned";
     } catch (const EZoError& e) {
-        EXPECT_NE(std::string(e.what()).find("did not answer within 1500 ms"), std::string::npos)
-            << e.what();
+        EXPECT_NE(e.Reason().find("did not answer within 1500 ms"), std::string::npos)
+            << e.Reason();
     }
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1500));
     song.reset();
@@ -537,8 +537,7 @@ TEST_P(HostedDriver, RepliesThatBreakTheProtocolFailTheCallAndNothingElse)
             try {
                 song->Render(block, sizeof block);
             } catch (const EZoError& e) {
-                EXPECT_NE(std::string(e.what()).find("longer than asked"), std::string::npos)
-                    << e.what();
+                EXPECT_NE(e.Reason().find("longer than asked"), std::string::npos) << e.Reason();
                 throw;
             }
         },
