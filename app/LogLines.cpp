@@ -2,7 +2,10 @@
 
 #include "app/Version.h"
 #include "kpi/KPI.h"
+#include "kpi/kpiDriver.h"
+
 #include "platform/Paths.h"
+#include <cstdio>
 
 namespace logtext {
 
@@ -36,6 +39,16 @@ std::string PluginLoadFailedReasonLine(const std::string& reason)
 std::string ReasonLine(const std::string& reason)
 {
     return "    理由: " + reason;
+}
+
+std::string TimeLimitIgnoredLine(const std::string& value)
+{
+    char range[64];
+    std::snprintf(range, sizeof range, "%g から %g まで", TZoKpiDriver::kLeastTimeLimit,
+                  TZoKpiDriver::kLargestTimeLimit);
+    return "  警告: 環境変数 PELLAN_PLUGIN_TIME_LIMIT の値 \"" + value + "\" は使えません (" +
+           range + "の秒数)。既定の " +
+           std::to_string(TZoKpiHostSettings{}.CallTimeLimit.count() / 1000) + " 秒を使います";
 }
 
 std::string PluginCountLine(size_t count)

@@ -15,4 +15,6 @@ std::string PluginLoadFailedReasonLine(const std::string& reason); // "    理�
 // Why a failure happened, on its own line under the failure's line: "    理由: ...".
 std::string ReasonLine(const std::string& reason);
 std::string PluginCountLine(size_t count); // "N 個のプラグインをロードしました"
+// "  警告: 環境変数 PELLAN_PLUGIN_TIME_LIMIT の値 ... は使えません ..."
+std::string TimeLimitIgnoredLine(const std::string& value);
 } // namespace logtext

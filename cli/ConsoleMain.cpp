@@ -71,6 +71,13 @@ std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, bool isolat
     auto driver = std::make_unique<TZoKpiDriver>();
     if (isolate)
         driver->IsolateNativePlugins = true;
+    if (!driver->IgnoredTimeLimit.empty()) {
+        const std::string line = logtext::TimeLimitIgnoredLine(driver->IgnoredTimeLimit);
+        if (failures != nullptr)
+            failures->push_back(line);
+        else
+            console.Log(line);
+    }
     driver->OnPluginLoaded = [&console, failures](TZoKpi& plugin) {
         if (failures == nullptr)
             console.Log(logtext::PluginLoadedLine(plugin));

@@ -1,6 +1,7 @@
 // pellan-decode driven as a process, as scripts use it: files and playlists with the same
 // bytes as the window writes, failures with their lines and status, Ctrl+C, bad arguments.
 #include "tests/cli/CliFixture.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -201,6 +202,31 @@ TEST_F(CliFixture, APluginThatMovesTheCurrentFolderMovesNoFile)
     for (const auto& entry : fs::recursive_directory_iterator(env.Dir / "elsewhere"))
         strays.push_back(entry.path().string());
     EXPECT_TRUE(strays.empty()) << testing::PrintToString(strays);
+}
+
+TEST_F(CliFixture, ATimeLimitThatIsNoNumberOfSecondsIsReportedAndTheDefaultUsed)
+{
+    const std::string song = Song("a.tst");
+    testsupport::ScopedEnvironment environment;
+    for (const std::string value : {"0", "-1", "abc", "1e3", " 5", "0.05", "86401"}) {
+        SCOPED_TRACE(value);
+        environment.Set("PELLAN_PLUGIN_TIME_LIMIT", value);
+        const Result result = Run({"--plugins", pluginFolder, song, env.Dir / "a.wav"});
+        EXPECT_EQ(result.Status, 0) << result.Err;
+        const auto lines = result.ErrLines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "  警告: 環境変数 PELLAN_PLUGIN_TIME_LIMIT の値 \"" + value +
+                                 "\" は使えません (0.1 から 86400 までの秒数)。既定の 60 "
+                                 "秒を使います"),
+                  1)
+            << result.Err;
+    }
+    // An empty variable is as good as none.
+    for (const std::string value : {"2", "2.5", "86400", "0.1", ""}) {
+        environment.Set("PELLAN_PLUGIN_TIME_LIMIT", value);
+        const Result result = Run({"--plugins", pluginFolder, song, env.Dir / "a.wav"});
+        EXPECT_EQ(result.Err.find("PELLAN_PLUGIN_TIME_LIMIT"), std::string::npos) << result.Err;
+    }
 }
 
 TEST_F(CliFixture, BadArgumentsGiveStatusTwoAndTheUsage)

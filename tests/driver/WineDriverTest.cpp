@@ -173,3 +173,57 @@ TEST(WineHosts, A32BitDllGoesToThe32BitHost)
                   << reason << " ***\n";
     }
 }
+
+class WineLoadFailures : public ::testing::TestWithParam<Hosting> {
+protected:
+    void SetUp() override
+    {
+        PELLAN_SKIP_UNLESS_HOSTING_RUNS(GetParam());
+        ASSERT_FALSE(testsupport::RequireWinePrefix().empty());
+    }
+    // Why the plug-in at path fails to load ("" when it loads).
+    std::string LoadFailure(const std::string& path)
+    {
+        TZoKpiDriver driver;
+        driver.CacheFolder = dir.Path();
+        driver.OnPluginLoaded = [](TZoKpi&) { return true; };
+        std::string reason;
+        driver.OnPluginLoadFailed = [&](const std::string&, const std::string& why) {
+            reason = why;
+        };
+        driver.AddPlugin(path);
+        return reason;
+    }
+    std::string Built(const std::string& name) const
+    {
+        return testkpi::BuiltPluginPath(
+            std::string(GetParam() == Hosting::Windows32 ? "win32/" : "win64/") + name);
+    }
+    TempFolder dir;
+};
+
+TEST_P(WineLoadFailures, APluginWhoseDllIsMissingNamesIt)
+{
+    // A plug-in built against a DLL of its own, without that DLL, and then with it beside it.
+    fs::copy_file(Built("helper/helperuser.kpi"), dir / "helperuser.kpi");
+    const std::string missing = LoadFailure(dir / "helperuser.kpi");
+    EXPECT_EQ(missing.rfind("kpihelper.dll が必要ですが、インストールされていません", 0), 0u)
+        << missing;
+    EXPECT_NE(missing.find("Wine のプレフィックス"), std::string::npos) << missing;
+    fs::copy_file(Built("helper/kpihelper.dll"), dir / "kpihelper.dll");
+    EXPECT_EQ(LoadFailure(dir / "helperuser.kpi"), "");
+}
+
+TEST_P(WineLoadFailures, TheLoadersMessageNamesTheFileInItsPlaceholder)
+{
+    // The headers of a DLL of the host's bitness, the rest cut off.
+    const std::string dll = testsupport::ReadFileBytes(Built("testplugin.kpi"));
+    testsupport::WriteFileBytes(dir / "damaged.kpi", dll.substr(0, 1024));
+    const std::string reason = LoadFailure(dir / "damaged.kpi");
+    EXPECT_NE(reason, "");
+    EXPECT_EQ(reason.find("%1"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("damaged.kpi"), std::string::npos) << reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WineLoadFailures,
+                         ::testing::Values(Hosting::Windows64, Hosting::Windows32), HostingName);
