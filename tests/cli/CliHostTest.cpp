@@ -383,6 +383,50 @@ TEST_P(CliHost, ACrashOrAHangBesideAGoodSongCostsOnlyItsOwnSong)
     }
 }
 
+// The processor time a process has used so far, in seconds; -1 once it has gone.
+double ProcessorSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t paren = stat.rfind(')');
+    if (paren == std::string::npos)
+        return -1;
+    // After the name: state, then fields 4 to 13, then user and system time in clock ticks.
+    std::istringstream fields(stat.substr(paren + 2));
+    std::string field;
+    for (int i = 3; i < 14 && fields >> field; ++i) {
+    }
+    long user = 0, system = 0;
+    if (!(fields >> user >> system))
+        return -1;
+    return double(user + system) / ::sysconf(_SC_CLK_TCK);
+}
+
+TEST_P(CliHost, AHostThatClosesItsStandardStreamsCostsTheProgramNoProcessorTime)
+{
+    // The plug-in closes its standard output and error at Open, then renders slowly for about
+    // two seconds: the program only waits meanwhile.
+    const std::string song = Song("quiet.tst", "close_std=1\ndelay_ms=100\n");
+    const pid_t pid = Start(Hosted({song, dir / "quiet.wav"}));
+    double used = 0;
+    bool reaped = false;
+    int status = 0;
+    Within(std::chrono::seconds(120), [&] {
+        if (const double now = ProcessorSeconds(pid); now >= 0)
+            used = now;
+        reaped = ::waitpid(pid, &status, WNOHANG) == pid;
+        return reaped;
+    });
+    if (!reaped) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << testsupport::ReadFileBytes(dir / "stderr");
+    EXPECT_GT(testsupport::ReadFileBytes(dir / "quiet.wav").size(), 100000u);
+    EXPECT_LT(used, 0.5) << "seconds of processor time while waiting for a slow plug-in";
+}
+
 TEST_P(CliHost, ANonReentrantPluginsSongsRunSideBySideInHostsOfTheirOwn)
 {
     fs::create_directories(dir / "single");
