@@ -3,7 +3,10 @@
 #include "platform/FilesInProgress.h"
 #include "platform/MainThreadQueue.h"
 
+#include <chrono>
 #include <csignal>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -34,18 +37,26 @@ void SetAtOnce(std::function<void()> action)
     gAtOnce = std::move(action);
 }
 
-// On the thread that received the first request.
+// The longest the immediate action waits for the main thread to take the stop first.
+constexpr auto kMainThreadGrace = std::chrono::seconds(1);
+
+// On the thread that received the first request. The main thread takes the stop first, so
+// that what the immediate action then ends (a plug-in host's call) ends as part of the stop,
+// never as a failure of its own; a main thread that does not come to it in a moment (held up by
+// a plug-in's call itself) does not hold up the immediate action.
 void PostFirst()
 {
-    {
-        std::lock_guard lock(gAtOnceLock);
-        if (gAtOnce)
-            gAtOnce();
-    }
-    MainThreadQueue::Post([] {
+    auto taken = std::make_shared<std::promise<void>>();
+    std::future<void> stopTaken = taken->get_future();
+    MainThreadQueue::Post([taken] {
         if (gOnFirst)
             gOnFirst();
+        taken->set_value();
     });
+    stopTaken.wait_for(kMainThreadGrace);
+    std::lock_guard lock(gAtOnceLock);
+    if (gAtOnce)
+        gAtOnce();
 }
 
 #ifdef _WIN32
