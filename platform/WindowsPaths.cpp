@@ -109,7 +109,10 @@ ForeignPath ResolveWindowsPath(const std::string& text, const std::string& folde
 {
     if (text.empty())
         return {text, false};
-    const auto in = [&folder](const std::string& path) { return AbsolutePath(path, folder); };
+    // A name that says where it lies is kept as written; only a relative one is completed.
+    const auto in = [&folder](const std::string& path) {
+        return IsAbsolutePath(path) ? path : AbsolutePath(path, folder);
+    };
     if (PathExists(in(text)))
         return {in(text), true};
     // Names are UTF-8 inside; a playlist written by a program of its time holds them in a code
