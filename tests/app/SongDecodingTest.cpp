@@ -140,23 +140,21 @@ TEST_F(FlowFixture, APlaylistIsNeverReplacedByItsOwnEntrysOutput)
 
 TEST_F(FlowFixture, NamesTypedMeanTheFolderTheProgramStartedInWhereverAPluginMoves)
 {
-    // Names relative to the folder the tests started in, in a folder of their own there; the
-    // plug-in moves the current folder elsewhere in Open.
+    // Names relative to the folder the tests started in; the plug-in moves the current folder
+    // elsewhere in every Open.
     const std::string local = "pellan-relative-" + std::to_string(std::random_device()());
     const std::string base = platform::IncludeTrailingDelimiter(platform::LaunchFolder()) + local;
-    fs::create_directories(platform::FileSystemPath(base));
     TestSong song;
     song.Extra = "chdir=" + dir.Path() + "\n";
+    fs::create_directories(platform::FileSystemPath(base));
     song.WriteTo(base + "/a.tst");
-    for (int round = 0; round < 2; ++round) {
+    for (const char* output : {"/a.wav", "/b.wav"}) {
         PreparedSongDecode prepared = PrepareSongDecode(
-            driver, Request(local + "/a.tst", local + "/a.wav"), [](const std::string&) {});
+            driver, Request(local + "/a.tst", local + output), [](const std::string&) {});
         prepared.Thread->Start();
         prepared.Thread->WaitFor();
         prepared.Thread.reset();
-        EXPECT_GT(fs::file_size(platform::FileSystemPath(base + "/a.wav")), 1000u);
-        EXPECT_FALSE(fs::exists(platform::FileSystemPath(dir / local)));
-        fs::remove(platform::FileSystemPath(base + "/a.wav"));
+        EXPECT_GT(fs::file_size(platform::FileSystemPath(base + output)), 1000u);
     }
     fs::remove_all(platform::FileSystemPath(base));
 }

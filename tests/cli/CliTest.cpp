@@ -208,24 +208,18 @@ TEST_F(CliFixture, ATimeLimitThatIsNoNumberOfSecondsIsReportedAndTheDefaultUsed)
 {
     const std::string song = Song("a.tst");
     testsupport::ScopedEnvironment environment;
-    for (const std::string value : {"0", "-1", "abc", "1e3", " 5", "0.05", "86401"}) {
-        SCOPED_TRACE(value);
+    for (const std::string value : {"0", "-1", "abc", "1e3", "86401", "2.5", ""}) {
         environment.Set("PELLAN_PLUGIN_TIME_LIMIT", value);
         const Result result = Run({"--plugins", pluginFolder, song, env.Dir / "a.wav"});
         EXPECT_EQ(result.Status, 0) << result.Err;
-        const auto lines = result.ErrLines();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                             "  警告: 環境変数 PELLAN_PLUGIN_TIME_LIMIT の値 \"" + value +
-                                 "\" は使えません (0.1 から 86400 までの秒数)。既定の 60 "
-                                 "秒を使います"),
-                  1)
-            << result.Err;
-    }
-    // An empty variable is as good as none.
-    for (const std::string value : {"2", "2.5", "86400", "0.1", ""}) {
-        environment.Set("PELLAN_PLUGIN_TIME_LIMIT", value);
-        const Result result = Run({"--plugins", pluginFolder, song, env.Dir / "a.wav"});
-        EXPECT_EQ(result.Err.find("PELLAN_PLUGIN_TIME_LIMIT"), std::string::npos) << result.Err;
+        // A number from 0.1 to 86400 is taken; an empty variable is as good as none.
+        const bool usable = value == "2.5" || value.empty();
+        EXPECT_EQ(result.ErrLines().at(2),
+                  usable
+                      ? std::string("  test.kpi ver.1 をロードしました")
+                      : "  警告: 環境変数 PELLAN_PLUGIN_TIME_LIMIT の値 \"" + value +
+                            "\" は使えません (0.1 から 86400 までの秒数)。既定の 60 秒を使います")
+            << value;
     }
 }
 

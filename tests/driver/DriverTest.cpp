@@ -2,7 +2,6 @@
 // the events, the cache file and the shutdown.
 #include "kpi/kpiDriver.h"
 #include "platform/FileSystem.h"
-#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
 
@@ -496,26 +495,4 @@ TEST(DriverShutdown, CacheReplacesAPipeOrALinkInItsPlaceWithoutWaitingOrWritingT
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path()))
         ++entries;
     EXPECT_EQ(entries, 4); // a.kpi, a.kpi.conf, precious, plugin.cache
-}
-
-TEST(DriverTimeLimit, OnlyPlainSecondsInRangeAreTakenTheRestLeavesTheDefault)
-{
-    using std::chrono::milliseconds;
-    EXPECT_EQ(TZoKpiDriver::ParseTimeLimit("2"), milliseconds(2000));
-    EXPECT_EQ(TZoKpiDriver::ParseTimeLimit("2.5"), milliseconds(2500));
-    EXPECT_EQ(TZoKpiDriver::ParseTimeLimit("0.1"), milliseconds(100));
-    EXPECT_EQ(TZoKpiDriver::ParseTimeLimit("86400"), milliseconds(86400000));
-    for (const char* bad : {"0", "-1", "abc", "1e3", "", " 5", "5 ", "0.05", "86400.5", "1.", ".5",
-                            "0x10", "inf", "nan", "99999999999999999999"})
-        EXPECT_EQ(TZoKpiDriver::ParseTimeLimit(bad), std::nullopt) << bad;
-
-    testsupport::ScopedEnvironment environment;
-    environment.Set("PELLAN_PLUGIN_TIME_LIMIT", "1e3");
-    const TZoKpiDriver ignoring;
-    EXPECT_EQ(ignoring.IgnoredTimeLimit, "1e3");
-    EXPECT_EQ(ignoring.HostSettings.CallTimeLimit, TZoKpiHostSettings{}.CallTimeLimit);
-    environment.Set("PELLAN_PLUGIN_TIME_LIMIT", "3");
-    const TZoKpiDriver taking;
-    EXPECT_EQ(taking.IgnoredTimeLimit, "");
-    EXPECT_EQ(taking.HostSettings.CallTimeLimit, milliseconds(3000));
 }

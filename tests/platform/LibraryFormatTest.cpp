@@ -93,29 +93,3 @@ TEST(LibraryFormat, FilesThatAreNoLibrary)
         EXPECT_EQ(platform::SniffLibrary(dir / name), LibraryFormat::Unknown) << name;
     EXPECT_EQ(platform::SniffLibrary(dir.Path()), LibraryFormat::Unknown);
 }
-
-#ifdef PELLAN_HAVE_WINDOWS_BUILDS
-TEST(PeImports, TheHelperPluginsDllsNameTheHelperTheyNeed)
-{
-    for (const char* bits : {"win32", "win64"}) {
-        SCOPED_TRACE(bits);
-        const std::vector<std::string> names = platform::ReadPeImports(
-            testkpi::BuiltPluginPath(std::string(bits) + "/helper/helperuser.kpi"));
-        EXPECT_NE(std::find(names.begin(), names.end(), "kpihelper.dll"), names.end())
-            << testing::PrintToString(names);
-        EXPECT_NE(std::find_if(names.begin(), names.end(),
-                               [](const std::string& n) { return n == "KERNEL32.dll"; }),
-                  names.end())
-            << testing::PrintToString(names);
-    }
-    // Anything else names nothing, damaged images included.
-    TempFolder dir;
-    const std::string dll =
-        testsupport::ReadFileBytes(testkpi::BuiltPluginPath("win64/testplugin.kpi"));
-    for (const size_t keep : {size_t(0), size_t(64), size_t(600), dll.size() / 2}) {
-        testsupport::WriteFileBytes(dir / "cut.kpi", dll.substr(0, keep));
-        platform::ReadPeImports(dir / "cut.kpi"); // must not read past the end
-    }
-    EXPECT_TRUE(platform::ReadPeImports(testkpi::BuiltPluginPath()).empty());
-}
-#endif

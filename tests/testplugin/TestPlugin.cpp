@@ -14,7 +14,6 @@
 //   crash=open|render  hang=open|render  (the plug-in crashes, or never returns, in that call)
 //   spin=open|render   (never returns from that call, keeping a processor busy)
 //   chdir=PATH  (Open makes PATH the process's current folder, as some plug-ins do)
-//   close_std=1 (Open closes the process's standard output and standard error)
 //   garbage=open|render  (writes into its host's reply stream: junk at Open; at Render a reply
 //                         that claims more bytes than were asked for)
 //   chatter=1  (prints to standard output and standard error at every call)
@@ -30,7 +29,6 @@
 
 #ifdef _WIN32
 #include <direct.h>
-#include <io.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -188,21 +186,6 @@ void Publish()
         turns = turns + 1;
 }
 
-void CloseStandardStreams()
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-#ifdef _WIN32
-    CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
-    CloseHandle(GetStdHandle(STD_ERROR_HANDLE));
-    _close(1);
-    _close(2);
-#else
-    ::close(1);
-    ::close(2);
-#endif
-}
-
 // Writes bytes into every pipe this process may write to except standard error: in a host,
 // that is the stream the program reads the replies from.
 void Scribble(const std::string& bytes)
@@ -299,8 +282,6 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
         [[maybe_unused]] const int changed = ::chdir(Text(s, "chdir").c_str());
 #endif
     }
-    if (Number(s, "close_std", 0) != 0)
-        CloseStandardStreams();
     if (Text(s, "garbage") == "open")
         Scribble("this is no reply");
     const std::string mode = Text(s, "open", "ok");
