@@ -262,7 +262,7 @@ void TBatchDecodeJob::StartSong(const Song& song)
         prepared =
             PrepareSongDecode(*FDriver, request, [&](const LogLine& line) { Log(song, line); });
     } catch (const std::exception& e) {
-        LogStartFailure(e, [&](const LogLine& line) { Log(song, line); });
+        LogFailure([&](const LogLine& line) { Log(song, line); }, e);
         Log(song, logtext::Line(txt::Id::DecodeFailed));
         ++FCounts.Failed;
         if (FOptions.StopAtFirstFailure) {
@@ -285,14 +285,11 @@ void TBatchDecodeJob::StartSong(const Song& song)
     };
     raw->Thread->OnTerminate = [this, raw] {
         raw->Ended = true;
-        const std::string error = raw->Thread->FatalMessage();
-        if (!error.empty()) {
-            Log(raw->What, logtext::RunFailedLine(error));
-            // What it wrote goes with its part file: the output's name stays free (or keeps
-            // the older file) for the next run.
-            if (raw->Part)
-                Log(raw->What, logtext::Line(txt::Id::FileDeleted));
-        }
+        LogRunError([&](const LogLine& line) { Log(raw->What, line); }, *raw->Thread);
+        // What it wrote goes with its part file: the output's name stays free (or keeps the
+        // older file) for the next run.
+        if (!raw->Thread->FatalMessage().empty() && raw->Part)
+            Log(raw->What, logtext::Line(txt::Id::FileDeleted));
         Log(raw->What, logtext::Line(txt::Id::DecodeDone));
         FLoop.Wake();
     };

@@ -2,8 +2,11 @@
 
 #include "app/Version.h"
 #include "kpi/KPI.h"
+#include "kpi/KpiHostPool.h"
+#include "kpi/kpiDriver.h"
 #include "platform/Errors.h"
 #include "platform/Paths.h"
+#include <cstdio>
 
 namespace logtext {
 
@@ -57,7 +60,29 @@ LogLine PluginLoadFailedLine(const std::string& path)
 
 LogLine PluginLoadFailedReasonLine(const std::string& reason)
 {
-    return Line(txt::Id::PluginLoadFailedReason, {reason});
+    return ReasonLine(reason, PluginLoadFailedLine(std::string()).Text);
+}
+
+LogLine ReasonLine(const std::string& reason, const std::string& under)
+{
+    // One level deeper than the line it explains.
+    const size_t indent = under.find_first_not_of(' ');
+    const LogLine line = Line(txt::Id::Reason, {reason});
+    return {line.Level,
+            std::string(indent == std::string::npos ? 0 : indent, ' ') + "  " + line.Text};
+}
+
+LogLine TimeLimitIgnoredLine(const std::string& value)
+{
+    const auto seconds = [](double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", value);
+        return std::string(text);
+    };
+    return Line(txt::Id::TimeLimitIgnored,
+                {value, seconds(TZoKpiDriver::kLeastTimeLimit),
+                 seconds(TZoKpiDriver::kLargestTimeLimit),
+                 std::to_string(TZoKpiHostSettings{}.CallTimeLimit.count() / 1000)});
 }
 
 LogLine PluginCountLine(size_t count)

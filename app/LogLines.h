@@ -37,5 +37,9 @@ LogLine LoadingFromLine(const std::string& folder);
 LogLine PluginLoadedLine(const TZoKpi& plugin);
 LogLine PluginLoadFailedLine(const std::string& path);
 LogLine PluginLoadFailedReasonLine(const std::string& reason);
+// Why a failure happened, on a line of its own under the failure's line, one level deeper.
+LogLine ReasonLine(const std::string& reason, const std::string& under);
 LogLine PluginCountLine(size_t count);
+// PELLAN_PLUGIN_TIME_LIMIT held no usable number of seconds: the default is used.
+LogLine TimeLimitIgnoredLine(const std::string& value);
 } // namespace logtext

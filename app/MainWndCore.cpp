@@ -72,6 +72,8 @@ void TMainWndCore::FormCreate()
         if (!EndRequested()) {
             AddLog(logtext::LoadingFromLine(folder));
             FDriver = std::make_unique<TZoKpiDriver>();
+            if (!FDriver->IgnoredTimeLimit.empty())
+                AddLog(logtext::TimeLimitIgnoredLine(FDriver->IgnoredTimeLimit));
             // Where the command line keeps it too: beside the program, or for an installed
             // copy in the user's cache folder.
             FDriver->CacheFolder =

@@ -3,6 +3,7 @@
 #include "app/Conversions.h"
 #include "kpi/KpiSong.h"
 #include "platform/CodePages.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/WindowsPaths.h"
 #include "playlist/kpiPlayListReader.h"
@@ -49,30 +50,32 @@ PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName)
 }
 
 PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName,
-                                             const std::string& playlist)
+                                             const std::string& playlist, const std::string& folder)
 {
     PlaylistEntryNames names = DerivePlaylistEntryNames(fileName);
     // The host player finds a relative entry beside its playlist, wherever it is run from; the
-    // current folder stays the fallback, so that every playlist that worked before still does.
-    const std::string folder = platform::ExtractFilePath(playlist);
-    if (!folder.empty() && !names.Source.empty() && !IsRootedWindowsPath(names.Source)) {
+    // folder the program started in stays the fallback, so that every playlist that worked
+    // before still does.
+    const std::string beside = platform::ExtractFilePath(platform::AbsolutePath(playlist, folder));
+    if (!beside.empty() && !names.Source.empty() && !IsRootedWindowsPath(names.Source)) {
         // The entry's code page is bridged first: the folder is already this system's text.
-        const platform::ForeignPath beside =
-            platform::ResolveWindowsPath(folder + platform::SystemTextOf(names.Source));
-        if (beside.Found) {
-            names.Source = beside.Path;
+        const platform::ForeignPath found =
+            platform::ResolveWindowsPath(beside + platform::SystemTextOf(names.Source), folder);
+        if (found.Found) {
+            names.Source = found.Path;
             names.Output = OutputName(names.Source, names.SongNumber);
             return names;
         }
     }
-    names.Source = platform::ResolveWindowsPath(names.Source).Path;
+    names.Source = platform::ResolveWindowsPath(names.Source, folder).Path;
     names.Output = OutputName(names.Source, names.SongNumber);
     return names;
 }
 
-void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& playlist,
+void TPlaylistDecodeJob::Run(TZoKpiDriver& driver, const std::string& typedPlaylist,
                              const DecodeSetting& setting, const SoundFormat& requested)
 {
+    const std::string playlist = platform::AbsolutePath(typedPlaylist, platform::LaunchFolder());
     FFailed = false;
     FDecoded = 0;
     FFailedEntries = FSkippedEntries = FInterrupted = FNotReached = 0;
@@ -147,7 +150,8 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
     }
     // The log shows the file as it was found here, so that the user can go and look at it;
     // the tags stay the playlist's own bytes.
-    const PlaylistEntryNames names = ResolvePlaylistEntryNames(entry.FileName, playlist);
+    const PlaylistEntryNames names =
+        ResolvePlaylistEntryNames(entry.FileName, playlist, EntryFolder);
 
     SongDecodeRequest request;
     request.Source = names.Source;
@@ -164,7 +168,7 @@ bool TPlaylistDecodeJob::DecodeEntry(TZoKpiDriver& driver, const std::string& pl
     } catch (const std::exception& e) {
         FFailed = true;
         ++FFailedEntries;
-        LogStartFailure(e, FHooks.Log);
+        LogFailure(FHooks.Log, e);
         FHooks.Log(logtext::Line(txt::Id::DecodeFailed));
         return false;
     }
@@ -219,8 +223,7 @@ void TPlaylistDecodeJob::MultiDecodeTerminate(TZoKpiFileDecoderThread& thread)
 {
     FEntryFinished = true;
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
-    if (!thread.FatalMessage().empty())
-        FHooks.Log(logtext::RunFailedLine(thread.FatalMessage()));
+    LogRunError(FHooks.Log, thread);
     FHooks.Log(logtext::Line(txt::Id::DecodeDone));
     FLoop.Wake();
 }

@@ -7,6 +7,7 @@
 
 #include "app/MainThreadLoop.h"
 #include "app/SongDecoding.h"
+#include "platform/FileSystem.h"
 
 #include <optional>
 #include <string>
@@ -25,10 +26,11 @@ PlaylistEntryNames DerivePlaylistEntryNames(const std::string& fileName);
 // The same names for the file as this system finds it: the source is resolved as a path that
 // may have been written on Windows (drive letters, backslashes, Shift_JIS, any letter case),
 // and the output lies beside the resolved source. A relative source is looked for beside the
-// playlist first, and only when it is not there as written (from the current folder). A source
-// that resolves to nothing keeps the text that was looked for.
+// playlist first, and only when it is not there as written, taken from folder (where the
+// program started). A source that resolves to nothing keeps the text that was looked for.
 PlaylistEntryNames ResolvePlaylistEntryNames(const std::string& fileName,
-                                             const std::string& playlist);
+                                             const std::string& playlist,
+                                             const std::string& folder);
 
 class TPlaylistDecodeJob {
 public:
@@ -51,6 +53,10 @@ public:
     // main thread meanwhile; the batch then ends and the entry's file is deleted.
     void Stop();
     bool Running() const { return FRunning; }
+
+    // The folder that relative entries are taken from: the folder the program started in,
+    // wherever a plug-in has moved the current folder since.
+    std::string EntryFolder = platform::LaunchFolder();
 
     // How the last batch went, for callers that report a result.
     int Decoded() const { return FDecoded; }

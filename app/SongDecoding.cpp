@@ -1,5 +1,6 @@
 #include "app/SongDecoding.h"
 
+#include "app/LogLines.h"
 #include "decoder/kpiEffectorPlugin.h"
 #include "kpi/KpiSong.h"
 #include "kpi/kpiDriver.h"
@@ -85,12 +86,24 @@ std::string InputFileProblemLine(const std::string& path)
 
 } // namespace logtext
 
-void LogStartFailure(const std::exception& error, const LogFunction& log)
+void LogFailure(const LogFunction& log, const std::exception& failure)
 {
-    log(logtext::FailureLine(error));
-    const auto* openFailed = dynamic_cast<const ESongOpenFailed*>(&error);
-    if (openFailed != nullptr && !openFailed->Reason.empty())
-        log(logtext::Line(txt::Id::OpenFailedReason, {openFailed->Reason}));
+    const LogLine line = logtext::FailureLine(failure);
+    log(line);
+    if (const auto* error = dynamic_cast<const EZoError*>(&failure);
+        error && !error->Reason().empty())
+        log(logtext::ReasonLine(error->Reason(), line.Text));
+}
+
+void LogRunError(const LogFunction& log, const TZoKpiFileDecoderThread& thread)
+{
+    const std::string error = thread.FatalMessage();
+    if (error.empty())
+        return;
+    const LogLine line = logtext::RunFailedLine(error);
+    log(line);
+    if (const std::string reason = thread.FatalReason(); !reason.empty())
+        log(logtext::ReasonLine(reason, line.Text));
 }
 
 TZoWavTagInfo MergeSongTags(const TZoWavTagInfo& given, const TZoSongInfo& song)
@@ -119,14 +132,20 @@ std::string FormatPlayTime(uint32_t ms)
 PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
                                      const LogFunction& log)
 {
+    // A plug-in may move the current folder (in this Open, or in one before): the names typed
+    // mean the folder the program started in, whatever the current folder is by now.
+    const std::string source = platform::AbsolutePath(request.Source, platform::LaunchFolder());
+    const std::string output =
+        request.StandardOutput ? request.Output
+                               : platform::AbsolutePath(request.Output, platform::LaunchFolder());
     const std::string noPlugin = txt::Format(txt::Id::NoPluginForFile, {request.Source});
-    if (driver.PluginFor(request.Source) == nullptr)
+    if (driver.PluginFor(source) == nullptr)
         throw EZoError(noPlugin);
     // Users look for a missing file where the message points: at the file, with the system's
     // reason, not at the plug-in that would have failed to open it.
-    if (const std::string problem = logtext::InputFileProblemLine(request.Source); !problem.empty())
+    if (const std::string problem = logtext::InputFileProblemLine(source); !problem.empty())
         throw EZoError(problem);
-    std::unique_ptr<TZoSong> song = driver.OpenSong(request.Source, &request.Requested);
+    std::unique_ptr<TZoSong> song = driver.OpenSong(source, &request.Requested);
     if (!song)
         throw EZoError(noPlugin);
     log(logtext::Line(txt::Id::DecodeStarts, {request.Source}));
@@ -139,13 +158,12 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
     // A format whose bytes per second come out as 0 (samples under 8 bits, or a product that
     // overflows 32 bits) would never reach a position, a default length or a fade.
     if (f.SampleRate * f.BitsPerSample * f.Channels == 0 || song->BytesPerSecond() == 0)
-        throw ESongOpenFailed(txt::Format(txt::Id::BadPcmFormat, {}), song->OpenFailure);
+        throw EZoError(txt::Format(txt::Id::BadPcmFormat, {}), song->OpenFailure);
     if (const std::string reason = UnwritableFormatReason(f); !reason.empty())
         throw EZoError(txt::Id::UnwritablePcmFormat, {reason});
     // A plug-in may claim a file it then cannot open and still leave a format behind.
     if (song->Handle == 0)
-        throw ESongOpenFailed(txt::Format(txt::Id::SongNotOpened, {request.Source}),
-                              song->OpenFailure);
+        throw EZoError(txt::Format(txt::Id::SongNotOpened, {request.Source}), song->OpenFailure);
     // The setting's format is a request; the file gets what the plug-in answered.
     const SoundFormat& r = request.Requested;
     if ((r.SampleRate != 0 && r.SampleRate != f.SampleRate) ||
@@ -163,9 +181,9 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
             throw EZoError(txt::Id::SongOutOfRange, {std::to_string(static_cast<int32_t>(number))});
         song->Seek(number);
     }
-    if (!request.StandardOutput && SameFile(request.Source, request.Output))
+    if (!request.StandardOutput && SameFile(source, output))
         throw EZoError(txt::Id::OutputIsSource, {request.Output});
-    if (!request.Playlist.empty() && SameFile(request.Playlist, request.Output))
+    if (!request.Playlist.empty() && SameFile(request.Playlist, output))
         throw EZoError(txt::Id::OutputIsPlaylist, {request.Output});
 
     // Asked once the song is chosen: a multi-song file describes the song selected.
@@ -178,8 +196,7 @@ PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeReque
             std::move(song), request.StandardOutput->File, request.StandardOutput->Seekable,
             txt::Text(txt::Id::StandardOutputName));
     } else if (request.WriteTo.empty()) {
-        prepared.Thread =
-            std::make_unique<TZoKpiFileDecoderThread>(std::move(song), request.Output);
+        prepared.Thread = std::make_unique<TZoKpiFileDecoderThread>(std::move(song), output);
     } else {
         try {
             prepared.Thread =
@@ -217,7 +234,7 @@ bool TSingleDecodeJob::Start(TZoKpiDriver& driver, const SongDecodeRequest& requ
     try {
         prepared = PrepareSongDecode(driver, request, FHooks.Log);
     } catch (const std::exception& e) {
-        LogStartFailure(e, FHooks.Log);
+        LogFailure(FHooks.Log, e);
         FHooks.Log(logtext::Line(txt::Id::DecodeFailed));
         return false;
     }
@@ -284,14 +301,11 @@ void TSingleDecodeJob::ReleaseThread()
 void TSingleDecodeJob::Terminated(TZoKpiFileDecoderThread& thread)
 {
     FRunning = false;
-    const std::string error = thread.FatalMessage();
-    FSucceeded = !thread.Aborted() && error.empty();
+    FSucceeded = !thread.Aborted() && thread.FatalMessage().empty();
     // A run that ended by an error keeps what it wrote, but is not reported as a success.
-    if (!error.empty()) {
-        FHooks.Log(logtext::RunFailedLine(error));
-        if (FToStandardOutput)
-            FHooks.Log(logtext::Line(txt::Id::StreamCutShort));
-    }
+    LogRunError(FHooks.Log, thread);
+    if (!thread.FatalMessage().empty() && FToStandardOutput)
+        FHooks.Log(logtext::Line(txt::Id::StreamCutShort));
     FHooks.Log(logtext::Line(txt::Id::DecodeDone));
     // The worker is still inside this handler; the thread goes as soon as the main thread is
     // free again.

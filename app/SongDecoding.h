@@ -24,20 +24,6 @@ class TZoSong;
 // Milliseconds as "mm:ss.fff"; minutes take as many digits as they need.
 std::string FormatPlayTime(uint32_t ms);
 
-// A start that failed because the plug-in could not open the song. Reason is the plug-in's own,
-// on one line, or "" where it gave none.
-class ESongOpenFailed : public EZoError {
-public:
-    ESongOpenFailed(const std::string& message, std::string reason)
-        : EZoError(message), Reason(std::move(reason))
-    {}
-    std::string Reason;
-};
-
-// Logs the line of an error that ended a song's start and, for a song that could not be opened,
-// the plug-in's reason indented under it.
-void LogStartFailure(const std::exception& error, const LogFunction& log);
-
 // The tags of the WAV file: the request's own texts (a playlist entry's title and artist) field
 // by field, and the song's own information where they are empty.
 TZoWavTagInfo MergeSongTags(const TZoWavTagInfo& given, const TZoSongInfo& song);
@@ -64,9 +50,9 @@ struct PreparedSongDecode {
 };
 
 // Opens the song and makes its decoder thread, logging the start lines. Throws EZoError with
-// the line to log when the decode cannot start; the song is released then, and no file is left
-// behind. A source that is missing, unreadable or no regular file (a named pipe would block the
-// plug-in for ever) is refused before any plug-in sees it.
+// the line to log (and its reason, when one is known) when the decode cannot start; the song is
+// released then, and no file is left behind. A source that is missing, unreadable or no regular
+// file (a named pipe would block the plug-in for ever) is refused before any plug-in sees it.
 PreparedSongDecode PrepareSongDecode(TZoKpiDriver& driver, const SongDecodeRequest& request,
                                      const LogFunction& log);
 
@@ -118,6 +104,11 @@ private:
     // Lets a release posted from the end handler know whether the job still exists.
     std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 };
+
+// Logs a failure's message, and under it the reason when the failure gives one.
+void LogFailure(const LogFunction& log, const std::exception& failure);
+// Logs the error that ended a decode's run, if one did, with its reason under it.
+void LogRunError(const LogFunction& log, const TZoKpiFileDecoderThread& thread);
 
 // Lines that more than one flow logs, filled in.
 namespace logtext {

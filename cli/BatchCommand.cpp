@@ -172,7 +172,7 @@ namespace {
 int RunJob(TZoKpiDriver& driver, TBatchDecodeJob& job, std::vector<BatchInput> inputs,
            const TBatchDecodeJob::Options& options)
 {
-    platform::StopRequests::Install([&job] { job.Stop(); });
+    platform::StopRequests::Install([&job] { job.Stop(); }, [&driver] { driver.EndBusyHosts(); });
     job.Run(driver, std::move(inputs), options);
     platform::StopRequests::Uninstall();
     if (job.WasStopped())
@@ -275,7 +275,7 @@ int RunPlaylistBatch(TZoKpiDriver& driver, const CommandLine& command, const Dec
         }
         try {
             const PlaylistEntryNames names =
-                ResolvePlaylistEntryNames(entry.FileName, command.Input);
+                ResolvePlaylistEntryNames(entry.FileName, command.Input, platform::LaunchFolder());
             BatchInput input;
             input.Source = names.Source;
             input.Output = names.Output;

@@ -40,10 +40,30 @@ namespace {
 // SIGTERM).
 enum ExitStatus { kConverted = 0, kFailed = 1, kBadArguments = 2 };
 
+// Plug-ins run in this process and may move its current folder (some do, in Open): every name
+// the command gives is fixed to the folder the program was started in before any of them runs,
+// and nothing the program does afterwards depends on the current folder.
+void FixNames(CommandLine& command)
+{
+    const auto fix = [](std::string& name) {
+        if (!name.empty())
+            name = platform::AbsolutePath(name, platform::LaunchFolder());
+    };
+    fix(command.Input);
+    // "-" is no file but standard output.
+    if (!IsStandardOutput(command.Output))
+        fix(command.Output);
+    for (std::string& input : command.Inputs)
+        fix(input);
+    for (std::optional<std::string>* folder : {&command.OutDir, &command.PluginFolder})
+        if (*folder)
+            fix(**folder);
+}
+
 std::string ResolveFolder(const CommandLine& command)
 {
     if (command.PluginFolder)
-        return platform::AbsolutePath(*command.PluginFolder);
+        return *command.PluginFolder;
     return ResolvePluginFolderWithoutAsking();
 }
 
@@ -55,6 +75,13 @@ std::unique_ptr<TZoKpiDriver> LoadPlugins(const std::string& folder, bool isolat
     auto driver = std::make_unique<TZoKpiDriver>();
     if (isolate)
         driver->IsolateNativePlugins = true;
+    if (!driver->IgnoredTimeLimit.empty()) {
+        const LogLine line = logtext::TimeLimitIgnoredLine(driver->IgnoredTimeLimit);
+        if (failures != nullptr)
+            failures->push_back(line.Text);
+        else
+            console.Log(line);
+    }
     driver->OnPluginLoaded = [&console, failures](TZoKpi& plugin) {
         if (failures == nullptr)
             console.Log(logtext::PluginLoadedLine(plugin));
@@ -129,7 +156,8 @@ int DecodeOne(TZoKpiDriver& driver, const CommandLine& command, const DecodeSett
     TSingleDecodeJob job(std::move(hooks));
     bool stopped = false;
     // A stop that comes after the run has finished stops nothing: the file stays complete.
-    platform::StopRequests::Install([&] { stopped = job.Stop() || stopped; });
+    platform::StopRequests::Install([&] { stopped = job.Stop() || stopped; },
+                                    [&driver] { driver.EndBusyHosts(); });
     if (!job.Start(driver, request)) {
         platform::StopRequests::Uninstall();
         return kFailed;
@@ -163,7 +191,7 @@ int DecodePlaylist(TZoKpiDriver& driver, const CommandLine& command, const Decod
     };
     TPlainMainThreadLoop loop;
     TPlaylistDecodeJob job(loop, std::move(hooks));
-    platform::StopRequests::Install([&] { job.Stop(); });
+    platform::StopRequests::Install([&] { job.Stop(); }, [&driver] { driver.EndBusyHosts(); });
     job.Run(driver, command.Input, setting, requested);
     platform::StopRequests::Uninstall();
     console.ClearProgress();
@@ -195,6 +223,7 @@ int Run(const std::vector<std::string>& arguments)
         std::printf("%s", UsageText().c_str());
         return kConverted;
     }
+    FixNames(command);
     if (command.What == CommandLine::Action::Version) {
         std::printf("pellan-decode %s\nCopyright (c) The PellanDecoder developers\n%s\n",
                     FileVersionText().c_str(), txt::Text(txt::Id::VersionLicence));

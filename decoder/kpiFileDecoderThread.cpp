@@ -205,6 +205,10 @@ void TZoKpiFileDecoderThread::Execute()
         if (!decided)
             FAborted = StoppedBeforeTheEnd();
         EndIncomplete();
+        // After a stop the run's end is the stop's: an error it brought about (a plug-in host
+        // ended so that the stop need not wait for it) is no failure of the song.
+        if (FAborted)
+            return;
         throw;
     }
     // A stopped file is finished all the same, and then deleted; a stream cannot be.

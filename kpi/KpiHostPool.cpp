@@ -138,11 +138,23 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::StartHost(KpiHostKind kind)
     launch.Arguments.push_back(program);
     ++FStarted;
     try {
-        return std::make_shared<TZoKpiHost>(launch, FSettings.CallTimeLimit);
+        auto host = std::make_shared<TZoKpiHost>(launch, FSettings.CallTimeLimit);
+        std::lock_guard started(FStartedLock);
+        std::erase_if(FStartedHosts, [](const auto& known) { return known.expired(); });
+        FStartedHosts.push_back(host);
+        return host;
     } catch (const EKpiHostFailed& e) {
         FCannotStart[kind] = e.what();
         throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad, e.what());
     }
+}
+
+void TZoKpiHostPool::KillBusyHosts()
+{
+    std::lock_guard started(FStartedLock);
+    for (const auto& known : FStartedHosts)
+        if (const std::shared_ptr<TZoKpiHost> host = known.lock())
+            host->KillIfBusy();
 }
 
 void TZoKpiHostPool::ReapRetired()

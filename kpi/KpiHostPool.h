@@ -8,7 +8,7 @@
 // stays with its plug-in for song after song until it dies or the plug-in goes.
 //
 // Threads: any thread may call; Lock guards the loaders, the retired hosts, the Wine loaders and
-// the kinds that could not start.
+// the kinds that could not start; StartedLock guards the list of every host started.
 #pragma once
 
 #include "kpi/KpiHostProtocol.h"
@@ -67,6 +67,9 @@ public:
     std::chrono::milliseconds CallTimeLimit() const { return FSettings.CallTimeLimit; }
     // How many host processes this pool has started so far.
     int StartedHosts() const;
+    // Any thread, a stop signal's watcher among them: kills every host that a call waits for
+    // (a song's Render, an Open), so that a stop never waits for a plug-in to return.
+    void KillBusyHosts();
 
     // The host program for kind: its file name, and its full path in the host folder.
     static const char* HostProgramName(KpiHostKind kind);
@@ -83,6 +86,8 @@ private:
     // Kinds whose host could not start, with the reason: every later plug-in of the kind fails
     // the same way at once instead of paying for another try.
     std::map<KpiHostKind, std::string> FCannotStart;
+    mutable std::mutex FStartedLock;
+    std::vector<std::weak_ptr<TZoKpiHost>> FStartedHosts; // guarded by StartedLock
     bool FWineLooked = false;
     std::string FWine32, FWine64;
     int FStarted = 0;

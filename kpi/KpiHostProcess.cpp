@@ -95,6 +95,11 @@ void TZoKpiHost::Call(const std::vector<uint8_t>& request, std::vector<uint8_t>&
     std::lock_guard lock(FLock);
     if (FDead.load())
         throw EKpiHostFailed(EKpiHostFailed::Cause::Ended, DeathReason());
+    FBusy.store(true);
+    struct Idle {
+        std::atomic<bool>& Busy;
+        ~Idle() { Busy.store(false); }
+    } idle{FBusy};
     const uint32_t requestKind =
         request[4] | request[5] << 8 | request[6] << 16 | uint32_t(request[7]) << 24;
     const auto deadline = Clock::now() + FTimeLimit;
@@ -161,4 +166,10 @@ void TZoKpiHost::Finish(std::chrono::steady_clock::time_point deadline)
 bool TZoKpiHost::Ended()
 {
     return FProcess->WaitForExit(Clock::now());
+}
+
+void TZoKpiHost::KillIfBusy()
+{
+    if (FBusy.load())
+        FProcess->Kill();
 }

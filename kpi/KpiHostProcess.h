@@ -4,7 +4,8 @@
 // every later call. Nothing a host does can take the program down.
 //
 // Threads: any thread may call; the calls of all threads are served one after the other (Lock
-// is held for a whole request and its reply). Alive and DeathReason may be read at any time.
+// is held for a whole request and its reply). Alive, DeathReason and KillIfBusy may be used at
+// any time, from any thread.
 #pragma once
 
 #include "kpi/KpiHostProtocol.h"
@@ -63,6 +64,9 @@ public:
     void Finish(std::chrono::steady_clock::time_point deadline);
     // Whether the process has ended (it is collected then); never waits.
     bool Ended();
+    // Kills the host when a call is waiting for it, which then fails at once; an idle host is
+    // left alone. For a stop that must not wait for a plug-in's call to return.
+    void KillIfBusy();
 
 private:
     [[noreturn]] void Fail(EKpiHostFailed::Cause cause, const std::string& what);
@@ -72,7 +76,8 @@ private:
     std::unique_ptr<platform::ChildProcess> FProcess;
     std::mutex FLock; // held for one request and its reply
     std::atomic<bool> FDead{false};
-    bool FExiting = false; // guarded by FLock
+    std::atomic<bool> FBusy{false}; // a call waits for the host
+    bool FExiting = false;          // guarded by FLock
     mutable std::mutex FReasonLock;
     std::string FDeathReason; // guarded by FReasonLock; set when FDead is
 };

@@ -4,6 +4,7 @@
 #include "kpi/KpiHostProcess.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/PlainNames.h"
 #include "platform/SharedMemory.h"
 
 #include <algorithm>
@@ -23,6 +24,11 @@ constexpr uint32_t kSharedBytes = 2u << 20;
 struct TZoKpiHostedPlugin::Song {
     std::shared_ptr<TZoKpiHost> Host;
     KPI_HANDLE Remote = 0;
+#ifndef _WIN32
+    // The plain name the plug-in was given for a file whose own name Windows cannot read; kept
+    // as long as the song, which the plug-in may open again by that name.
+    std::unique_ptr<platform::PlainNameLink> Link;
+#endif
     // The memory the host renders the song's blocks into, when it could take it; asked for at
     // the first render.
     std::unique_ptr<platform::SharedMemory> Shared;
@@ -38,7 +44,10 @@ struct TZoKpiHostedPlugin::Song {
     size_t NextOffset = 0;
     uint32_t NextUsed = 0;
 
-    bool HasAhead() const { return Next < Lengths.size(); }
+    bool HasAhead() const
+    {
+        return Next < Lengths.size();
+    }
     void DropAhead()
     {
         Lengths.clear();
@@ -61,6 +70,14 @@ TZoKpiHostedPlugin::~TZoKpiHostedPlugin()
 
 kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
 {
+#ifndef _WIN32
+    // A library is looked for beside itself for what it needs, so a link elsewhere would not
+    // do: a plug-in whose path Windows cannot read is not loaded.
+    if (TZoKpiHostPool::PathStyleFor(FKind) == kpihost::PathStyle::Unix)
+        if (const std::string problem = platform::WindowsNameProblem(FFileName); !problem.empty())
+            throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
+                                 "Windows cannot read this path: " + problem);
+#endif
     const kpihost::LoadResult result = FPool->Probe(FKind, FFileName);
     if (!result.Loaded) {
         if (result.LoadFailure)
@@ -132,7 +149,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
             return true;
         });
         for (Serving& serving : FHosts)
-            if (serving.Host->Alive() && (!FOneSongPerHost || serving.Songs == 0)) {
+            if (serving.Host->Alive() && serving.Songs == 0) {
                 ++serving.Songs;
                 return serving.Host;
             }
@@ -169,9 +186,24 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
     };
     std::shared_ptr<TZoKpiHost> host;
     try {
-        host = ServingHost();
         kpihost::OpenRequest request;
         request.Path = fileName;
+#ifndef _WIN32
+        // A Windows plug-in is never handed a name that it would read as another file: such a
+        // file goes to it through a link with a plain name.
+        std::unique_ptr<platform::PlainNameLink> link;
+        if (TZoKpiHostPool::PathStyleFor(FKind) == kpihost::PathStyle::Unix) {
+            const std::string path = platform::AbsolutePath(fileName);
+            if (const std::string problem = platform::WindowsNameProblem(path); !problem.empty()) {
+                std::string error;
+                link = platform::PlainNameLink::Make(path, error);
+                if (!link)
+                    throw EZoError("Windows cannot read this path (" + problem + "), and " + error);
+                request.Path = link->Path();
+            }
+        }
+#endif
+        host = ServingHost();
         request.Style = TZoKpiHostPool::PathStyleFor(FKind);
         // A relative name means what it means to this process.
         request.CurrentFolder = platform::CurrentFolder();
@@ -189,6 +221,9 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
         auto song = std::make_shared<Song>();
         song->Host = host;
         song->Remote = reply.Handle;
+#ifndef _WIN32
+        song->Link = std::move(link);
+#endif
         std::lock_guard lock(FLock);
         // Handles of this side, never reused while the plug-in lives: a song of a host that
         // died can never reach a song of the host after it.
@@ -284,7 +319,8 @@ TZoSongInfo TZoKpiHostedPlugin::SongInfo(KPI_HANDLE handle)
 void TZoKpiHostedPlugin::RenderFailed(const std::string& reason)
 {
     NoteFailure(reason);
-    throw EZoError(txt::Id::HostProcessFailed, {platform::ExtractFileName(FFileName), reason});
+    throw EZoError(txt::Format(txt::Id::HostProcessFailed, {platform::ExtractFileName(FFileName)}),
+                   reason);
 }
 
 void TZoKpiHostedPlugin::Share(Song& song)
@@ -422,7 +458,6 @@ void TZoKpi::LoadHosted()
     FModule.Reentrant = record.Reentrant;
     FHasSongInfo = record.HasSongInfo;
     FHasOpenError = record.HasOpenError;
-    FHosted->SetOneSongPerHost(record.Reentrant == 0);
     // The host's module sorted them already; sorting again keeps the order this side relies
     // on whatever the host sent.
     FExtensions = record.Extensions;

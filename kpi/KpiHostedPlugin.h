@@ -2,10 +2,11 @@
 // through the pool's loader host, starts a serving host at the first song and keeps it for the
 // songs after, and forwards the song calls. Only TZoKpi uses it.
 //
-// A plug-in that is not reentrant never has two songs open in one process, so a second song
-// open at the same time gets a serving host of its own, and each song goes to a host with none
-// open. That is what lets a batch run such a plug-in's songs side by side; idle hosts stay for
-// the songs after.
+// Each song open at a time has a serving host of its own, whether or not the plug-in is
+// reentrant: a song that crashes or hangs its host then costs that song alone, never the songs
+// beside it, and the songs of a batch run side by side without waiting for each other's calls.
+// (A plug-in that is not reentrant could not share a host anyway.) Idle hosts stay for the songs
+// after.
 //
 // Render moves data in large blocks: when the host is asked for one block it renders several
 // in a row (as many as fit in about a megabyte, for a moment at most) and they are handed out
@@ -48,15 +49,12 @@ public:
     // The plug-in's record as the loader host read it; raises what a load in this process
     // would (EKpiLoadFailed with its code and reason, or EZoError).
     kpihost::ModuleRecord Load();
-    // Whether each serving host may hold one song at a time only (the plug-in is not
-    // reentrant). Set once, after Load and before the first song.
-    void SetOneSongPerHost(bool oneSong) { FOneSongPerHost = oneSong; }
 
     // The whole open of a song in the host, the plug-in module's own steps there included: a
     // handle of this side, or 0. format is written back as the plug-in left it; when the host
-    // failed it stays as it was. After a failed open, failure (when given) holds the plug-in's
-    // reason, or why the host failed.
-    KPI_HANDLE Open(const std::string& fileName, SoundFormat& format, std::string* failure);
+    // failed it stays as it was, and failure (if given) receives why.
+    KPI_HANDLE Open(const std::string& fileName, SoundFormat& format,
+                    std::string* failure = nullptr);
     void Close(KPI_HANDLE handle);
     // Raises EZoError, naming the plug-in, when the song's host has failed.
     uint32_t Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size);
@@ -78,8 +76,8 @@ public:
 private:
     struct Song;
     std::shared_ptr<Song> FindSong(KPI_HANDLE handle) const;
-    // A live host for one more song, started when none will do; the caller owns one of its
-    // song places until it calls Vacate or files the song in Songs.
+    // A live host with no song, started when none is idle; the caller owns its song place until
+    // it calls Vacate or files the song in Songs.
     std::shared_ptr<TZoKpiHost> ServingHost();
     void Vacate(const std::shared_ptr<TZoKpiHost>& host);
     uint32_t RenderAhead(Song& song, uint8_t* buffer, uint32_t size);
@@ -96,10 +94,9 @@ private:
     mutable std::mutex FLock;
     struct Serving {
         std::shared_ptr<TZoKpiHost> Host;
-        int Songs = 0; // open, or being opened
+        int Songs = 0; // open, or being opened: 0 or 1
     };
     std::vector<Serving> FHosts; // guarded by Lock
-    bool FOneSongPerHost = false;
     std::map<KPI_HANDLE, std::shared_ptr<Song>> FSongs;
     KPI_HANDLE FNextHandle = 1;
     std::string FLastFailure;

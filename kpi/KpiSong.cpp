@@ -22,6 +22,7 @@ TZoSong::~TZoSong()
 void TZoSong::Open(const std::string& fileName)
 {
     FileName = fileName;
+    OpenFailure.clear();
     Handle = Plugin.OpenSong(FileName, &Format, &OpenFailure);
     Ended = false;
 }

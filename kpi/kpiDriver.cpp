@@ -23,13 +23,31 @@ TZoKpiDriver::TZoKpiDriver() : CacheFolder(platform::ExecutableFolder())
     const char* isolate = std::getenv("PELLAN_ISOLATE_PLUGINS");
     IsolateNativePlugins = isolate != nullptr && std::strcmp(isolate, "1") == 0;
     // A plug-in that needs longer than the usual limit for one call can be given it.
-    if (const char* limit = std::getenv("PELLAN_PLUGIN_TIME_LIMIT")) {
-        char* end = nullptr;
-        const double seconds = std::strtod(limit, &end);
-        if (end != limit && *end == '\0' && seconds > 0 && seconds <= 24 * 3600)
-            HostSettings.CallTimeLimit =
-                std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    if (const char* limit = std::getenv("PELLAN_PLUGIN_TIME_LIMIT"); limit && *limit) {
+        if (const auto time = ParseTimeLimit(limit))
+            HostSettings.CallTimeLimit = *time;
+        else
+            IgnoredTimeLimit = limit;
     }
+}
+
+std::optional<std::chrono::milliseconds> TZoKpiDriver::ParseTimeLimit(const std::string& text)
+{
+    // Plain decimal digits only: no sign, no exponent, no blanks, nothing the C library would
+    // also read ("1e3", " 5", "0x10", "inf").
+    const size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    const auto digits = [](const std::string& part) {
+        return !part.empty() && part.size() <= 9 &&
+               part.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (!digits(whole) || (dot != std::string::npos && !digits(fraction)))
+        return std::nullopt;
+    const double seconds = std::stod(whole) + (fraction.empty() ? 0.0 : std::stod("0." + fraction));
+    if (seconds < kLeastTimeLimit || seconds > kLargestTimeLimit)
+        return std::nullopt;
+    return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000 + 0.5));
 }
 
 TZoKpiDriver::~TZoKpiDriver()

@@ -13,9 +13,11 @@
 #include "kpi/KpiSong.h"
 #include "platform/FileSystem.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,9 @@ public:
     // the later file time, a file without a time being the oldest. Plug-ins equal in both have
     // no defined order.
     static bool ComparePlugins(const TZoKpi& a, const TZoKpi& b);
+    // A time limit written as seconds: digits, perhaps with a decimal fraction ("2", "2.5"),
+    // from kLeastTimeLimit to kLargestTimeLimit; nothing for any other text.
+    static std::optional<std::chrono::milliseconds> ParseTimeLimit(const std::string& text);
 
     // Every plug-in that loaded, disabled ones included.
     const std::vector<std::unique_ptr<TZoKpi>>& Plugins() const { return FPlugins; }
@@ -81,8 +86,21 @@ public:
     // environment variable PELLAN_PLUGIN_TIME_LIMIT gives); read when the first hosted plug-in
     // is added.
     TZoKpiHostSettings HostSettings;
+    // The value of PELLAN_PLUGIN_TIME_LIMIT when it was set but is no number of seconds in the
+    // range below, and so not used; "" otherwise. The owner tells the user.
+    std::string IgnoredTimeLimit;
+    static constexpr double kLeastTimeLimit = 0.1;     // seconds
+    static constexpr double kLargestTimeLimit = 86400; // seconds
     // The host processes of the hosted plug-ins; nullptr until the first one is added.
     const std::shared_ptr<TZoKpiHostPool>& HostPool() const { return FHostPool; }
+    // Any thread, while the plug-ins are loaded: kills the host processes whose calls a decode
+    // waits for, so that a stop never waits for a hosted plug-in to return (their songs fail;
+    // the plug-ins' next songs start fresh hosts). Plug-ins in the program cannot be ended so.
+    void EndBusyHosts() const
+    {
+        if (FHostPool)
+            FHostPool->KillBusyHosts();
+    }
 
 private:
     void AddExtension(const std::string& ext);

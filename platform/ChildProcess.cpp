@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -15,8 +16,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <thread>
 
 extern char** environ;
 
@@ -87,6 +91,75 @@ ChildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrid
     return block;
 }
 
+// The thread that forks every child. A child asks the kernel to kill it when its parent goes
+// (the parent-death signal), but the kernel sends that signal when the *thread* that forked it
+// ends, not the process: a host started from a thread that ends before the program would die
+// with it. This thread lives as long as the process; it is never joined, and goes with the
+// process however that ends. Callers hand it one fork at a time and wait for it.
+class Forker {
+public:
+    static Forker& Instance()
+    {
+        // Never destroyed: the thread may still wait for work while the process exits. A
+        // process forked by other means (a test, a plug-in) has the object but not its thread,
+        // and makes its own.
+        static std::mutex making;
+        static Forker* forker = nullptr;
+        static pid_t owner = -1;
+        std::lock_guard lock(making);
+        if (forker == nullptr || owner != ::getpid()) {
+            forker = new Forker;
+            owner = ::getpid();
+        }
+        return *forker;
+    }
+
+    // Forks on the forker's thread and runs inChild in the child, which must not return.
+    pid_t Fork(const std::function<void()>& inChild)
+    {
+        std::unique_lock lock(FLock);
+        FChanged.wait(lock, [this] { return !FJob; });
+        pid_t pid = -1;
+        int error = 0;
+        FJob = [&] {
+            pid = ::fork();
+            if (pid == 0)
+                inChild();
+            error = errno;
+        };
+        FForked = false;
+        FChanged.notify_all();
+        FChanged.wait(lock, [this] { return FForked; });
+        FJob = nullptr;
+        FChanged.notify_all();
+        errno = error;
+        return pid;
+    }
+
+private:
+    Forker()
+    {
+        std::thread([this] {
+            // Stop signals are for the threads that wait for them, never for this one.
+            sigset_t all;
+            ::sigfillset(&all);
+            ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+            std::unique_lock lock(FLock);
+            for (;;) {
+                FChanged.wait(lock, [this] { return FJob && !FForked; });
+                FJob();
+                FForked = true;
+                FChanged.notify_all();
+            }
+        }).detach();
+    }
+
+    std::mutex FLock; // guards FJob and FForked
+    std::condition_variable FChanged;
+    std::function<void()> FJob; // the fork asked for, until its caller has its result
+    bool FForked = false;       // FJob has run
+};
+
 } // namespace
 
 struct ChildProcess::State {
@@ -121,11 +194,17 @@ struct ChildProcess::State {
         return Reaped;
     }
 
+    // Reads what standard error holds now. At its end (the child closed it, or ended) the pipe
+    // is closed here: a hung-up pipe is always "ready", and watching it again would spin.
     void DrainError()
     {
         char buffer[4096];
-        for (;;) {
+        while (Error >= 0) {
             const ssize_t n = ::read(Error, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0 || (n < 0 && errno != EAGAIN))
+                CloseFd(Error);
             if (n <= 0)
                 break;
             ErrorTail.append(buffer, static_cast<size_t>(n));
@@ -191,10 +270,16 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // The child: async-signal-safe calls only until exec. A pipe that already sits at its
-        // place keeps it, but loses its close-on-exec flag.
+    const pid_t parent = ::getpid();
+    const pid_t pid = Forker::Instance().Fork([&] {
+        // The child: async-signal-safe calls only until exec. It goes when this process goes,
+        // however that ends (a crash, SIGKILL, an emergency exit); the signal stays set across
+        // the exec, so that it reaches the program that runs the plug-in (Wine's loader keeps
+        // its process). A parent that went before the request was made is seen here.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        // A pipe that already sits at its place keeps it, but loses its close-on-exec flag.
         const int places[3][2] = {{input[0], 0}, {output[1], 1}, {errors[1], 2}};
         for (const auto& [from, to] : places) {
             if (from == to)
@@ -217,7 +302,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
         const int code = errno;
         [[maybe_unused]] const ssize_t n = ::write(report[1], &code, sizeof code);
         ::_exit(127);
-    }
+    });
     const int forkError = errno;
     ::close(input[0]);
     ::close(output[1]);

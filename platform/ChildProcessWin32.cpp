@@ -116,6 +116,28 @@ bool MakePipe(bool childReads, HANDLE& ours, HANDLE& theirs, std::string& error)
     return true;
 }
 
+// The job every child of this process runs in. Its one handle is this process's and is never
+// closed: the system closes it when the process ends, however it ends (an emergency exit, a
+// crash, a kill), and the job then kills whatever still runs in it. nullptr where no job can be
+// made; the children then run without one.
+HANDLE ChildJob()
+{
+    static const HANDLE job = [] {
+        HANDLE made = CreateJobObjectW(nullptr, nullptr);
+        if (made == nullptr)
+            return made;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits,
+                                     sizeof limits)) {
+            CloseHandle(made);
+            return HANDLE(nullptr);
+        }
+        return made;
+    }();
+    return job;
+}
+
 DWORD RemainingMs(ChildProcess::Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -135,11 +157,18 @@ struct ChildProcess::State {
     HANDLE ErrorEvent = nullptr; // the read of standard error
     std::string ErrorTail;
 
+    // Reads what standard error holds now. Once the child has closed it the pipe is closed here
+    // too, and no wait looks at it again.
     void DrainError()
     {
-        for (;;) {
+        while (Error != nullptr) {
             DWORD available = 0;
-            if (!PeekNamedPipe(Error, nullptr, 0, nullptr, &available, nullptr) || available == 0)
+            if (!PeekNamedPipe(Error, nullptr, 0, nullptr, &available, nullptr)) {
+                if (GetLastError() == ERROR_BROKEN_PIPE)
+                    CloseOne(Error);
+                return;
+            }
+            if (available == 0)
                 return;
             char buffer[4096];
             OVERLAPPED ov{};
@@ -173,7 +202,10 @@ struct ChildProcess::State {
         const HANDLE waits[2] = {Event, Process};
         bool ended = false;
         for (;;) {
-            const DWORD slice = std::min(RemainingMs(deadline), kErrorPollMs);
+            // Standard error is looked at while it is open; after that, only the transfer
+            // and the child's end wake the wait.
+            const DWORD slice = Error != nullptr ? std::min(RemainingMs(deadline), kErrorPollMs)
+                                                 : RemainingMs(deadline);
             const DWORD woke = WaitForMultipleObjects(ended ? 1 : 2, waits, FALSE, slice);
             if (woke == WAIT_OBJECT_0)
                 break;
@@ -250,10 +282,12 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
     std::wstring environment = EnvironmentBlock(options.Environment);
     const std::wstring program = Widen(options.Arguments[0]);
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                        EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT |
-                                            CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP,
-                                        environment.data(), nullptr, &startup.StartupInfo, &info);
+    // Started suspended, so that it runs no code before it is in the job.
+    const BOOL created =
+        CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                       EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT |
+                           CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED,
+                       environment.data(), nullptr, &startup.StartupInfo, &info);
     const DWORD createError = GetLastError();
     DeleteProcThreadAttributeList(attributes);
     closeTheirs();
@@ -261,6 +295,11 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
         error = options.Arguments[0] + ": " + SystemErrorText(createError);
         return nullptr;
     }
+    // A system that refuses the job (a program already in a job that allows no other) still
+    // gets its child; the child then ends with the program only when asked to.
+    if (const HANDLE job = ChildJob())
+        AssignProcessToJobObject(job, info.hProcess);
+    ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     s.Process = info.hProcess;
     s.Id = info.dwProcessId;

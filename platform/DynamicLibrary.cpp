@@ -1,12 +1,17 @@
 #include "platform/DynamicLibrary.h"
+#include "texts/Texts.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
 #ifdef _WIN32
+#include "platform/LibraryFormat.h"
 #include "platform/WindowsText.h"
 
 #include <windows.h>
+
+#include <cwctype>
+#include <set>
 #else
 #include <dlfcn.h>
 #include <elf.h>
@@ -23,6 +28,63 @@ namespace platform {
 
 #ifdef _WIN32
 
+namespace {
+
+// Whether the system finds a DLL of that name where it looks for the DLLs a plug-in imports
+// (already loaded, or on its search path), without running any of its code.
+bool SystemFinds(const std::string& name)
+{
+    const std::wstring wide = Utf8ToWide(name);
+    if (GetModuleHandleW(wide.c_str()) != nullptr)
+        return true;
+    HMODULE data = LoadLibraryExW(wide.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (data == nullptr)
+        return false;
+    FreeLibrary(data);
+    return true;
+}
+
+// The DLLs that image needs and that neither its folder nor the system holds: what image
+// imports, and what the DLLs of its folder that it imports import in turn.
+void FindMissing(const std::string& image, const std::string& folder, std::set<std::wstring>& seen,
+                 std::vector<std::string>& missing)
+{
+    for (const std::string& name : ReadPeImports(image)) {
+        std::wstring key = Utf8ToWide(name);
+        for (wchar_t& c : key)
+            c = static_cast<wchar_t>(std::towlower(c));
+        if (!seen.insert(key).second)
+            continue;
+        const std::string beside = folder + name;
+        if (IsRegularFile(beside))
+            FindMissing(beside, folder, seen, missing);
+        else if (!SystemFinds(name))
+            missing.push_back(name);
+    }
+}
+
+// Why path did not load, for the log: the DLLs it needs that are not there, read from its
+// import table, where the loader says only that a module is missing; else the loader's own
+// text, the file named in it.
+std::string LoadFailure(const std::string& path, DWORD code)
+{
+    if (code == ERROR_MOD_NOT_FOUND && IsRegularFile(path)) {
+        std::set<std::wstring> seen;
+        std::vector<std::string> missing;
+        FindMissing(path, ExtractFilePath(path), seen, missing);
+        if (!missing.empty()) {
+            std::string names;
+            for (const std::string& name : missing)
+                names += (names.empty() ? "" : ", ") + name;
+            return txt::Format(
+                RunsUnderWine() ? txt::Id::MissingDllsUnderWine : txt::Id::MissingDlls, {names});
+        }
+    }
+    return SystemErrorText(code, path);
+}
+
+} // namespace
+
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, std::string& error)
 {
     // The altered search path makes Windows look in the plug-in's own folder first for the
@@ -30,7 +92,7 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, st
     HMODULE module =
         LoadLibraryExW(Utf8ToWide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
-        error = SystemErrorText(GetLastError());
+        error = LoadFailure(path, GetLastError());
         return nullptr;
     }
     std::unique_ptr<DynamicLibrary> library(new DynamicLibrary);

@@ -336,6 +336,23 @@ std::string AbsolutePath(const std::string& path)
     return full.empty() ? path : WideToUtf8(full);
 }
 
+std::string AbsolutePath(const std::string& path, const std::string& folder)
+{
+    if (path.empty())
+        return path;
+    if (folder.empty())
+        return AbsolutePath(path);
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    // "name" lies in folder, "\name" on folder's drive; a name with a drive ("C:name",
+    // "C:\name") or a network name ("\\server\share") says where it lies itself.
+    if (path.size() >= 2 && (path[1] == ':' || (separator(path[0]) && separator(path[1]))))
+        return AbsolutePath(path);
+    if (separator(path[0]))
+        return AbsolutePath(folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) + path
+                                                                   : path);
+    return AbsolutePath(IncludeTrailingDelimiter(folder) + path);
+}
+
 std::string ExecutablePath()
 {
     // GetModuleFileNameW fills the buffer to the brim and truncates when it is too small.
@@ -561,9 +578,14 @@ std::string CurrentFolder()
 
 std::string AbsolutePath(const std::string& path)
 {
-    if (IsAbsolutePath(path))
+    return path.empty() ? CurrentFolder() : AbsolutePath(path, CurrentFolder());
+}
+
+std::string AbsolutePath(const std::string& path, const std::string& folder)
+{
+    if (path.empty() || IsAbsolutePath(path))
         return path;
-    std::string result = CurrentFolder();
+    std::string result = folder;
     if (result.empty())
         return path;
     size_t start = 0;
@@ -609,6 +631,16 @@ std::string PathText(const std::filesystem::path& path)
 std::string ExecutableFolder()
 {
     return ExtractFilePath(ExecutablePath());
+}
+
+namespace {
+// Taken before main runs, and so before any plug-in is loaded.
+const std::string gLaunchFolder = CurrentFolder();
+} // namespace
+
+const std::string& LaunchFolder()
+{
+    return gLaunchFolder;
 }
 
 } // namespace platform

@@ -96,6 +96,12 @@ std::string CurrentFolder();
 // does any path when the current folder is unknown. On POSIX "." segments of a relative path
 // are dropped and ".." is kept, since a symbolic link may stand before it.
 std::string AbsolutePath(const std::string& path);
+// The same against folder (an absolute path) instead of the current folder; "" stays "".
+std::string AbsolutePath(const std::string& path, const std::string& folder);
+// The current folder as it was when the program started, before any plug-in ran: the folder
+// that relative names given to the program mean. A plug-in may move the process's current
+// folder at any time; this one stays.
+const std::string& LaunchFolder();
 
 // Full path of the running executable, and its folder with a trailing delimiter.
 std::string ExecutablePath();

@@ -32,6 +32,7 @@ using PathChar = char;
 
 struct Slot {
     std::atomic<int> State{kFree};
+    bool Folder = false; // set with Path, before the state says Ready
     PathChar Path[kPathBytes];
 };
 
@@ -39,9 +40,7 @@ Slot gSlots[kSlots];
 
 static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-free atomics");
 
-} // namespace
-
-int FilesInProgress::Add(const std::string& path)
+int AddSlot(const std::string& path, bool folder)
 {
 #ifdef _WIN32
     const std::wstring held = WidePath(path); // long paths too
@@ -55,10 +54,23 @@ int FilesInProgress::Add(const std::string& path)
         if (!gSlots[i].State.compare_exchange_strong(state, kBusy))
             continue;
         std::memcpy(gSlots[i].Path, held.c_str(), (held.size() + 1) * sizeof(PathChar));
+        gSlots[i].Folder = folder;
         gSlots[i].State.store(kReady, std::memory_order_release);
         return i;
     }
     return -1;
+}
+
+} // namespace
+
+int FilesInProgress::Add(const std::string& path)
+{
+    return AddSlot(path, false);
+}
+
+int FilesInProgress::AddFolder(const std::string& path)
+{
+    return AddSlot(path, true);
 }
 
 void FilesInProgress::Remove(int token)
@@ -71,15 +83,17 @@ void FilesInProgress::Remove(int token)
 
 void FilesInProgress::DeleteAllNow()
 {
-    for (Slot& slot : gSlots) {
-        if (slot.State.load(std::memory_order_acquire) != kReady)
-            continue;
+    // Files first: a folder goes only once it is empty.
+    for (const bool folders : {false, true})
+        for (Slot& slot : gSlots) {
+            if (slot.State.load(std::memory_order_acquire) != kReady || slot.Folder != folders)
+                continue;
 #ifdef _WIN32
-        DeleteFileW(slot.Path);
+            folders ? RemoveDirectoryW(slot.Path) : DeleteFileW(slot.Path);
 #else
-        ::unlink(slot.Path);
+            folders ? ::rmdir(slot.Path) : ::unlink(slot.Path);
 #endif
-    }
+        }
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 
@@ -146,6 +147,79 @@ LibraryFormat ThisProcessPeFormat()
 #else
     return LibraryFormat::Unknown;
 #endif
+}
+
+std::vector<std::string> ReadPeImports(const std::string& path)
+{
+    std::vector<std::string> names;
+    // A plug-in folder may hold anything: only a plain file of a plausible size is read, and
+    // every offset taken from it is checked against its size.
+    if (!IsRegularFile(path))
+        return names;
+    std::ifstream in(FileSystemPath(path), std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+    if (size <= 0 || size > (256 << 20))
+        return names;
+    in.seekg(0);
+    std::string image(static_cast<size_t>(size), '\0');
+    in.read(image.data(), static_cast<std::streamsize>(image.size()));
+    image.resize(static_cast<size_t>(in.gcount()));
+    const auto fits = [&image](uint64_t at, uint64_t size) {
+        return at <= image.size() && size <= image.size() - at;
+    };
+    const LibraryFormat format = SniffLibraryHeader(image);
+    if (format != LibraryFormat::PeX86 && format != LibraryFormat::PeX64)
+        return names;
+    const uint32_t pe = Read32(image, 0x3C);
+    // The file header: machine, section count, ..., optional header size, characteristics.
+    if (!fits(pe, 24))
+        return names;
+    const uint16_t sections = Read16(image, pe + 6, false);
+    const uint16_t optionalSize = Read16(image, pe + 20, false);
+    const uint64_t optional = pe + 24;
+    // The optional header's data directories start at 96 (PE32) or 112 (PE32+); the import
+    // directory is the second.
+    if (!fits(optional, 2))
+        return names;
+    const uint16_t magic = Read16(image, optional, false);
+    const uint64_t directories = optional + (magic == 0x20B ? 112 : 96);
+    if (directories + 16 > optional + optionalSize || !fits(directories, 16))
+        return names;
+    const uint32_t importRva = Read32(image, directories + 8);
+    // Addresses are virtual; the section table maps them to offsets in the file.
+    const uint64_t table = optional + optionalSize;
+    const auto offsetOf = [&](uint32_t rva, uint64_t& offset) {
+        for (uint16_t i = 0; i < sections; ++i) {
+            const uint64_t at = table + uint64_t(i) * 40;
+            if (!fits(at, 40))
+                return false;
+            const uint32_t size = Read32(image, at + 8);
+            const uint32_t address = Read32(image, at + 12);
+            const uint32_t rawSize = Read32(image, at + 16);
+            const uint32_t rawOffset = Read32(image, at + 20);
+            if (rva >= address && rva - address < std::max(size, rawSize)) {
+                offset = uint64_t(rawOffset) + (rva - address);
+                return rva - address < rawSize;
+            }
+        }
+        return false;
+    };
+    uint64_t descriptor = 0;
+    if (importRva == 0 || !offsetOf(importRva, descriptor))
+        return names;
+    // One 20-byte descriptor per DLL, the name's address in the fourth field, up to one of
+    // zeros; a count no sane image reaches ends a damaged one.
+    for (int count = 0; count < 4096 && fits(descriptor, 20); ++count, descriptor += 20) {
+        if (image.compare(descriptor, 20, std::string(20, '\0')) == 0)
+            break;
+        uint64_t name = 0;
+        if (!offsetOf(Read32(image, descriptor + 12), name) || !fits(name, 1))
+            continue;
+        const size_t end = image.find('\0', name);
+        if (end != std::string::npos && end > name && end - name < 256)
+            names.push_back(image.substr(name, end - name));
+    }
+    return names;
 }
 
 const char* LibraryFormatName(LibraryFormat format)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -26,5 +27,10 @@ LibraryFormat SniffLibraryHeader(const std::string& bytes);
 LibraryFormat ThisProcessPeFormat();
 
 const char* LibraryFormatName(LibraryFormat format);
+
+// The names of the DLLs that a PE image (a 32 or 64-bit Windows DLL) imports, in the order its
+// import directory lists them; empty when the file is no such image or cannot be read. Delayed
+// imports are left out: a missing one does not keep the image from loading.
+std::vector<std::string> ReadPeImports(const std::string& path);
 
 } // namespace platform

@@ -3,7 +3,11 @@
 #include "platform/FilesInProgress.h"
 #include "platform/MainThreadQueue.h"
 
+#include <chrono>
 #include <csignal>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #ifdef _WIN32
@@ -22,15 +26,37 @@ namespace {
 
 constexpr int kSignalBase = 128;
 std::function<void()> gOnFirst; // main thread only
+std::mutex gAtOnceLock;
+std::function<void()> gAtOnce; // guarded by gAtOnceLock: the receiving thread runs it
 volatile std::sig_atomic_t gRequests = 0;
 volatile std::sig_atomic_t gFirst = 0;
 
+void SetAtOnce(std::function<void()> action)
+{
+    std::lock_guard lock(gAtOnceLock);
+    gAtOnce = std::move(action);
+}
+
+// The longest the immediate action waits for the main thread to take the stop first.
+constexpr auto kMainThreadGrace = std::chrono::seconds(1);
+
+// On the thread that received the first request. The main thread takes the stop first, so
+// that what the immediate action then ends (a plug-in host's call) ends as part of the stop,
+// never as a failure of its own; a main thread that does not come to it in a moment (held up by
+// a plug-in's call itself) does not hold up the immediate action.
 void PostFirst()
 {
-    MainThreadQueue::Post([] {
+    auto taken = std::make_shared<std::promise<void>>();
+    std::future<void> stopTaken = taken->get_future();
+    MainThreadQueue::Post([taken] {
         if (gOnFirst)
             gOnFirst();
+        taken->set_value();
     });
+    stopTaken.wait_for(kMainThreadGrace);
+    std::lock_guard lock(gAtOnceLock);
+    if (gAtOnce)
+        gAtOnce();
 }
 
 #ifdef _WIN32
@@ -55,15 +81,17 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 
 } // namespace
 
-bool StopRequests::Install(std::function<void()> onFirst)
+bool StopRequests::Install(std::function<void()> onFirst, std::function<void()> atOnce)
 {
     gOnFirst = std::move(onFirst);
+    SetAtOnce(std::move(atOnce));
     return SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
 }
 
 void StopRequests::Uninstall()
 {
     SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    SetAtOnce(nullptr);
     gOnFirst = nullptr;
 }
 
@@ -115,9 +143,10 @@ void Watch()
 
 } // namespace
 
-bool StopRequests::Install(std::function<void()> onFirst)
+bool StopRequests::Install(std::function<void()> onFirst, std::function<void()> atOnce)
 {
     gOnFirst = std::move(onFirst);
+    SetAtOnce(std::move(atOnce));
     if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC) != 0)
         return false;
     if (!gWatcher.joinable())
@@ -144,6 +173,7 @@ void StopRequests::Uninstall()
         ::close(gPipe[0]);
         gPipe[0] = gPipe[1] = -1;
     }
+    SetAtOnce(nullptr);
     gOnFirst = nullptr;
 }
 

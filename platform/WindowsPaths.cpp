@@ -105,22 +105,26 @@ bool StartsWithDrive(const std::string& path)
 
 #ifdef _WIN32
 
-ForeignPath ResolveWindowsPath(const std::string& text)
+ForeignPath ResolveWindowsPath(const std::string& text, const std::string& folder)
 {
     if (text.empty())
         return {text, false};
-    if (PathExists(text))
-        return {text, true};
+    // A name that says where it lies is kept as written; only a relative one is completed.
+    const auto in = [&folder](const std::string& path) {
+        return IsAbsolutePath(path) ? path : AbsolutePath(path, folder);
+    };
+    if (PathExists(in(text)))
+        return {in(text), true};
     // Names are UTF-8 inside; a playlist written by a program of its time holds them in a code
     // page: Japanese in practice, else this system's own.
     const std::string converted = SystemTextOf(text);
-    if (converted != text && PathExists(converted))
-        return {converted, true};
+    if (converted != text && PathExists(in(converted)))
+        return {in(converted), true};
     if (!IsValidUtf8(text))
         if (const auto wide = AnsiToWide(text); !wide.empty())
-            if (const std::string ansi = WideToUtf8(wide); PathExists(ansi))
-                return {ansi, true};
-    return {converted, false};
+            if (const std::string ansi = WideToUtf8(wide); PathExists(in(ansi)))
+                return {in(ansi), true};
+    return {in(converted), false};
 }
 
 #else
@@ -179,12 +183,12 @@ std::optional<std::string> MatchPathIgnoringCase(const std::string& path)
     return MatchFrom(IsAbsolutePath(path) ? "/" : "", components, 0);
 }
 
-ForeignPath ResolveWindowsPath(const std::string& text)
+ForeignPath ResolveWindowsPath(const std::string& text, const std::string& folder)
 {
     if (text.empty())
         return {text, false};
-    if (PathExists(text))
-        return {text, true};
+    if (const std::string here = AbsolutePath(text, folder); PathExists(here))
+        return {here, true};
 
     // Converted before the backslashes are looked for: in Shift_JIS 0x5C is also the second
     // byte of characters such as "ソ" and "表".
@@ -192,13 +196,32 @@ ForeignPath ResolveWindowsPath(const std::string& text)
     std::string path = system;
     std::replace(path.begin(), path.end(), '\\', '/');
     if (StartsWithDrive(path)) {
-        const std::optional<std::string> folder = DriveFolder(path[0]);
-        if (!folder)
+        const std::optional<std::string> drive = DriveFolder(path[0]);
+        if (!drive)
             return {system, false};
-        const size_t rest = path.find_first_not_of('/', 2);
-        path = rest == std::string::npos ? *folder
-                                         : IncludeTrailingDelimiter(*folder) + path.substr(rest);
+        // Windows takes "." and ".." by the letters, and never climbs above a drive's root:
+        // "C:\..\x" is "C:\x". The drive's folder here has a parent, which it must not reach.
+        std::string below;
+        size_t start = 2;
+        std::vector<std::string> kept;
+        while (start <= path.size()) {
+            size_t end = path.find('/', start);
+            if (end == std::string::npos)
+                end = path.size();
+            const std::string component = path.substr(start, end - start);
+            if (component == "..") {
+                if (!kept.empty())
+                    kept.pop_back();
+            } else if (!component.empty() && component != ".") {
+                kept.push_back(component);
+            }
+            start = end + 1;
+        }
+        for (const std::string& component : kept)
+            below += (below.empty() ? "" : "/") + component;
+        path = below.empty() ? *drive : IncludeTrailingDelimiter(*drive) + below;
     }
+    path = AbsolutePath(path, folder);
     if (const auto found = MatchPathIgnoringCase(path))
         return {*found, true};
     return {path, false};

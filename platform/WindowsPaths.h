@@ -20,7 +20,9 @@ struct ForeignPath {
 // When nothing is found, Path is the text turned as far as it could be (code page, separators,
 // drive), or the text in UTF-8 when its drive maps nowhere. On Windows the system resolves
 // names itself; only the code page of the text is bridged (932, else the ANSI code page).
-ForeignPath ResolveWindowsPath(const std::string& text);
+// A relative text is taken from folder (an absolute path), never from the current folder, which
+// a plug-in may have moved; Path is then absolute.
+ForeignPath ResolveWindowsPath(const std::string& text, const std::string& folder);
 
 #ifndef _WIN32
 // The folder that a drive letter stands for: the target of the link

@@ -78,6 +78,20 @@ std::string SystemErrorText(unsigned long code)
     return WideToUtf8(text) + " (error " + std::to_string(code) + ")";
 }
 
+std::string SystemErrorText(unsigned long code, const std::string& fileName)
+{
+    std::string text = SystemErrorText(code);
+    for (size_t at = text.find("%1"); at != std::string::npos;
+         at = text.find("%1", at + fileName.size()))
+        text.replace(at, 2, fileName);
+    return text;
+}
+
+bool RunsUnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 std::optional<std::string> WideToAnsi(const std::wstring& text)
 {
     if (text.empty())

@@ -24,6 +24,12 @@ std::string Utf8ToCodePage(const std::string& text, unsigned codePage);
 // The system's text for an error code in UTF-8, without the line break it ends with, followed
 // by the code itself: "The specified module could not be found. (error 126)".
 std::string SystemErrorText(unsigned long code);
+// The same for a text that names a file with the placeholder %1 ("Bad EXE format for %1."):
+// the file's name stands in its place.
+std::string SystemErrorText(unsigned long code, const std::string& fileName);
+
+// Whether this process runs under Wine rather than on Windows.
+bool RunsUnderWine();
 
 // The Windows path of a path of the Unix system under Wine: Wine's own mapping when the process
 // runs under Wine, else drive Z: (Wine's root drive) followed by the path with backslashes.

@@ -1,5 +1,7 @@
 #include "platform/WorkerThread.h"
 
+#include "platform/Errors.h"
+
 #include "platform/MainThreadQueue.h"
 
 namespace platform {
@@ -60,6 +62,19 @@ void WorkerThread::EnsureRunEnded()
 void WorkerThread::Synchronize(const std::function<void()>& call)
 {
     MainThreadQueue::Run(call);
+}
+
+std::string WorkerThread::FatalReason() const
+{
+    if (!FFatalException)
+        return std::string();
+    try {
+        std::rethrow_exception(FFatalException);
+    } catch (const EZoError& e) {
+        return e.Reason();
+    } catch (...) {
+        return std::string();
+    }
 }
 
 std::string WorkerThread::FatalMessage() const

@@ -37,6 +37,8 @@ public:
     std::exception_ptr FatalException() const { return FFatalException; }
     // Its message text ("" when the run did not end by an error).
     std::string FatalMessage() const;
+    // Its reason, when it is an EZoError that gives one ("" otherwise).
+    std::string FatalReason() const;
 
     std::function<void()> OnTerminate; // runs on the main thread after the run
 

@@ -5,6 +5,8 @@
 #include "app/DecodeSettings.h"
 #include "app/PlaylistDecoding.h"
 #include "kpi/kpiDriver.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
 
@@ -319,4 +321,25 @@ TEST_F(FlowFixture, APlaylistIsNeverReplacedByItsOwnEntrysOutput)
               (std::vector<std::string>{
                   "エラー: 出力先 " + dir / "pl.wav" + " はプレイリストファイルと同じです",
                   "警告: デコードは失敗しました", "一括デコードが完了しました。"}));
+}
+
+TEST_F(FlowFixture, NamesTypedMeanTheFolderTheProgramStartedInWhereverAPluginMoves)
+{
+    // Names relative to the folder the tests started in; the plug-in moves the current folder
+    // elsewhere in every Open.
+    const std::string local = "pellan-relative-" + std::to_string(std::random_device()());
+    const std::string base = platform::IncludeTrailingDelimiter(platform::LaunchFolder()) + local;
+    TestSong song;
+    song.Extra = "chdir=" + dir.Path() + "\n";
+    fs::create_directories(platform::FileSystemPath(base));
+    song.WriteTo(base + "/a.tst");
+    for (const char* output : {"/a.wav", "/b.wav"}) {
+        PreparedSongDecode prepared = PrepareSongDecode(
+            driver, Request(local + "/a.tst", local + output), [](const std::string&) {});
+        prepared.Thread->Start();
+        prepared.Thread->WaitFor();
+        prepared.Thread.reset();
+        EXPECT_GT(fs::file_size(platform::FileSystemPath(base + output)), 1000u);
+    }
+    fs::remove_all(platform::FileSystemPath(base));
 }

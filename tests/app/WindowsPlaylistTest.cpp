@@ -55,12 +55,14 @@ struct WindowsPlaylist : ::testing::Test {
         song.WriteTo(path);
         return path;
     }
+    std::string startFolder; // the folder the program started in; "" for dir
     void Run(const std::string& playlist)
     {
         TPlainMainThreadLoop loop;
         TPlaylistDecodeJob::Hooks hooks;
         hooks.Log = [&](const std::string& line) { log.push_back(line); };
         TPlaylistDecodeJob job(loop, std::move(hooks));
+        job.EntryFolder = startFolder.empty() ? dir.Path() : startFolder; // as if started there
         const DecodeSettingRow row = {"short", {"44100", "16", "2", "1", "100"}};
         job.Run(driver, playlist, ReadDecodeSetting(row), ReadRequestedFormat(row));
     }
@@ -127,18 +129,18 @@ TEST_F(WindowsPlaylist, EntriesWrittenOnWindowsDecodeBesideTheFilesTheyName)
 TEST_F(WindowsPlaylist, ARelativeEntryIsLookedForBesideThePlaylistFirstThenAsWritten)
 {
     Song(dir / "lists/sub/song.tst");
-    Song(dir / "elsewhere/sub/song.tst"); // same name, in the folder the program runs in
+    Song(dir / "elsewhere/sub/song.tst"); // same name, in the folder the program started in
     Song(dir / "elsewhere/only-here.tst");
     testsupport::WriteFileBytes(dir / "lists/list.kbm",
                                 "KbMIDI Player Play List\r\n0=sub\\song.tst\r\n-\r\n"
                                 "0=only-here.tst\r\n");
-    fs::current_path(dir / "elsewhere");
+    startFolder = dir / "elsewhere";
     Run(dir / "lists/list.kbm");
     EXPECT_EQ(log[1], "ファイル " + dir / "lists/sub/song.tst" + " のデコードを開始します");
     EXPECT_TRUE(fs::exists(dir / "lists/sub/song.wav"));
     EXPECT_FALSE(fs::exists(dir / "elsewhere/sub/song.wav"));
-    // Not beside the playlist: found from the current folder, as every playlist always was.
-    EXPECT_EQ(log[5], "ファイル only-here.tst のデコードを開始します");
+    // Not beside the playlist: found from where the program started, as every playlist always was.
+    EXPECT_EQ(log[5], "ファイル " + dir / "elsewhere/only-here.tst" + " のデコードを開始します");
     EXPECT_TRUE(fs::exists(dir / "elsewhere/only-here.wav"));
     EXPECT_EQ(log.back(), "一括デコードが完了しました。");
 }

@@ -48,6 +48,8 @@ struct CliFixture : uitest::WindowFixture {
     std::string home = env.Dir / "home";
     // Changes to the program's environment: a value to set, or none to unset the variable.
     std::map<std::string, std::optional<std::string>> environment;
+    // The folder the program starts in; "" for the test's own.
+    std::string workingFolder;
 
     void SetUp() override
     {
@@ -61,6 +63,8 @@ struct CliFixture : uitest::WindowFixture {
         const std::string out = env.Dir / "stdout", err = env.Dir / "stderr";
         const pid_t pid = ::fork();
         if (pid == 0) {
+            if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0)
+                ::_exit(126);
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
             for (const auto& [name, value] : environment) {

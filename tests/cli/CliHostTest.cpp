@@ -11,8 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 using testkpi::TestPlugin;
@@ -42,6 +48,24 @@ struct Result {
     }
 };
 
+// Whether a process with that id runs (a zombie has ended).
+bool Runs(long pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+// Polls for up to a generous limit, for a loaded machine; true as soon as done holds.
+template <typename Done> bool Within(std::chrono::seconds limit, Done done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
+
 class CliHost : public ::testing::TestWithParam<Hosting> {
 protected:
     void SetUp() override
@@ -60,9 +84,9 @@ protected:
                                               testsupport::VariantOf(GetParam()));
     }
 
-    // Runs pellan-decode with its own settings store, with variables set on top.
-    Result Run(std::vector<std::string> arguments,
-               const std::vector<std::pair<std::string, std::string>>& env = {})
+    // Starts pellan-decode with its own settings store, with variables set on top.
+    pid_t Start(std::vector<std::string> arguments,
+                const std::vector<std::pair<std::string, std::string>>& env = {})
     {
         const std::string err = dir / "stderr";
         const pid_t pid = ::fork();
@@ -82,21 +106,37 @@ protected:
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
+        return pid;
+    }
+    Result Finish(pid_t pid)
+    {
         int status = 0;
         ::waitpid(pid, &status, 0);
         Result result;
         result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.Err = testsupport::ReadFileBytes(err);
+        result.Err = testsupport::ReadFileBytes(dir / "stderr");
         return result;
+    }
+    Result Run(std::vector<std::string> arguments,
+               const std::vector<std::pair<std::string, std::string>>& env = {})
+    {
+        return Finish(Start(std::move(arguments), env));
+    }
+    // The hosted plug-ins' arguments: the native build with --isolate-plugins, or a Windows
+    // build.
+    std::vector<std::string> Hosted(std::vector<std::string> arguments,
+                                    const std::string& folder = "hosted")
+    {
+        arguments.insert(arguments.begin(), {"--plugins", dir / folder});
+        if (GetParam() == Hosting::Isolated)
+            arguments.insert(arguments.begin(), "--isolate-plugins");
+        return arguments;
     }
     // The hosted plug-ins: the native build with --isolate-plugins, or a Windows build.
     Result RunHosted(std::vector<std::string> arguments,
                      const std::vector<std::pair<std::string, std::string>>& env = {})
     {
-        arguments.insert(arguments.begin(), {"--plugins", dir / "hosted"});
-        if (GetParam() == Hosting::Isolated)
-            arguments.insert(arguments.begin(), "--isolate-plugins");
-        return Run(arguments, env);
+        return Run(Hosted(std::move(arguments)), env);
     }
     Result RunNative(std::vector<std::string> arguments)
     {
@@ -119,6 +159,44 @@ protected:
             if (line.find(" からロードします") == std::string::npos)
                 lines.push_back(line);
         return lines;
+    }
+
+    // A song that spins in Render, whose name a Windows plug-in gets through a link, decoded
+    // with a copy of the plug-in that publishes its calls; once its host sits in that call, the
+    // program gets signals. Host is the host's Linux process (0: it never got there); Outlived
+    // tells whether the host was still running half a minute after the program had ended.
+    struct Spinning {
+        long Host = 0;
+        bool Outlived = false;
+        Result Run;
+    };
+    Spinning SpinAndSignal(const std::vector<int>& signals,
+                           std::vector<std::pair<std::string, std::string>> env = {})
+    {
+        fs::remove_all(dir / "spinning");
+        fs::create_directories(dir / "spinning");
+        fs::create_directories(dir / "runtime");
+        const TestPlugin plugin(dir / "spinning/test.kpi", {{"publish", "1"}},
+                                testsupport::VariantOf(GetParam()));
+        const std::string song = Song("spin\\ning.tst", "spin=render\nframes=inf\nlength=none\n");
+        env.emplace_back("XDG_RUNTIME_DIR", dir / "runtime");
+        const pid_t pid = Start(Hosted({song, dir / "spin.wav"}, "spinning"), env);
+        Spinning spinning;
+        Within(std::chrono::seconds(90), [&] {
+            for (const auto& p : plugin.Published())
+                if (p.Counts.Render > 0)
+                    spinning.Host = p.LinuxProcess;
+            return spinning.Host > 0;
+        });
+        for (const int signal : signals)
+            ::kill(pid, signal);
+        spinning.Run = Finish(pid);
+        const long host = spinning.Host;
+        spinning.Outlived =
+            host > 0 && !Within(std::chrono::seconds(30), [host] { return !Runs(host); });
+        if (spinning.Outlived)
+            ::kill(static_cast<pid_t>(host), SIGKILL);
+        return spinning;
     }
 
     TempFolder dir;
@@ -158,7 +236,17 @@ TEST_P(CliHost, FilesAndPlaylistsComeOutWithTheBytesOfTheNativePlugin)
     EXPECT_TRUE(testsupport::ReadFileBytes(dir / "b.wav") == nativeB);
 }
 
-TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLine)
+// The line after the first that starts with start; "" when there is none.
+std::string LineAfter(const Result& result, const std::string& start)
+{
+    const std::vector<std::string> lines = result.Lines();
+    for (size_t i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i].rfind(start, 0) == 0)
+            return lines[i + 1];
+    return "";
+}
+
+TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
 {
     const std::string good = Song("good.tst");
     const std::string crash = Song("crash.tst", "crash=render\n");
@@ -167,18 +255,19 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLine)
     testsupport::WriteFileBytes(dir / "list.kbm",
                                 "KbMIDI Player Play List\r\n0=" + crash + "\r\n-\r\n0=" + hang +
                                     "\r\n-\r\n0=" + scribble + "\r\n-\r\n0=" + good + "\r\n");
-    const Result run =
-        RunHosted({"--playlist", dir / "list.kbm"}, {{"PELLAN_PLUGIN_TIME_LIMIT", "2"}});
+    const std::vector<std::pair<std::string, std::string>> limit = {
+        {"PELLAN_PLUGIN_TIME_LIMIT", "2"}};
+    const Result run = RunHosted({"--playlist", dir / "list.kbm"}, limit);
     EXPECT_EQ(run.Status, 1) << run.Err;
-    const std::string error = "エラー: プラグイン test.kpi のホストプロセスが失敗しました (";
-    int errors = 0;
-    for (const auto& line : run.Lines())
-        errors += line.rfind(error, 0) == 0 ? 1 : 0;
-    EXPECT_EQ(errors, 3) << run.Err;
-    EXPECT_TRUE(run.HasLineStartingWith(error + "the plug-in host did not answer within 2 s"))
-        << run.Err;
-    EXPECT_TRUE(run.HasLineStartingWith(error + "the plug-in host's reply broke the protocol"))
-        << run.Err;
+    // Each failure's line, and under it the host's end.
+    const std::string error = "エラー: プラグイン test.kpi のホストプロセスが失敗しました";
+    const std::vector<std::string> lines = run.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), error), 3) << run.Err;
+    EXPECT_NE(run.Err.find(error + "\n  理由: the plug-in host ended ("), std::string::npos);
+    EXPECT_NE(run.Err.find(error + "\n  理由: the plug-in host did not answer within 2 s\n"),
+              std::string::npos);
+    EXPECT_NE(run.Err.find(error + "\n  理由: the plug-in host's reply broke the protocol"),
+              std::string::npos);
     EXPECT_EQ(run.Lines().back(), "一括デコードが完了しました。");
     // Each failed entry's file is completed with what it had, as after any error in a run; the
     // entry after them converts in full.
@@ -191,12 +280,80 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLine)
     EXPECT_TRUE(testsupport::ReadFileBytes(dir / "good.wav") ==
                 testsupport::ReadFileBytes(dir / "reference.wav"));
 
-    // A crash in Open is a file that could not be opened.
-    const std::string opens = Song("opens.tst", "crash=open\n");
-    const Result single = RunHosted({opens, dir / "opens.wav"});
-    EXPECT_EQ(single.Status, 1);
-    EXPECT_TRUE(single.HasLineStartingWith("エラー: ファイル " + opens + " を開けませんでした"))
-        << single.Err;
+    // A failure in Open is a file that could not be opened, and says why just the same.
+    for (const auto& [song, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"crash=open\n", "  理由: the plug-in host ended ("},
+             {"hang=open\n", "  理由: the plug-in host did not answer within 2 s"},
+             {"garbage=open\n", "  理由: the plug-in host answered with"}}) {
+        const Result single = RunHosted({Song("opens.tst", song), dir / "opens.wav"}, limit);
+        EXPECT_EQ(single.Status, 1);
+        EXPECT_EQ(LineAfter(single, "エラー: ファイル " + dir / "opens.tst" + " を開けませんでした")
+                      .rfind(reason, 0),
+                  0u)
+            << single.Err;
+    }
+}
+
+TEST_P(CliHost, NoHostOutlivesTheProgramHoweverItEnds)
+{
+    // Two signals of different kinds are never merged into one: the second finds the first
+    // taken, and ends the program at once from its handler.
+    for (const std::vector<int>& signals :
+         {std::vector<int>{SIGTERM, SIGINT}, std::vector<int>{SIGINT, SIGTERM}, {SIGKILL}}) {
+        SCOPED_TRACE(signals.front());
+        const Spinning spinning = SpinAndSignal(signals);
+        ASSERT_GT(spinning.Host, 0) << "the plug-in never reached Render";
+        EXPECT_FALSE(spinning.Outlived) << "the host outlived the program";
+        if (signals.size() > 1) { // an emergency exit takes its files and links along
+            EXPECT_FALSE(fs::exists(dir / "spin.wav"));
+            EXPECT_TRUE(fs::is_empty(dir / "runtime"));
+        }
+    }
+}
+
+TEST_P(CliHost, OneStopSignalEndsARunWhosePluginSpinsWithoutWaitingForTheTimeLimit)
+{
+    // A time limit far beyond the wait: only the stop itself can end the call in time.
+    const auto start = std::chrono::steady_clock::now();
+    const Spinning spinning = SpinAndSignal({SIGTERM}, {{"PELLAN_PLUGIN_TIME_LIMIT", "300"}});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
+    EXPECT_EQ(spinning.Run.Status, 143);
+    EXPECT_FALSE(spinning.Outlived);
+    EXPECT_FALSE(fs::exists(dir / "spin.wav"));
+    // Stopped as by the user, with no error for the call that the stop ended.
+    const std::vector<std::string> lines = spinning.Run.Lines();
+    ASSERT_GE(lines.size(), 3u) << spinning.Run.Err;
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - 3, lines.end()),
+        (std::vector<std::string>{"  警告: デコードはユーザの指示により中止されました",
+                                  "  警告: ファイルは削除されました", "デコードは完了しました"}));
+}
+
+TEST_P(CliHost, ACrashOrAHangBesideAGoodSongCostsOnlyItsOwnSong)
+{
+    // A reentrant plug-in, two songs at once: a slow good one, and one that crashes or hangs in
+    // its first Render while the good one is under way.
+    const std::string good = Song("good.tst", "delay_ms=40\n");
+    const std::string crash = Song("crash.tst", "crash=render\n");
+    const std::string hang = Song("hang.tst", "hang=render\n");
+    const Result reference = RunNative({good, dir / "reference.wav"});
+    ASSERT_EQ(reference.Status, 0) << reference.Err;
+    for (const std::string& bad : {crash, hang}) {
+        SCOPED_TRACE(bad);
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
+        const Result run = RunHosted({"--jobs", "2", "--out-dir", dir / "out", good, bad},
+                                     {{"PELLAN_PLUGIN_TIME_LIMIT", "2"}});
+        EXPECT_EQ(run.Status, 1) << run.Err;
+        EXPECT_TRUE(testsupport::ReadFileBytes(dir / "out/good.wav") ==
+                    testsupport::ReadFileBytes(dir / "reference.wav"))
+            << run.Err;
+        // The bad song's error names its own end, and only it fails.
+        int errors = 0;
+        for (const auto& line : run.Lines())
+            errors += line.find("のホストプロセスが失敗しました") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(errors, 1) << run.Err;
+    }
 }
 
 TEST_P(CliHost, ANonReentrantPluginsSongsRunSideBySideInHostsOfTheirOwn)
@@ -245,6 +402,34 @@ TEST_P(CliHost, AJapaneseFileNameConverts)
     EXPECT_EQ(hostedRun.Status, 0) << hostedRun.Err;
     EXPECT_TRUE(testsupport::ReadFileBytes(dir / "曲/変換.wav") ==
                 testsupport::ReadFileBytes(dir / "native.wav"));
+}
+
+TEST_P(CliHost, AWindowsPluginIsNeverGivenAnotherFileThanTheOneNamed)
+{
+    // Names that Windows reads otherwise, or cannot read at all; a\b.tst has a twin a/b.tst
+    // that renders other bytes.
+    fs::create_directories(dir / "a");
+    Song("a/b.tst", "pattern=const\nvalue=7\n");
+    const std::vector<std::string> names = {"a\\b.tst",        "x\"y.tst",    "p|q.tst",
+                                            "line\nbreak.tst", "nul.tst",     "star*.tst",
+                                            "we?ird/s.tst",    "dots./s.tst", "colon:/s.tst"};
+    fs::create_directories(dir / "runtime");
+    fs::create_directories(dir / "out");
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        fs::create_directories(fs::path(dir / names[i]).parent_path());
+        const std::string song = Song(names[i]);
+        const std::string out = dir / "out" + "/" + std::to_string(i);
+        const Result nativeRun = RunNative({song, out + "-native.wav"});
+        ASSERT_EQ(nativeRun.Status, 0) << nativeRun.Err;
+        const Result hostedRun =
+            RunHosted({song, out + "-hosted.wav"}, {{"XDG_RUNTIME_DIR", dir / "runtime"}});
+        EXPECT_EQ(hostedRun.Status, 0) << hostedRun.Err;
+        EXPECT_TRUE(testsupport::ReadFileBytes(out + "-hosted.wav") ==
+                    testsupport::ReadFileBytes(out + "-native.wav"));
+        // The links and their folder are gone with the song.
+        EXPECT_TRUE(fs::is_empty(dir / "runtime"));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, CliHost, ::testing::Values(Hosting::Windows64, Hosting::Windows32),

@@ -1,6 +1,7 @@
 // pellan-decode driven as a process, as scripts use it: files and playlists with the same
 // bytes as the window writes, failures with their lines and status, Ctrl+C, bad arguments.
 #include "tests/cli/CliFixture.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -164,6 +165,61 @@ TEST_F(CliFixture, SigtermStopsLikeCtrlCAndASecondSignalEndsABlockedRenderAtOnce
         EXPECT_EQ(std::count(lines.begin(), lines.end(),
                              "  警告: デコードはユーザの指示により中止されました"),
                   1);
+    }
+}
+
+TEST_F(CliFixture, APluginThatMovesTheCurrentFolderMovesNoFile)
+{
+    // The plug-in makes another folder the current one in every Open; every name the program
+    // was given is relative to the folder it was started in.
+    fs::create_directories(env.Dir / "elsewhere");
+    fs::create_directories(env.Dir / "work/songs");
+    TestSong song;
+    song.Extra = "chdir=" + (env.Dir / "elsewhere") + "\n";
+    for (const char* name : {"work/a.tst", "work/b.tst", "work/songs/c.tst"})
+        Song(name, song);
+    testsupport::WriteFileBytes(env.Dir / "work/list.kbm",
+                                "KbMIDI Player Play List\r\n0=a.tst\r\n-\r\n0=songs/c.tst\r\n");
+    workingFolder = env.Dir / "work";
+    const std::vector<std::vector<std::string>> runs = {
+        {"a.tst", "one.wav"},
+        {"--out-dir", "out", "--jobs", "1", "a.tst", "b.tst", "songs/c.tst"},
+        {"--beside", "--jobs", "2", "a.tst", "b.tst", "songs/c.tst"},
+        {"--playlist", "list.kbm"},
+    };
+    for (const auto& arguments : runs) {
+        std::vector<std::string> all = {"--plugins", pluginFolder};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        const Result result = Run(all);
+        EXPECT_EQ(result.Status, 0) << testing::PrintToString(arguments) << result.Err;
+    }
+    for (const char* made :
+         {"one.wav", "out/a.wav", "out/b.wav", "out/c.wav", "a.wav", "b.wav", "songs/c.wav"})
+        EXPECT_TRUE(fs::exists(env.Dir / "work" + "/" + made) &&
+                    fs::file_size(env.Dir / "work" + "/" + made) > 1000u)
+            << made;
+    std::vector<std::string> strays;
+    for (const auto& entry : fs::recursive_directory_iterator(env.Dir / "elsewhere"))
+        strays.push_back(entry.path().string());
+    EXPECT_TRUE(strays.empty()) << testing::PrintToString(strays);
+}
+
+TEST_F(CliFixture, ATimeLimitThatIsNoNumberOfSecondsIsReportedAndTheDefaultUsed)
+{
+    const std::string song = Song("a.tst");
+    testsupport::ScopedEnvironment environment;
+    for (const std::string value : {"0", "-1", "abc", "1e3", "86401", "2.5", ""}) {
+        environment.Set("PELLAN_PLUGIN_TIME_LIMIT", value);
+        const Result result = Run({"--plugins", pluginFolder, song, env.Dir / "a.wav"});
+        EXPECT_EQ(result.Status, 0) << result.Err;
+        // A number from 0.1 to 86400 is taken; an empty variable is as good as none.
+        const bool usable = value == "2.5" || value.empty();
+        EXPECT_EQ(result.ErrLines().at(2),
+                  usable
+                      ? std::string("  test.kpi ver.1 をロードしました")
+                      : "  警告: 環境変数 PELLAN_PLUGIN_TIME_LIMIT の値 \"" + value +
+                            "\" は使えません (0.1 から 86400 までの秒数)。既定の 60 秒を使います")
+            << value;
     }
 }
 

@@ -390,7 +390,7 @@ TEST_P(HostedDriver, OneHostReadsTheFolderAndEachPluginKeepsItsHostForItsSongs)
     EXPECT_EQ(second.ServingProcess().Counts.Deinit, 1);
 }
 
-TEST_P(HostedDriver, ANonReentrantPluginNeverHasTwoSongsOpenInOneProcess)
+TEST_P(HostedDriver, EverySongOpenAtOnceHasAProcessOfItsOwnReentrantOrNot)
 {
     TestPlugin& single = Plugin("single.kpi", {{"reentrant", "0"}, {"extensions", ".one"}});
     TestPlugin& many = Plugin("many.kpi", {{"reentrant", "1"}, {"extensions", ".tst"}});
@@ -421,17 +421,18 @@ TEST_P(HostedDriver, ANonReentrantPluginNeverHasTwoSongsOpenInOneProcess)
         const auto e = driver->OpenSong(Song("e.tst"), nullptr);
         EXPECT_NE(d->Handle, 0u);
         EXPECT_NE(e->Handle, 0u);
-        EXPECT_EQ(d->Plugin.Hosted()->ServingProcessId(d->Handle),
-                  e->Plugin.Hosted()->ServingProcessId(e->Handle))
-            << "a reentrant plug-in keeps all its songs in one host";
+        // A reentrant plug-in's songs too: one song's crash or hang never reaches the other.
+        EXPECT_NE(d->Plugin.Hosted()->ServingProcessId(d->Handle),
+                  e->Plugin.Hosted()->ServingProcessId(e->Handle));
     }
-    int opened = 0;
-    for (const auto& p : single.Published()) {
-        EXPECT_LE(p.Counts.MaxOpenNow, 1) << "process " << p.Process;
-        opened += p.Counts.Open;
+    for (TestPlugin* plugin : {&single, &many}) {
+        int opened = 0;
+        for (const auto& p : plugin->Published()) {
+            EXPECT_LE(p.Counts.MaxOpenNow, 1) << "process " << p.Process;
+            opened += p.Counts.Open;
+        }
+        EXPECT_EQ(opened, plugin == &single ? 3 : 2);
     }
-    EXPECT_EQ(opened, 3);
-    EXPECT_EQ(many.ServingProcess().Counts.MaxOpenNow, 2);
 }
 
 TEST_P(HostedDriver, ACrashInOpenCostsThatSongAndTheNextSongGetsAFreshHost)
@@ -543,8 +544,8 @@ TEST_P(HostedDriver, ACallThatDoesNotAnswerIsCutOffAtTheTimeLimit)
         song->Render(block, sizeof block);
         ADD_FAILURE() << "a hung render returned";
     } catch (const EZoError& e) {
-        EXPECT_NE(std::string(e.what()).find("did not answer within 1500 ms"), std::string::npos)
-            << e.what();
+        EXPECT_NE(e.Reason().find("did not answer within 1500 ms"), std::string::npos)
+            << e.Reason();
     }
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1500));
     song.reset();
@@ -576,8 +577,7 @@ TEST_P(HostedDriver, RepliesThatBreakTheProtocolFailTheCallAndNothingElse)
             try {
                 song->Render(block, sizeof block);
             } catch (const EZoError& e) {
-                EXPECT_NE(std::string(e.what()).find("longer than asked"), std::string::npos)
-                    << e.what();
+                EXPECT_NE(e.Reason().find("longer than asked"), std::string::npos) << e.Reason();
                 throw;
             }
         },

@@ -1,6 +1,6 @@
 // Windows plug-ins under Wine: file names with Japanese characters reach a plug-in in the ANSI
-// code page, or as short 8.3 names when the code page cannot hold them; a 32-bit DLL goes to the
-// 32-bit host.
+// code page, or as short 8.3 names when the code page cannot hold them; a plug-in that does not
+// load says why in words the user can act on; a 32-bit DLL goes to the 32-bit host.
 #include "kpi/KpiHostedPlugin.h"
 #include "kpi/kpiDriver.h"
 #include "tests/support/Hosting.h"
@@ -143,6 +143,37 @@ TEST_P(WineNames, ANameTheCodePageCannotHoldGoesAsItsShortName)
     EXPECT_NE(name.find('~'), std::string::npos) << name;
     const std::string tail = name.substr(name.rfind('\\') + 1);
     EXPECT_LE(tail.size(), 12u) << name;
+}
+
+// Why a plug-in file fails to load under Wine ("" when it loads).
+std::string WineLoadFailure(const std::string& path, const std::string& cacheFolder)
+{
+    TZoKpiDriver driver;
+    driver.CacheFolder = cacheFolder;
+    driver.OnPluginLoaded = [](TZoKpi&) { return true; };
+    std::string reason;
+    driver.OnPluginLoadFailed = [&](const std::string&, const std::string& why) { reason = why; };
+    driver.AddPlugin(path);
+    return reason;
+}
+
+TEST_P(WineNames, ALoadFailureNamesTheMissingDllOrTheFileTheLoaderSpeaksOf)
+{
+    const std::string built = std::string(GetParam() == Hosting::Windows32 ? "win32/" : "win64/");
+    // A plug-in built against a DLL of its own, without that DLL, then with it beside it.
+    fs::copy_file(testkpi::BuiltPluginPath(built + "helper/helperuser.kpi"), dir / "user.kpi");
+    EXPECT_EQ(WineLoadFailure(dir / "user.kpi", dir.Path()),
+              "kpihelper.dll が必要ですが、インストールされていません (Wine "
+              "のプレフィックスにインストールするか、プラグインと同じフォルダに置いてください)");
+    fs::copy_file(testkpi::BuiltPluginPath(built + "helper/kpihelper.dll"), dir / "kpihelper.dll");
+    EXPECT_EQ(WineLoadFailure(dir / "user.kpi", dir.Path()), "");
+    // A DLL cut off after its headers: the loader's text names the file in its placeholder.
+    const std::string dll =
+        testsupport::ReadFileBytes(testkpi::BuiltPluginPath(built + "testplugin.kpi"));
+    testsupport::WriteFileBytes(dir / "damaged.kpi", dll.substr(0, 1024));
+    const std::string damaged = WineLoadFailure(dir / "damaged.kpi", dir.Path());
+    EXPECT_EQ(damaged.find("%1"), std::string::npos) << damaged;
+    EXPECT_NE(damaged.find("damaged.kpi"), std::string::npos) << damaged;
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, WineNames, ::testing::Values(Hosting::Windows64, Hosting::Windows32),

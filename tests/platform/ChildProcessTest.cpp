@@ -6,9 +6,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 using platform::ChildProcess;
 using testsupport::TempFolder;
@@ -110,6 +116,54 @@ TEST(ChildProcess, WhatItSaysOnStandardErrorIsKeptForTheReason)
     const std::string said = child->ErrorOutput();
     EXPECT_LE(said.size(), 4096u) << "only the end is kept";
     EXPECT_EQ(said.substr(said.size() - 10), "last words");
+}
+
+TEST(ChildProcess, AClosedStandardErrorIsNotWatchedAgainAndAgain)
+{
+    // The child closes its standard error and then answers only after a while: the wait for the
+    // answer must sleep, not spin on the hung-up pipe.
+    auto child = Shell("exec 2>&-; sleep 2; echo x");
+    timespec before{}, after{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+    char byte = 0;
+    EXPECT_EQ(child->Read(&byte, 1, In(20000)), ChildProcess::IoResult::Done);
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
+    const double cpu =
+        double(after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) / 1e9;
+    EXPECT_EQ(byte, 'x');
+    EXPECT_LT(cpu, 0.5) << "seconds of processor time spent waiting for two seconds";
+}
+
+TEST(ChildProcess, AChildOutlivesTheThreadThatStartedItButNotTheProcess)
+{
+    // A process starts a child from a thread that ends at once, then is killed.
+    TempFolder dir;
+    const pid_t parent = ::fork();
+    if (parent == 0) {
+        std::unique_ptr<ChildProcess> child;
+        std::thread([&child] {
+            child = Shell("trap '' HUP INT TERM; while :; do sleep 1; done");
+        }).join();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const pid_t id = static_cast<pid_t>(child->ProcessId());
+        testsupport::WriteFileBytes(dir / "pid", std::to_string(::kill(id, 0) == 0 ? id : -id));
+        ::kill(::getpid(), SIGKILL);
+    }
+    ::waitpid(parent, nullptr, 0);
+    const pid_t id = std::atoi(testsupport::ReadFileBytes(dir / "pid").c_str());
+    ASSERT_GT(id, 0) << "the child did not outlive the thread that started it";
+    // Gone (or a zombie) within a generous limit for a loaded machine.
+    const auto gone = [id] {
+        std::ifstream stat("/proc/" + std::to_string(id) + "/stat");
+        const std::string text((std::istreambuf_iterator<char>(stat)), {});
+        return text.empty() || text.find(") Z ") != std::string::npos;
+    };
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!gone() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!gone())
+        ::kill(id, SIGKILL);
+    EXPECT_TRUE(gone()) << "the child outlived the process that started it";
 }
 
 TEST(ChildProcess, WritingToAChildThatEndedFailsAndRaisesNoSignal)

@@ -95,8 +95,8 @@ TEST(WindowsPlaylistPaths, NamesThatExistAsWrittenStayAndMissingOnesSayWhereThey
     // Legal names here, though Windows would read them otherwise.
     testsupport::WriteFileBytes(dir / "a\\b.mid", "x");
     testsupport::WriteFileBytes(dir / (kSoHyou + ".mid"), "x");
-    EXPECT_EQ(platform::ResolveWindowsPath(dir / "a\\b.mid").Path, dir / "a\\b.mid");
-    EXPECT_EQ(platform::ResolveWindowsPath(dir / (kSoHyou + ".mid")).Path,
+    EXPECT_EQ(platform::ResolveWindowsPath(dir / "a\\b.mid", "/").Path, dir / "a\\b.mid");
+    EXPECT_EQ(platform::ResolveWindowsPath(dir / (kSoHyou + ".mid"), "/").Path,
               dir / (kSoHyou + ".mid"));
 
     testsupport::ScopedEnvironment environment;
@@ -104,11 +104,31 @@ TEST(WindowsPlaylistPaths, NamesThatExistAsWrittenStayAndMissingOnesSayWhereThey
     fs::create_directories(dir / "prefix/dosdevices");
     fs::create_symlink(dir.Path(), dir / "prefix/dosdevices/c:");
     // A drive that maps: the path that was looked for here.
-    platform::ForeignPath missing = platform::ResolveWindowsPath("C:\\Music\\" + kGame + ".nsf");
+    platform::ForeignPath missing =
+        platform::ResolveWindowsPath("C:\\Music\\" + kGame + ".nsf", "/");
     EXPECT_FALSE(missing.Found);
     EXPECT_EQ(missing.Path, dir / "Music/ゲーム.nsf");
     // A drive that maps nowhere: the text as written, readable in the log.
-    missing = platform::ResolveWindowsPath("D:\\" + kGame + ".nsf");
+    missing = platform::ResolveWindowsPath("D:\\" + kGame + ".nsf", "/");
     EXPECT_FALSE(missing.Found);
     EXPECT_EQ(missing.Path, "D:\\ゲーム.nsf");
+}
+
+TEST(WindowsPlaylistPaths, DotDotStopsAtTheDrivesRoot)
+{
+    TempFolder dir;
+    testsupport::ScopedEnvironment environment;
+    environment.Set("WINEPREFIX", dir / "prefix");
+    fs::create_directories(dir / "prefix/dosdevices");
+    fs::create_directories(dir / "drive_c/outside");
+    fs::create_directories(dir / "outside");
+    fs::create_symlink("../../drive_c", dir / "prefix/dosdevices/c:");
+    // A file beside the drive's folder, which no name on drive C: reaches on Windows.
+    testsupport::WriteFileBytes(dir / "outside/x.mid", "x");
+    for (const std::string text :
+         {"C:\\..\\..\\outside\\x.mid", "c:/Music/../../../outside/./x.mid"}) {
+        const platform::ForeignPath found = platform::ResolveWindowsPath(text, "/");
+        EXPECT_FALSE(found.Found) << text;
+        EXPECT_EQ(found.Path, dir / "drive_c/outside/x.mid") << text;
+    }
 }

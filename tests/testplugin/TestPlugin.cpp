@@ -12,6 +12,8 @@
 //   pattern=ramp|const|silence  value=N  delay_ms=N (sleep per Render)  overrender=0|1
 //   open=ok|refuse|zero|fail_keep
 //   crash=open|render  hang=open|render  (the plug-in crashes, or never returns, in that call)
+//   spin=open|render   (never returns from that call, keeping a processor busy)
+//   chdir=PATH  (Open makes PATH the process's current folder, as some plug-ins do)
 //   garbage=open|render  (writes into its host's reply stream: junk at Open; at Render a reply
 //                         that claims more bytes than were asked for)
 //   chatter=1  (prints to standard output and standard error at every call)
@@ -24,13 +26,15 @@
 //
 // The plug-in is also built as a 32-bit (__stdcall) and a 64-bit Windows DLL and renders the
 // same bytes there. A test cannot read a DLL's counts through its exports, so with publish=1 in
-// the module configuration every call rewrites "<plug-in path>.counts.<process id>" with them.
+// the module configuration every call rewrites "<plug-in path>.counts.<process id>" with them,
+// and with the id of the Linux process it runs in (under Wine, the Windows id is another).
 #include "kpi/KpiExtension.h"
 #include "kpi/KpiInterface.h"
 #include "tests/testplugin/TestPluginApi.h"
 #include "tests/testplugin/TestSongPcm.h"
 
 #ifdef _WIN32
+#include <direct.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -100,7 +104,7 @@ struct Song {
     bool overRender = false;
     uint64_t frames = 0;
     bool endlessStream = false;
-    std::string crash, hang, garbage;
+    std::string crash, hang, spin, garbage;
     bool chatter = false;
     Settings info; // the song information keys, as the file has them
 };
@@ -154,6 +158,27 @@ unsigned long ProcessId()
 #endif
 }
 
+// The id of the Linux process this one is: under Wine, asked of Linux itself, whose system call
+// a program under Wine can make as any Linux program does (Windows has no such call; the answer
+// is 0 there). Every file a process under Wine opens is opened by Wine's server, so /proc/self
+// would name the server.
+unsigned long LinuxProcessId()
+{
+#ifdef _WIN32
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr)
+        return 0;
+    long pid = 0;
+#if defined(__x86_64__)
+    asm volatile("syscall" : "=a"(pid) : "a"(39L) : "rcx", "r11", "memory");
+#elif defined(__i386__)
+    asm volatile("int $0x80" : "=a"(pid) : "a"(20L) : "memory");
+#endif
+    return pid > 0 ? static_cast<unsigned long>(pid) : 0;
+#else
+    return ProcessId();
+#endif
+}
+
 // Rewrites this process's counts file (gMutex held).
 void Publish()
 {
@@ -167,7 +192,7 @@ void Publish()
         << "\nMaxOpenNow=" << gCounts.MaxOpenNow << "\nRequestRate=" << gLastRequest.SampleRate
         << "\nRequestChannels=" << gLastRequest.Channels
         << "\nRequestBits=" << gLastRequest.BitsPerSample << "\nLastOpenName=" << gLastOpenName
-        << "\n";
+        << "\nLinuxProcess=" << LinuxProcessId() << "\n";
 }
 
 [[noreturn]] void Crash()
@@ -183,6 +208,13 @@ void Publish()
 {
     for (;;)
         std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+[[noreturn]] void Spin()
+{
+    volatile uint64_t turns = 0;
+    for (;;)
+        turns = turns + 1;
 }
 
 // Writes bytes into every pipe this process may write to except standard error: in a host,
@@ -274,6 +306,15 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
         Crash();
     if (Text(s, "hang") == "open")
         Hang();
+    if (Text(s, "spin") == "open")
+        Spin();
+    if (!Text(s, "chdir").empty()) {
+#ifdef _WIN32
+        [[maybe_unused]] const int changed = _chdir(Text(s, "chdir").c_str());
+#else
+        [[maybe_unused]] const int changed = ::chdir(Text(s, "chdir").c_str());
+#endif
+    }
     if (Text(s, "garbage") == "open")
         Scribble("this is no reply");
     const std::string mode = Text(s, "open", "ok");
@@ -310,6 +351,7 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     song->overRender = Number(s, "overrender", 0) != 0;
     song->crash = Text(s, "crash");
     song->hang = Text(s, "hang");
+    song->spin = Text(s, "spin");
     song->garbage = Text(s, "garbage");
     song->chatter = Number(s, "chatter", 0) != 0;
     for (const auto& [key, value] : s)
@@ -371,6 +413,8 @@ uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
         Crash();
     if (song->hang == "render")
         Hang();
+    if (song->spin == "render")
+        Spin();
     if (song->garbage == "render")
         Scribble(OverlongRenderReply(size));
     if (song->delayMs > 0)

@@ -114,6 +114,7 @@ std::vector<PublishedCounts> TestPlugin::Published() const
         published.LastRequest.Channels = number("RequestChannels");
         published.LastRequest.BitsPerSample = number("RequestBits");
         published.LastOpenName = values["LastOpenName"];
+        published.LinuxProcess = std::strtol(values["LinuxProcess"].c_str(), nullptr, 10);
         all.push_back(published);
     }
     return all;

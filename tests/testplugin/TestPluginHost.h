@@ -27,6 +27,7 @@ struct PublishedCounts {
     TestKpiCounts Counts{};
     SoundFormat LastRequest{}; // SampleRate, Channels and BitsPerSample only
     std::string LastOpenName;
+    long LinuxProcess = 0; // the Linux process that ran it, also under Wine
 };
 
 class TestPlugin {
