@@ -40,8 +40,10 @@ const char* NameOf(Hosting hosting)
 
 namespace {
 
-// The 32-bit loader: `wine` itself, or the loader that the `wine` script starts.
-std::string Wine32Loader()
+// The 32-bit loader: `wine` itself, or the loader that the `wine` script starts. `named` is
+// set to the loader the script names even when that file is not there: Debian's script then
+// runs everything with its 64-bit loader, which cannot start a 32-bit program.
+std::string Wine32Loader(std::string& named)
 {
     const char* path = std::getenv("PATH");
     const std::string wine = kpihost::FindWine(path != nullptr ? path : "").Wine32;
@@ -58,10 +60,14 @@ std::string Wine32Loader()
             continue;
         const size_t start = text.find_last_of(" \t\n=\"'", at) + 1;
         const std::string candidate = text.substr(start, at + 5 - start);
-        if (!candidate.empty() && candidate[0] == '/' && std::filesystem::exists(candidate))
+        if (candidate.empty() || candidate[0] != '/')
+            continue;
+        if (std::filesystem::exists(candidate))
             return candidate;
+        if (named.empty())
+            named = candidate;
     }
-    return wine;
+    return named.empty() ? wine : "";
 }
 
 } // namespace
@@ -71,10 +77,14 @@ bool Runs32BitX86Code(std::string& why)
     static int known = -1;
     static std::string reason;
     if (known < 0) {
-        const std::string loader = Wine32Loader();
+        std::string named;
+        const std::string loader = Wine32Loader(named);
         // Without Wine there is nothing to tell: the tests run and fail on the missing Wine.
         known = 1;
-        if (!loader.empty()) {
+        if (!named.empty()) {
+            known = 0;
+            reason = "Wine's 32-bit loader " + named + " is not installed (Debian: wine32:i386)";
+        } else if (!loader.empty()) {
             std::string error;
             auto child = platform::ChildProcess::Start({{loader, "--version"}, {}}, error);
             if (!child) {
