@@ -175,8 +175,8 @@ void TfrmMain::CreateSingleFilePage()
                         UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
                         kSongNumArrows, FFont);
     SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(speSongNum), 0);
-    FNumbers.emplace_back(
-        kSongNum, std::make_unique<TWin32Number>(speSongNum, arrows, settings::kSongNumberRange));
+    FNumbers.push_back(
+        std::make_unique<TWin32Number>(speSongNum, arrows, settings::kSongNumberRange));
     Place(Label(page, txt::Text(txt::Id::PcmFormatLabel), FFont), kMargin + 132, 102, -kMargin,
           kLabelHeight);
     Place(cmbPCMFormat = DropDownList(page, kPcmFormat, FFont), kMargin + 132, 118,
@@ -264,7 +264,7 @@ void TfrmMain::CreateSettingsPage()
                             UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
                             arrowsId, FFont);
         SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
-        FNumbers.emplace_back(id, std::make_unique<TWin32Number>(edit, arrows, range));
+        FNumbers.push_back(std::make_unique<TWin32Number>(edit, arrows, range));
         members.push_back(edit);
         members.push_back(arrows);
         return edit;
@@ -275,10 +275,6 @@ void TfrmMain::CreateSettingsPage()
     label(txt::Text(txt::Id::SampleFormatLabel), left + column, 148, column - 6);
     cmbSampleFormat = DropDownList(page, kSampleFormat, FFont);
     Place(cmbSampleFormat, left + column, 164, 76, 120);
-    for (const char* text : settings::kBitsTexts)
-        SendMessageW(cmbSampleFormat, CB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(Wide(text).c_str()));
-    SendMessageW(cmbSampleFormat, CB_SETCURSEL, settings::kInitialBitsItem, 0);
     members.push_back(cmbSampleFormat);
     label(txt::Text(txt::Id::ChannelsLabel), left + 2 * column, 148, column - 6);
     speChannels =
@@ -312,9 +308,9 @@ void TfrmMain::CreateAboutPage()
     // Links as the system draws them: underlined, in its link colour, with a hand cursor, and
     // reachable with Tab and Enter.
     const auto link = [&](const char* address, int id, int top) {
-        FLinkCaptions[id] = address;
         HWND control = Child(page, WC_LINK, std::string("<a>") + address + "</a>",
                              WS_TABSTOP | LWS_RIGHT, id, FFont);
+        FLinkCaptions[control] = address;
         // As wide as its text and kept at the right edge, so that it is right-aligned whether
         // or not the link control aligns its text itself.
         SIZE ideal{};
@@ -383,7 +379,7 @@ void TfrmMain::LayoutPages()
         MoveWindow(p.Control, left, Scaled(p.Top), std::max(width, 0), Scaled(p.Height), TRUE);
     }
     // The arrows sit inside their edit's place again.
-    for (const auto& [id, number] : FNumbers)
+    for (const auto& number : FNumbers)
         SendMessageW(number->Arrows(), UDM_SETBUDDY, reinterpret_cast<WPARAM>(number->Edit()), 0);
 }
 
@@ -444,63 +440,84 @@ void TfrmMain::ShowPage(int index)
         ::ShowWindow(FPages[i], static_cast<int>(i) == index ? SW_SHOW : SW_HIDE);
 }
 
-TWin32Number* TfrmMain::NumberOf(int id) const
-{
-    for (const auto& [numberId, number] : FNumbers)
-        if (numberId == id)
-            return number.get();
-    return nullptr;
-}
+// The adapters of the controls, made as the core's list asks for them, each told what its
+// control reports.
+struct TfrmMain::Adapters {
+    TfrmMain& Window;
+
+    template <class Adapter> Adapter* Routed(HWND control, std::unique_ptr<Adapter> made)
+    {
+        Adapter* adapter = made.get();
+        Window.FAdapters.push_back(std::shared_ptr<Adapter>(std::move(made)));
+        Window.FRoutes.Add(control, *adapter);
+        return adapter;
+    }
+
+    IMainWindowView* View() { return &Window; }
+    ITextControl* Text(HWND control)
+    {
+        auto text = std::make_shared<TWin32Text>(control);
+        Window.FAdapters.push_back(text);
+        return text.get();
+    }
+    ILinkControl* Link(HWND link)
+    {
+        return Routed(link, std::make_unique<TWin32Link>(Window.FLinkCaptions.at(link)));
+    }
+    IButtonControl* Button(HWND button)
+    {
+        return Routed(button, std::make_unique<TWin32Button>(button));
+    }
+    IChoiceControl* Choice(HWND list) { return Routed(list, std::make_unique<TWin32Choice>(list)); }
+    IGaugeControl* Gauge(HWND bar)
+    {
+        auto gauge = std::make_shared<TWin32Gauge>(bar);
+        Window.FAdapters.push_back(gauge);
+        return gauge.get();
+    }
+    // The number boxes and the group were made with their controls, which they set up.
+    INumberControl* Number(HWND edit)
+    {
+        for (const auto& number : Window.FNumbers)
+            if (number->Edit() == edit) {
+                Window.FRoutes.Add(number->Edit(), *number);
+                Window.FRoutes.Add(number->Arrows(), *number);
+                return number.get();
+            }
+        return nullptr;
+    }
+    IGroupControl* Group(HWND) { return Window.FSettingGroup.get(); }
+    ILogListControl* LogList(HWND list)
+    {
+        Window.FLogList = std::make_unique<TWin32LogList>(list);
+        Window.FLogList->SetDpi(Window.FDpi);
+        Window.FRoutes.Add(list, *Window.FLogList);
+        return Window.FLogList.get();
+    }
+    ISettingsListControl* SettingsList(HWND list)
+    {
+        Window.FSettingList = std::make_unique<TWin32SettingsList>(list);
+        Window.FSettingList->SetDpi(Window.FDpi);
+        Window.FRoutes.Add(list, *Window.FSettingList);
+        return Window.FSettingList.get();
+    }
+    IMenuItemControl* MenuItem(UINT id)
+    {
+        auto item = std::make_shared<TWin32MenuItem>();
+        Window.FAdapters.push_back(item);
+        Window.FRoutes.AddMenuItem(id, *item);
+        return item.get();
+    }
+    IClipboard* Clipboard()
+    {
+        auto clipboard = std::make_shared<TWin32Clipboard>(Window.FHandle);
+        Window.FAdapters.push_back(clipboard);
+        return clipboard.get();
+    }
+};
 
 TMainWndCore::Controls TfrmMain::CoreControls()
 {
-    const auto button = [this](HWND control) {
-        FButtons.push_back(std::make_unique<TWin32Button>(control));
-        return FButtons.back().get();
-    };
-    const auto text = [this](HWND control) {
-        FTexts.push_back(std::make_unique<TWin32Text>(control));
-        return FTexts.back().get();
-    };
-    const auto choice = [this](HWND control) {
-        FChoices.push_back(std::make_unique<TWin32Choice>(control));
-        return FChoices.back().get();
-    };
-    const auto gauge = [this](HWND control) {
-        FGauges.push_back(std::make_unique<TWin32Gauge>(control));
-        return FGauges.back().get();
-    };
-    FLogList = std::make_unique<TWin32LogList>(lstLog);
-    FLogList->SetDpi(FDpi);
-    FSettingList = std::make_unique<TWin32SettingsList>(lvwDecodeSettings);
-    FSettingList->SetDpi(FDpi);
-    FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
-
-    TMainWndCore::Controls c;
-    c.Window = this;
-    c.lblVersion = text(lblVersion);
-    c.lstLog = FLogList.get();
-    c.Clipboard = FClipboard.get();
-    c.lbeSourceFile = text(lbeSourceFile);
-    c.lbePCMFile = text(lbePCMFile);
-    c.speSongNum = NumberOf(kSongNum);
-    c.cmbPCMFormat = choice(cmbPCMFormat);
-    c.btnSingleDecode = button(btnSingleDecode);
-    c.pbrDecodeProgress = gauge(pbrDecodeProgress);
-    c.lblProgress = text(lblProgress);
-    c.lbeKbmFile = text(lbeKbmFile);
-    c.cmbPcmFormatForMulti = choice(cmbPcmFormatForMulti);
-    c.btnStartMultiDecode = button(btnStartMultiDecode);
-    c.pbrIndivProgress = gauge(pbrIndivProgress);
-    c.lblIndivProgress = text(lblIndivProgress);
-    c.Settings.lvwDecodeSettings = FSettingList.get();
-    c.Settings.btnRenameSetting = button(btnRenameSetting);
-    c.Settings.btnDeleteSetting = button(btnDeleteSetting);
-    c.Settings.grpModifySetting = FSettingGroup.get();
-    c.Settings.speSamplingFrequency = NumberOf(kSamplingFrequency);
-    c.Settings.cmbSampleFormat = choice(cmbSampleFormat);
-    c.Settings.speChannels = NumberOf(kChannels);
-    c.Settings.speDefaultLength = NumberOf(kDefaultLength);
-    c.Settings.speFadeoutLength = NumberOf(kFadeoutLength);
-    return c;
+    Adapters make{*this};
+    return NamedControls(*this, make);
 }
