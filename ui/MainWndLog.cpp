@@ -7,14 +7,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QStyle>
 #include <QStyledItemDelegate>
-#include <QTreeWidget>
 
 namespace {
 

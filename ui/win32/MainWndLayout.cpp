@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -445,45 +446,33 @@ void TfrmMain::ShowPage(int index)
 struct TfrmMain::Adapters {
     TfrmMain& Window;
 
-    template <class Adapter> Adapter* Routed(HWND control, std::unique_ptr<Adapter> made)
+    template <class Adapter, class... Args> Adapter* Keep(Args&&... args)
     {
-        Adapter* adapter = made.get();
-        Window.FAdapters.push_back(std::shared_ptr<Adapter>(std::move(made)));
+        auto adapter = std::make_shared<Adapter>(std::forward<Args>(args)...);
+        Window.FAdapters.push_back(adapter);
+        return adapter.get();
+    }
+    template <class Adapter> Adapter* Routed(HWND control, Adapter* adapter)
+    {
         Window.FRoutes.Add(control, *adapter);
         return adapter;
     }
 
     IMainWindowView* View() { return &Window; }
-    ITextControl* Text(HWND control)
-    {
-        auto text = std::make_shared<TWin32Text>(control);
-        Window.FAdapters.push_back(text);
-        return text.get();
-    }
+    ITextControl* Text(HWND control) { return Keep<TWin32Text>(control); }
     ILinkControl* Link(HWND link)
     {
-        return Routed(link, std::make_unique<TWin32Link>(Window.FLinkCaptions.at(link)));
+        return Routed(link, Keep<TWin32Link>(Window.FLinkCaptions.at(link)));
     }
-    IButtonControl* Button(HWND button)
-    {
-        return Routed(button, std::make_unique<TWin32Button>(button));
-    }
-    IChoiceControl* Choice(HWND list) { return Routed(list, std::make_unique<TWin32Choice>(list)); }
-    IGaugeControl* Gauge(HWND bar)
-    {
-        auto gauge = std::make_shared<TWin32Gauge>(bar);
-        Window.FAdapters.push_back(gauge);
-        return gauge.get();
-    }
+    IButtonControl* Button(HWND button) { return Routed(button, Keep<TWin32Button>(button)); }
+    IChoiceControl* Choice(HWND list) { return Routed(list, Keep<TWin32Choice>(list)); }
+    IGaugeControl* Gauge(HWND bar) { return Keep<TWin32Gauge>(bar); }
     // The number boxes and the group were made with their controls, which they set up.
     INumberControl* Number(HWND edit)
     {
         for (const auto& number : Window.FNumbers)
-            if (number->Edit() == edit) {
-                Window.FRoutes.Add(number->Edit(), *number);
-                Window.FRoutes.Add(number->Arrows(), *number);
-                return number.get();
-            }
+            if (number->Edit() == edit)
+                return Routed(number->Arrows(), Routed(edit, number.get()));
         return nullptr;
     }
     IGroupControl* Group(HWND) { return Window.FSettingGroup.get(); }
@@ -491,29 +480,21 @@ struct TfrmMain::Adapters {
     {
         Window.FLogList = std::make_unique<TWin32LogList>(list);
         Window.FLogList->SetDpi(Window.FDpi);
-        Window.FRoutes.Add(list, *Window.FLogList);
-        return Window.FLogList.get();
+        return Routed(list, Window.FLogList.get());
     }
     ISettingsListControl* SettingsList(HWND list)
     {
         Window.FSettingList = std::make_unique<TWin32SettingsList>(list);
         Window.FSettingList->SetDpi(Window.FDpi);
-        Window.FRoutes.Add(list, *Window.FSettingList);
-        return Window.FSettingList.get();
+        return Routed(list, Window.FSettingList.get());
     }
     IMenuItemControl* MenuItem(UINT id)
     {
-        auto item = std::make_shared<TWin32MenuItem>();
-        Window.FAdapters.push_back(item);
+        TWin32MenuItem* item = Keep<TWin32MenuItem>();
         Window.FRoutes.AddMenuItem(id, *item);
-        return item.get();
+        return item;
     }
-    IClipboard* Clipboard()
-    {
-        auto clipboard = std::make_shared<TWin32Clipboard>(Window.FHandle);
-        Window.FAdapters.push_back(clipboard);
-        return clipboard.get();
-    }
+    IClipboard* Clipboard() { return Keep<TWin32Clipboard>(Window.FHandle); }
 };
 
 TMainWndCore::Controls TfrmMain::CoreControls()
