@@ -24,6 +24,10 @@ if [ "$bits" = 32 ]; then
     echo "*** SKIPPED: this machine cannot run 32-bit x86 code ($loader: Exec format error). ***" >&2
     exit 77
     ;;
+  *"wine32 is missing"*)
+    echo "*** SKIPPED: Wine for 32-bit programs is not installed ($loader: wine32 is missing). ***" >&2
+    exit 77
+    ;;
   esac
 fi
 unset WAYLAND_DISPLAY
