@@ -58,6 +58,28 @@ TDecodeSettingsTab::TDecodeSettingsTab(const Controls& controls, IUserDialogs& d
 {
     for (const DecodeSettingRow& row : BuiltInDecodeSettings())
         List().Add(row);
+    IChoiceControl& bits = *FControls.cmbSampleFormat;
+    bits.Clear();
+    for (const char* text : settings::kBitsTexts)
+        bits.Add(text);
+    bits.Select(settings::kInitialBitsItem);
+
+    FControls.btnAddSetting->OnClick = [this] { btnAddSettingClick(); };
+    FControls.btnRenameSetting->OnClick = [this] { btnRenameSettingClick(); };
+    FControls.btnDeleteSetting->OnClick = [this] { btnDeleteSettingClick(); };
+    List().OnSelectionChanged = [this](int deselected, int selected) {
+        lvwDecodeSettingsSelectionChanged(deselected, selected);
+    };
+    List().OnCurrentChanged = [this] { lvwDecodeSettingsCurrentChanged(); };
+    List().OnClick = [this] { lvwDecodeSettingsClick(); };
+    List().OnEdited = [this](int index, const std::string& name) {
+        lvwDecodeSettingsEdited(index, name);
+    };
+    speSamplingFrequency().OnChange = [this] { speSamplingFrequencyChange(); };
+    speChannels().OnChange = [this] { speChannelsChange(); };
+    speDefaultLength().OnChange = [this] { speDefaultLengthChange(); };
+    speFadeoutLength().OnChange = [this] { speFadeoutLengthChange(); };
+    bits.OnChange = [this] { cmbSampleFormatChange(); };
 }
 
 std::vector<std::string> TDecodeSettingsTab::LoadDecodeSettings(const ISettingsStore& store)

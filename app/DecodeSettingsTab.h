@@ -1,7 +1,7 @@
 // The decode settings tab: the list of named settings, its buttons and its editors, and the two
 // decode tabs' lists of setting names that follow it. The rows of the list are the settings; a
-// row's position is the setting's index in both decode tabs. Each window wires its controls'
-// events to the handlers below (named after the control and the event).
+// row's position is the setting's index in both decode tabs. The tab binds its controls' events
+// to the handlers below (named after the control and the event) when it is made.
 #pragma once
 
 #include "app/DecodeSettings.h"
@@ -29,6 +29,7 @@ class TDecodeSettingsTab {
 public:
     struct Controls {
         ISettingsListControl* lvwDecodeSettings = nullptr;
+        IButtonControl* btnAddSetting = nullptr;
         IButtonControl* btnRenameSetting = nullptr;
         IButtonControl* btnDeleteSetting = nullptr;
         IGroupControl* grpModifySetting = nullptr;
@@ -42,7 +43,8 @@ public:
         IChoiceControl* cmbPcmFormatForMulti = nullptr;
     };
 
-    // Fills the list with the built-in rows, which stay when nothing is stored.
+    // Fills the list with the built-in rows, which stay when nothing is stored, and the bits
+    // list with its items, then binds the handlers.
     TDecodeSettingsTab(const Controls& controls, IUserDialogs& dialogs);
 
     // Replaces the rows by the stored ones, if any are stored. Returns the warning lines for

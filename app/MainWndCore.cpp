@@ -47,7 +47,25 @@ TMainWndCore::TMainWndCore(const Controls& controls, IUserDialogs& dialogs, IMai
       FPlaces(places), FSettings(WithDecodeLists(controls), dialogs),
       FDecodeProgress(*controls.pbrDecodeProgress, *controls.lblProgress),
       FIndivProgress(*controls.pbrIndivProgress, *controls.lblIndivProgress)
-{}
+{
+    BindHandlers();
+}
+
+void TMainWndCore::BindHandlers()
+{
+    const Controls& c = FControls;
+    c.mnuCopyLogEntry->OnClick = [this] { mnuCopyLogEntryClick(); };
+    c.mnuSaveLogs->OnClick = [this] { mnuSaveLogsClick(); };
+    c.lstLog->OnKeyDown = [this](char key, bool control) { return lstLogKeyDown(key, control); };
+    c.btnBrowse->OnClick = [this] { btnBrowseClick(); };
+    c.btnBrowsePCM->OnClick = [this] { btnBrowsePCMClick(); };
+    c.btnBrowseForKbm->OnClick = [this] { btnBrowseForKbmClick(); };
+    c.btnSingleDecode->OnClick = [this] { btnSingleDecodeClick(); };
+    c.btnStartMultiDecode->OnClick = [this] { btnStartMultiDecodeClick(); };
+    // Both links share the one handler, which takes the address from the link clicked.
+    for (ILinkControl* link : {c.lblQuenzWeb, c.lblEmail})
+        link->OnClick = [this, link] { lblQuenzWebClick(link->Caption()); };
+}
 
 TMainWndCore::~TMainWndCore()
 {

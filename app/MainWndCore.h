@@ -2,8 +2,9 @@
 // plug-ins behind the splash window and the destruction step that frees them, the log panel's
 // commands, the browse buttons, the About tab's links, the two decode tabs and the decode
 // settings tab. A window program builds its controls, hands them over through the interfaces
-// of WindowControls.h, wires their events to the handlers here (named after the control and the
-// event) and runs FormCreate; before its controls go it runs FormDestroy.
+// of WindowControls.h (NamedControls) and runs FormCreate; before its controls go it runs
+// FormDestroy. The core binds each control's events to the handlers here, named after the
+// control and the event, when it is made; the window's adapters only report them.
 //
 // Threads: everything here runs on the main thread. Decoder threads reach it only through their
 // progress and end handlers, which run on the main thread while the worker waits. The playlist
@@ -24,9 +25,11 @@ class IButtonControl;
 class IChoiceControl;
 class IClipboard;
 class IGaugeControl;
+class ILinkControl;
 class ILogListControl;
 class IMainThreadLoop;
 class IMainWindowView;
+class IMenuItemControl;
 class INumberControl;
 class ITextControl;
 class IUserDialogs;
@@ -51,12 +54,20 @@ public:
     };
     struct Controls {
         IMainWindowView* Window = nullptr;
-        ITextControl* lblVersion = nullptr; // the About tab's
+        // The About tab.
+        ITextControl* lblVersion = nullptr;
+        ILinkControl* lblQuenzWeb = nullptr;
+        ILinkControl* lblEmail = nullptr;
+        // The log panel.
         ILogListControl* lstLog = nullptr;
+        IMenuItemControl* mnuCopyLogEntry = nullptr;
+        IMenuItemControl* mnuSaveLogs = nullptr;
         IClipboard* Clipboard = nullptr;
         // Single file.
         ITextControl* lbeSourceFile = nullptr;
+        IButtonControl* btnBrowse = nullptr;
         ITextControl* lbePCMFile = nullptr;
+        IButtonControl* btnBrowsePCM = nullptr;
         INumberControl* speSongNum = nullptr;
         IChoiceControl* cmbPCMFormat = nullptr;
         IButtonControl* btnSingleDecode = nullptr;
@@ -64,6 +75,7 @@ public:
         ITextControl* lblProgress = nullptr;
         // Playlist.
         ITextControl* lbeKbmFile = nullptr;
+        IButtonControl* btnBrowseForKbm = nullptr;
         IChoiceControl* cmbPcmFormatForMulti = nullptr;
         IButtonControl* btnStartMultiDecode = nullptr;
         IGaugeControl* pbrIndivProgress = nullptr;
@@ -72,7 +84,8 @@ public:
         TDecodeSettingsTab::Controls Settings;
     };
 
-    // The settings list gets its built-in rows; nothing else happens until FormCreate.
+    // The settings list gets its built-in rows and the controls their handlers; nothing else
+    // happens until FormCreate.
     TMainWndCore(const Controls& controls, IUserDialogs& dialogs, IMainThreadLoop& loop,
                  const Places& places = Places());
     ~TMainWndCore();
@@ -94,6 +107,7 @@ public:
     TZoKpiDriver* Driver() { return FDriver.get(); }
     TDecodeSettingsTab& Settings() { return FSettings; }
 
+    // Event handlers, each bound to its control's event.
     // The log panel. The keys work while the log list has the focus (Ctrl with any other
     // modifiers); true when the key was one of them.
     void mnuCopyLogEntryClick();
@@ -103,12 +117,14 @@ public:
     void btnBrowseClick();
     void btnBrowsePCMClick();
     void btnBrowseForKbmClick();
+    // Both links: the address they show goes to the system.
     void lblQuenzWebClick(const std::string& caption);
     // The decode tabs' start buttons, which are also their stop buttons.
     void btnSingleDecodeClick();
     void btnStartMultiDecodeClick();
 
 private:
+    void BindHandlers();
     bool PluginLoaded(TZoKpi& plugin);
     void PluginLoadFailed(const std::string& fileName, const std::string& reason);
     void ShowSplashStatus(const std::string& text);
@@ -134,3 +150,48 @@ private:
     bool FCloseAfterBatch = false;
     bool FDestroyed = false;
 };
+
+// A window's controls for the core, from a window whose members carry the controls' names
+// (btnBrowse, lstLog, ...) through the adapters of its toolkit: make.Button(window.btnBrowse)
+// wraps that button, and so on; make.View() is the window itself. Both windows hand their
+// controls over by this one list, so that neither leaves one out.
+template <class Window, class Adapters>
+TMainWndCore::Controls NamedControls(Window& window, Adapters& make)
+{
+    TMainWndCore::Controls c;
+    c.Window = make.View();
+    c.lblVersion = make.Text(window.lblVersion);
+    c.lblQuenzWeb = make.Link(window.lblQuenzWeb);
+    c.lblEmail = make.Link(window.lblEmail);
+    c.lstLog = make.LogList(window.lstLog);
+    c.mnuCopyLogEntry = make.MenuItem(window.mnuCopyLogEntry);
+    c.mnuSaveLogs = make.MenuItem(window.mnuSaveLogs);
+    c.Clipboard = make.Clipboard();
+    c.lbeSourceFile = make.Text(window.lbeSourceFile);
+    c.btnBrowse = make.Button(window.btnBrowse);
+    c.lbePCMFile = make.Text(window.lbePCMFile);
+    c.btnBrowsePCM = make.Button(window.btnBrowsePCM);
+    c.speSongNum = make.Number(window.speSongNum);
+    c.cmbPCMFormat = make.Choice(window.cmbPCMFormat);
+    c.btnSingleDecode = make.Button(window.btnSingleDecode);
+    c.pbrDecodeProgress = make.Gauge(window.pbrDecodeProgress);
+    c.lblProgress = make.Text(window.lblProgress);
+    c.lbeKbmFile = make.Text(window.lbeKbmFile);
+    c.btnBrowseForKbm = make.Button(window.btnBrowseForKbm);
+    c.cmbPcmFormatForMulti = make.Choice(window.cmbPcmFormatForMulti);
+    c.btnStartMultiDecode = make.Button(window.btnStartMultiDecode);
+    c.pbrIndivProgress = make.Gauge(window.pbrIndivProgress);
+    c.lblIndivProgress = make.Text(window.lblIndivProgress);
+    TDecodeSettingsTab::Controls& s = c.Settings;
+    s.lvwDecodeSettings = make.SettingsList(window.lvwDecodeSettings);
+    s.btnAddSetting = make.Button(window.btnAddSetting);
+    s.btnRenameSetting = make.Button(window.btnRenameSetting);
+    s.btnDeleteSetting = make.Button(window.btnDeleteSetting);
+    s.grpModifySetting = make.Group(window.grpModifySetting);
+    s.speSamplingFrequency = make.Number(window.speSamplingFrequency);
+    s.cmbSampleFormat = make.Choice(window.cmbSampleFormat);
+    s.speChannels = make.Number(window.speChannels);
+    s.speDefaultLength = make.Number(window.speDefaultLength);
+    s.speFadeoutLength = make.Number(window.speFadeoutLength);
+    return c;
+}

@@ -3,11 +3,18 @@
 // (MainWndCore, DecodeSettingsTab, ProgressGauge) reads and sets them without knowing which
 // toolkit draws them, so that both windows behave alike. Texts are the core's byte strings; a
 // window converts them at its own boundary. Everything here is called on the main thread.
+//
+// Events: a control carries its handlers (OnClick, OnChange, ...), which the window logic binds
+// once, each to the handler named after the control and the event. A window's adapter only runs
+// them when its toolkit reports the event, and runs nothing for a handler left unbound. A control
+// reports what the user does and, where a contract below says so, what the logic sets; the
+// logic binds its handlers once it has given the controls their first contents.
 #pragma once
 
 #include "app/DecodeSettings.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,6 +22,9 @@
 class IButtonControl {
 public:
     virtual ~IButtonControl() = default;
+    // A click, by the mouse, by the keyboard, or by Enter for a page's default button; never
+    // while the button is disabled.
+    std::function<void()> OnClick;
     virtual std::string Caption() const = 0;
     virtual void SetCaption(const std::string& caption) = 0;
     virtual bool Enabled() const = 0;
@@ -42,6 +52,9 @@ public:
 class INumberControl {
 public:
     virtual ~INumberControl() = default;
+    // Every change of the text: typed (also while it stands outside the range), by the arrows,
+    // or set.
+    std::function<void()> OnChange;
     // The text as it stands, possibly being typed.
     virtual std::string Text() const = 0;
     // The number the box holds, within its range.
@@ -55,6 +68,8 @@ public:
 class IChoiceControl {
 public:
     virtual ~IChoiceControl() = default;
+    // The user picked an item.
+    std::function<void()> OnChange;
     virtual void Clear() = 0;
     virtual void Add(const std::string& text) = 0;
     virtual int Count() const = 0;
@@ -79,10 +94,31 @@ public:
 class ILogListControl {
 public:
     virtual ~ILogListControl() = default;
+    // A key pressed while the list has the focus: its character (an upper-case letter for a
+    // letter key) and whether Ctrl is held. True when the handler used the key, which then does
+    // nothing else.
+    std::function<bool(char key, bool control)> OnKeyDown;
     // Appends a line, selects it and scrolls it into view.
     virtual void Add(const std::string& line, int icon) = 0;
     // The selected line; nothing when no line is selected.
     virtual std::optional<std::string> SelectedLine() const = 0;
+};
+
+// An item of a popup menu.
+class IMenuItemControl {
+public:
+    virtual ~IMenuItemControl() = default;
+    // The item was chosen, from the menu or by its shortcut.
+    std::function<void()> OnClick;
+};
+
+// A link: a text that the user clicks, or reaches with Tab and Enter.
+class ILinkControl {
+public:
+    virtual ~ILinkControl() = default;
+    // The link's text, without any markup the toolkit draws it with.
+    virtual std::string Caption() const = 0;
+    std::function<void()> OnClick;
 };
 
 // The system clipboard, for plain text.
@@ -98,6 +134,15 @@ public:
 class ISettingsListControl {
 public:
     virtual ~ISettingsListControl() = default;
+    // The rows that one change of the selection deselected and selected (-1: none).
+    std::function<void(int deselected, int selected)> OnSelectionChanged;
+    // The current row changed.
+    std::function<void()> OnCurrentChanged;
+    // A click on the list, after the list has handled it.
+    std::function<void()> OnClick;
+    // The user confirmed a name typed in place (EditName). The list itself sets nothing.
+    std::function<void(int index, const std::string& name)> OnEdited;
+
     virtual int Count() const = 0;
     virtual DecodeSettingRow Row(int index) const = 0;
     virtual void Add(const DecodeSettingRow& row) = 0;
@@ -114,7 +159,7 @@ public:
     // Leaves no row selected or current, without reporting it.
     virtual void ClearSelection() = 0;
     // Starts the in-place editing of a row's name; the name typed is reported when the user
-    // confirms it (TDecodeSettingsTab::lvwDecodeSettingsEdited).
+    // confirms it (OnEdited).
     virtual void EditName(int index) = 0;
 };
 

@@ -1,4 +1,4 @@
-// The window's start and end, and the wiring of its controls to the shared window logic.
+// The window's start and end, and its controls handed to the shared window logic.
 #include "ui/MainWnd.h"
 
 #include "app/DecodeSettings.h"
@@ -9,23 +9,56 @@
 #include "ui/SpinEdit.h"
 #include "ui/SplashWnd.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTreeWidget>
+
+#include <utility>
+
+// The adapters of one window's controls, made as the core's list asks for them.
+struct TfrmMain::Adapters {
+    IMainWindowView* Window;
+    std::vector<std::shared_ptr<void>> Kept;
+
+    template <class Adapter, class... Args> Adapter* Keep(Args&&... args)
+    {
+        auto adapter = std::make_shared<Adapter>(std::forward<Args>(args)...);
+        Kept.push_back(adapter);
+        return adapter.get();
+    }
+
+    IMainWindowView* View() { return Window; }
+    ITextControl* Text(QLineEdit* edit) { return Keep<TQtEdit>(edit); }
+    ITextControl* Text(QLabel* label) { return Keep<TQtLabel>(label); }
+    ILinkControl* Link(QLabel* label) { return Keep<TQtLink>(label); }
+    IButtonControl* Button(QPushButton* button) { return Keep<TQtButton>(button); }
+    // The spin boxes and the bars are their own adapters.
+    INumberControl* Number(QSpinBox* box) { return static_cast<TZoSpinEdit*>(box); }
+    IGaugeControl* Gauge(TZoProgressBar* bar) { return bar; }
+    IChoiceControl* Choice(QComboBox* list) { return Keep<TQtChoice>(list); }
+    IGroupControl* Group(QGroupBox* group) { return Keep<TQtGroup>(group); }
+    ILogListControl* LogList(QListWidget* list) { return Keep<TQtLogList>(list); }
+    IMenuItemControl* MenuItem(QAction* action) { return Keep<TQtMenuItem>(action); }
+    IClipboard* Clipboard() { return Keep<TQtClipboard>(); }
+    ISettingsListControl* SettingsList(QTreeWidget* list) { return Keep<TQtSettingsList>(list); }
+};
 
 TfrmMain::TfrmMain(IUserDialogs& dialogs, const Places& places)
     : FLoop(std::make_unique<TQtMainThreadLoop>())
 {
     CreateLayout();
-    FCore = std::make_unique<TMainWndCore>(CoreControls(), dialogs, *FLoop, places);
-    ConnectHandlers();
-    ConnectSettingHandlers();
+    FAdapters = std::make_unique<Adapters>(Adapters{this, {}});
+    FCore =
+        std::make_unique<TMainWndCore>(NamedControls(*this, *FAdapters), dialogs, *FLoop, places);
     FCore->FormCreate();
 }
 
@@ -33,71 +66,6 @@ TfrmMain::~TfrmMain()
 {
     // While every control still exists: the settings are read from the list.
     FCore->FormDestroy();
-}
-
-TMainWndCore::Controls TfrmMain::CoreControls()
-{
-    const auto button = [this](QPushButton* control) {
-        FButtons.push_back(std::make_unique<TQtButton>(control));
-        return FButtons.back().get();
-    };
-    const auto edit = [this](QLineEdit* control) {
-        FTexts.push_back(std::make_unique<TQtEdit>(control));
-        return FTexts.back().get();
-    };
-    const auto label = [this](QLabel* control) {
-        FTexts.push_back(std::make_unique<TQtLabel>(control));
-        return FTexts.back().get();
-    };
-    const auto choice = [this](QComboBox* control) {
-        FChoices.push_back(std::make_unique<TQtChoice>(control));
-        return FChoices.back().get();
-    };
-    const auto number = [](QSpinBox* control) { return static_cast<TZoSpinEdit*>(control); };
-
-    FClipboard = std::make_unique<TQtClipboard>();
-    FSettingGroup = std::make_unique<TQtGroup>(grpModifySetting);
-    FSettingList = std::make_unique<TQtSettingsList>(lvwDecodeSettings);
-    TMainWndCore::Controls c;
-    c.Window = this;
-    c.lblVersion = label(lblVersion);
-    c.lstLog = FLogList.get();
-    c.Clipboard = FClipboard.get();
-    c.lbeSourceFile = edit(lbeSourceFile);
-    c.lbePCMFile = edit(lbePCMFile);
-    c.speSongNum = number(speSongNum);
-    c.cmbPCMFormat = choice(cmbPCMFormat);
-    c.btnSingleDecode = button(btnSingleDecode);
-    c.pbrDecodeProgress = pbrDecodeProgress;
-    c.lblProgress = label(lblProgress);
-    c.lbeKbmFile = edit(lbeKbmFile);
-    c.cmbPcmFormatForMulti = choice(cmbPcmFormatForMulti);
-    c.btnStartMultiDecode = button(btnStartMultiDecode);
-    c.pbrIndivProgress = pbrIndivProgress;
-    c.lblIndivProgress = label(lblIndivProgress);
-    c.Settings.lvwDecodeSettings = FSettingList.get();
-    c.Settings.btnRenameSetting = button(btnRenameSetting);
-    c.Settings.btnDeleteSetting = button(btnDeleteSetting);
-    c.Settings.grpModifySetting = FSettingGroup.get();
-    c.Settings.speSamplingFrequency = number(speSamplingFrequency);
-    c.Settings.cmbSampleFormat = choice(cmbSampleFormat);
-    c.Settings.speChannels = number(speChannels);
-    c.Settings.speDefaultLength = number(speDefaultLength);
-    c.Settings.speFadeoutLength = number(speFadeoutLength);
-    return c;
-}
-
-void TfrmMain::ConnectHandlers()
-{
-    TMainWndCore* core = FCore.get();
-    connect(btnBrowse, &QPushButton::clicked, this, [core] { core->btnBrowseClick(); });
-    connect(btnBrowsePCM, &QPushButton::clicked, this, [core] { core->btnBrowsePCMClick(); });
-    connect(btnBrowseForKbm, &QPushButton::clicked, this, [core] { core->btnBrowseForKbmClick(); });
-    connect(btnSingleDecode, &QPushButton::clicked, this, [core] { core->btnSingleDecodeClick(); });
-    connect(btnStartMultiDecode, &QPushButton::clicked, this,
-            [core] { core->btnStartMultiDecodeClick(); });
-    connect(mnuCopyLogEntry, &QAction::triggered, this, [core] { core->mnuCopyLogEntryClick(); });
-    connect(mnuSaveLogs, &QAction::triggered, this, [core] { core->mnuSaveLogsClick(); });
 }
 
 void TfrmMain::AddLog(const LogLine& line)

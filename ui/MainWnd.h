@@ -1,7 +1,7 @@
 // The program's working window on Qt: the decode tabs, the decode settings, the About tab and
 // the log panel. A main window rather than a plain widget, so that assistive technology
 // announces it as the application's window. What the window does is the shared window logic
-// (TMainWndCore); this class builds the controls, hands them to it and wires their events.
+// (TMainWndCore); this class builds the controls and hands them to it, which binds their events.
 #pragma once
 
 #include "app/MainWndCore.h"
@@ -101,7 +101,6 @@ public:
     QLabel* lblEmail = nullptr;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -111,10 +110,6 @@ private:
     QWidget* CreateSettingsTab();
     QWidget* CreateAboutTab();
     void CreateLogPanel();
-    // The controls as the shared logic sees them.
-    TMainWndCore::Controls CoreControls();
-    void ConnectHandlers();
-    void ConnectSettingHandlers();
 
     // IMainWindowView.
     void SetPagesEnabled(bool enabled) override;
@@ -129,12 +124,8 @@ private:
     TfrmSplash* FSplash = nullptr;
     // The playlist tab waits for each entry on Qt's event loop, so the window stays usable.
     std::unique_ptr<TQtMainThreadLoop> FLoop;
-    std::vector<std::unique_ptr<IButtonControl>> FButtons;
-    std::vector<std::unique_ptr<ITextControl>> FTexts;
-    std::vector<std::unique_ptr<IChoiceControl>> FChoices;
-    std::unique_ptr<IGroupControl> FSettingGroup;
-    std::unique_ptr<ILogListControl> FLogList;
-    std::unique_ptr<ISettingsListControl> FSettingList;
-    std::unique_ptr<IClipboard> FClipboard;
+    // The adapters of the controls (QtControls.h), which go before the widgets.
+    struct Adapters;
+    std::unique_ptr<Adapters> FAdapters;
     std::unique_ptr<TMainWndCore> FCore;
 };

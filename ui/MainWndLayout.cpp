@@ -246,9 +246,6 @@ QWidget* TfrmMain::CreateSettingsTab()
     speSamplingFrequency = SpinBox("speSamplingFrequency", settings::kSamplingFrequencyRange);
     cmbSampleFormat = Named(new QComboBox, "cmbSampleFormat");
     cmbSampleFormat->setMinimumWidth(76);
-    for (const char* text : settings::kBitsTexts)
-        cmbSampleFormat->addItem(QString::fromLatin1(text));
-    cmbSampleFormat->setCurrentIndex(settings::kInitialBitsItem);
     speChannels = SpinBox("speChannels", settings::kChannelsRange);
     speDefaultLength = SpinBox("speDefaultLength", settings::kDefaultLengthRange);
     speFadeoutLength = SpinBox("speFadeoutLength", settings::kFadeoutLengthRange);
@@ -313,7 +310,7 @@ QWidget* TfrmMain::CreateAboutTab()
         lines << T(line);
     credits->setPlainText(lines.join('\n'));
 
-    const auto link = [this](const char* name, const QString& text) {
+    const auto link = [](const char* name, const QString& text) {
         auto* label = Named(new QLabel(text), name);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         label->setTextFormat(Qt::PlainText);
@@ -324,7 +321,6 @@ QWidget* TfrmMain::CreateAboutTab()
         palette.setColor(QPalette::WindowText, palette.color(QPalette::Link));
         label->setPalette(palette);
         label->setCursor(Qt::PointingHandCursor);
-        label->installEventFilter(this);
         return label;
     };
     lblQuenzWeb = link("lblQuenzWeb", T(wndtext::kWebAddress));

@@ -1,4 +1,4 @@
-// The log panel's list, its drawing and its keys, and the About tab's links.
+// The log panel's list, its drawing and its popup menu.
 #include "ui/MainWnd.h"
 
 #include "app/MainWndTexts.h"
@@ -7,14 +7,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QStyle>
 #include <QStyledItemDelegate>
-#include <QTreeWidget>
 
 namespace {
 
@@ -65,8 +62,6 @@ void TfrmMain::CreateLogPanel()
     lstLog->setUniformItemSizes(true);
     lstLog->setItemDelegate(new LogLineDelegate(lstLog));
     lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
-    lstLog->installEventFilter(this);
-    FLogList = std::make_unique<TQtLogList>(lstLog);
 
     pmnuLog = new QMenu(this);
     pmnuLog->setObjectName("pmnuLog");
@@ -81,27 +76,4 @@ void TfrmMain::CreateLogPanel()
     mnuSaveLogs->setShortcutContext(Qt::WidgetShortcut);
     connect(lstLog, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { pmnuLog->popup(lstLog->viewport()->mapToGlobal(at)); });
-}
-
-bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == lstLog && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() < 0x80 &&
-            FCore->lstLogKeyDown(static_cast<char>(key->key()),
-                                 (key->modifiers() & Qt::ControlModifier) != 0))
-            return true;
-    }
-    if ((watched == lblQuenzWeb || watched == lblEmail) &&
-        event->type() == QEvent::MouseButtonRelease) {
-        FCore->lblQuenzWebClick(FromQString(static_cast<QLabel*>(watched)->text()));
-        return true;
-    }
-    if (lvwDecodeSettings != nullptr && watched == lvwDecodeSettings->viewport() &&
-        event->type() == QEvent::MouseButtonRelease) {
-        // After the list has handled the click.
-        QMetaObject::invokeMethod(
-            this, [this] { FCore->Settings().lvwDecodeSettingsClick(); }, Qt::QueuedConnection);
-    }
-    return QMainWindow::eventFilter(watched, event);
 }

@@ -2,16 +2,73 @@
 
 #include "ui/QtText.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMetaObject>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
+
+#include <functional>
+
+namespace {
+
+// An adapter's receiver of its widget's signals and events: the context of its connections
+// and the filter of the widget's events, which both end when the relay goes.
+class Relay : public QObject {
+public:
+    // The widget's events, before the widget has them; true when the event is used up.
+    std::function<bool(QEvent*)> OnEvent;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return OnEvent && OnEvent(event); }
+};
+
+// Edits only the name column. The name typed goes to the list's handler, which takes it into
+// the row or refuses it; the editor itself writes nothing.
+class SettingNameDelegate : public QStyledItemDelegate {
+public:
+    using Edited = std::function<void(int row, const std::string& name)>;
+    SettingNameDelegate(QObject* parent, Edited edited)
+        : QStyledItemDelegate(parent), FEdited(std::move(edited))
+    {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override
+    {
+        if (index.column() != 0)
+            return nullptr;
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override
+    {
+        if (const auto* line = qobject_cast<QLineEdit*>(editor))
+            FEdited(index.row(), FromQString(line->text()));
+    }
+
+private:
+    Edited FEdited;
+};
+
+} // namespace
+
+TQtButton::TQtButton(QPushButton* button) : FButton(button), FRelay(std::make_unique<QObject>())
+{
+    QObject::connect(button, &QPushButton::clicked, FRelay.get(), [this] {
+        if (OnClick)
+            OnClick();
+    });
+}
 
 std::string TQtButton::Caption() const
 {
@@ -65,6 +122,15 @@ void TQtGroup::SetEnabled(bool enabled)
         child->setEnabled(enabled);
 }
 
+TQtChoice::TQtChoice(QComboBox* list) : FList(list), FRelay(std::make_unique<QObject>())
+{
+    // Only a pick of the user's: a selection set here is not reported.
+    QObject::connect(list, &QComboBox::activated, FRelay.get(), [this] {
+        if (OnChange)
+            OnChange();
+    });
+}
+
 void TQtChoice::Clear()
 {
     FList->clear();
@@ -95,6 +161,33 @@ std::string TQtChoice::SelectedText() const
     return FromQString(FList->currentText());
 }
 
+TQtMenuItem::TQtMenuItem(QAction* action) : FRelay(std::make_unique<QObject>())
+{
+    QObject::connect(action, &QAction::triggered, FRelay.get(), [this] {
+        if (OnClick)
+            OnClick();
+    });
+}
+
+TQtLink::TQtLink(QLabel* label) : FLabel(label)
+{
+    auto relay = std::make_unique<Relay>();
+    relay->OnEvent = [this](QEvent* event) {
+        if (event->type() != QEvent::MouseButtonRelease)
+            return false;
+        if (OnClick)
+            OnClick();
+        return true;
+    };
+    label->installEventFilter(relay.get());
+    FRelay = std::move(relay);
+}
+
+std::string TQtLink::Caption() const
+{
+    return FromQString(FLabel->text());
+}
+
 void TQtClipboard::Clear()
 {
     QApplication::clipboard()->clear();
@@ -103,6 +196,21 @@ void TQtClipboard::Clear()
 void TQtClipboard::SetText(const std::string& text)
 {
     QApplication::clipboard()->setText(ToQString(text));
+}
+
+TQtLogList::TQtLogList(QListWidget* list) : FList(list)
+{
+    auto relay = std::make_unique<Relay>();
+    relay->OnEvent = [this](QEvent* event) {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        return key->key() < 0x80 && OnKeyDown &&
+               OnKeyDown(static_cast<char>(key->key()),
+                         (key->modifiers() & Qt::ControlModifier) != 0);
+    };
+    list->installEventFilter(relay.get());
+    FRelay = std::move(relay);
 }
 
 void TQtLogList::Add(const std::string& line, int icon)
@@ -119,6 +227,51 @@ std::optional<std::string> TQtLogList::SelectedLine() const
     if (const QListWidgetItem* item = FList->currentItem())
         return FromQString(item->text());
     return std::nullopt;
+}
+
+TQtSettingsList::TQtSettingsList(QTreeWidget* list) : FList(list)
+{
+    auto relay = std::make_unique<Relay>();
+    // The list owns its delegate, which may outlive this adapter; the relay says whether the
+    // adapter is still there.
+    const QPointer<QObject> alive(relay.get());
+    list->setItemDelegate(
+        new SettingNameDelegate(list, [this, alive](int row, const std::string& name) {
+            if (alive && OnEdited)
+                OnEdited(row, name);
+        }));
+    // One selection change reports the row deselected and the row selected.
+    QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, relay.get(),
+                     [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                         const auto row = [](const QItemSelection& rows) {
+                             for (const QModelIndex& index : rows.indexes())
+                                 if (index.column() == 0 && index.isValid())
+                                     return index.row();
+                             return -1;
+                         };
+                         if (OnSelectionChanged)
+                             OnSelectionChanged(row(deselected), row(selected));
+                     });
+    QObject::connect(list->selectionModel(), &QItemSelectionModel::currentChanged, relay.get(),
+                     [this] {
+                         if (OnCurrentChanged)
+                             OnCurrentChanged();
+                     });
+    relay->OnEvent = [this, relay = relay.get()](QEvent* event) {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            // After the list has handled the click.
+            QMetaObject::invokeMethod(
+                relay,
+                [this] {
+                    if (OnClick)
+                        OnClick();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    };
+    list->viewport()->installEventFilter(relay.get());
+    FRelay = std::move(relay);
 }
 
 int TQtSettingsList::Count() const

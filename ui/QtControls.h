@@ -1,11 +1,18 @@
 // The Qt window's controls behind the interfaces the shared window logic uses
-// (app/WindowControls.h). Each adapter refers to a widget that the window owns.
+// (app/WindowControls.h). Each adapter refers to a widget that the window owns and reports the
+// widget's events to the handlers the interface carries: its signals and the events it filters
+// reach them through the adapter's relay, a QObject that the adapter owns, so that nothing is
+// reported to an adapter that is gone.
 #pragma once
 
 #include "app/WindowControls.h"
 
+#include <QObject>
 #include <Qt>
 
+#include <memory>
+
+class QAction;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -16,7 +23,7 @@ class QTreeWidget;
 
 class TQtButton : public IButtonControl {
 public:
-    explicit TQtButton(QPushButton* button) : FButton(button) {}
+    explicit TQtButton(QPushButton* button);
     std::string Caption() const override;
     void SetCaption(const std::string& caption) override;
     bool Enabled() const override;
@@ -24,6 +31,7 @@ public:
 
 private:
     QPushButton* FButton;
+    std::unique_ptr<QObject> FRelay;
 };
 
 class TQtEdit : public ITextControl {
@@ -58,7 +66,7 @@ private:
 
 class TQtChoice : public IChoiceControl {
 public:
-    explicit TQtChoice(QComboBox* list) : FList(list) {}
+    explicit TQtChoice(QComboBox* list);
     void Clear() override;
     void Add(const std::string& text) override;
     int Count() const override;
@@ -68,6 +76,26 @@ public:
 
 private:
     QComboBox* FList;
+    std::unique_ptr<QObject> FRelay;
+};
+
+class TQtMenuItem : public IMenuItemControl {
+public:
+    explicit TQtMenuItem(QAction* action);
+
+private:
+    std::unique_ptr<QObject> FRelay;
+};
+
+// A label drawn as a link, clicked with the mouse.
+class TQtLink : public ILinkControl {
+public:
+    explicit TQtLink(QLabel* label);
+    std::string Caption() const override;
+
+private:
+    QLabel* FLabel;
+    std::unique_ptr<QObject> FRelay;
 };
 
 class TQtClipboard : public IClipboard {
@@ -81,18 +109,20 @@ class TQtLogList : public ILogListControl {
 public:
     static constexpr int kIconRole = Qt::UserRole + 1;
 
-    explicit TQtLogList(QListWidget* list) : FList(list) {}
+    explicit TQtLogList(QListWidget* list);
     void Add(const std::string& line, int icon) override;
     std::optional<std::string> SelectedLine() const override;
 
 private:
     QListWidget* FList;
+    std::unique_ptr<QObject> FRelay;
 };
 
-// The settings list: a report of six columns, the name first.
+// The settings list: a report of six columns, the name first, whose name column is edited in
+// place.
 class TQtSettingsList : public ISettingsListControl {
 public:
-    explicit TQtSettingsList(QTreeWidget* list) : FList(list) {}
+    explicit TQtSettingsList(QTreeWidget* list);
     int Count() const override;
     DecodeSettingRow Row(int index) const override;
     void Add(const DecodeSettingRow& row) override;
@@ -107,4 +137,5 @@ public:
 
 private:
     QTreeWidget* FList;
+    std::unique_ptr<QObject> FRelay;
 };

@@ -9,14 +9,11 @@
 
 #include <QSpinBox>
 
-#include <functional>
-
 class TZoSpinEdit : public QSpinBox, public INumberControl {
 public:
+    // Reports every change of its text (OnChange), typed (also while it stands outside the
+    // range) or set.
     explicit TZoSpinEdit(QWidget* parent = nullptr);
-
-    // Runs on every change of the text, typed (also while it stands outside the range) or set.
-    std::function<void()> OnChange;
 
     std::string Text() const override;
     int32_t Value() const override { return value(); }

@@ -1,13 +1,15 @@
-// The window logic both window programs share, driven through stand-in controls: what the
-// window tests cannot reach on their own (the number editors' texts as typed, the run log that
-// cannot be written at exit) and the log icons.
+// The window logic both window programs share, driven through stand-in controls: the handlers
+// the core binds to its controls' events, what the window tests cannot reach on their own (the
+// number editors' texts as typed, the run log that cannot be written at exit) and the log icons.
 #include "app/DecodeSettingsTab.h"
 #include "app/KbMD_Common.h"
+#include "app/MainThreadLoop.h"
 #include "app/MainWndCore.h"
 #include "app/ProgramSession.h"
 #include "app/UserDialogs.h"
 #include "app/WindowControls.h"
 #include "tests/app/MemorySettingsStore.h"
+#include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +26,17 @@ struct FakeButton : IButtonControl {
     void SetCaption(const std::string& text) override { caption = text; }
     bool Enabled() const override { return enabled; }
     void SetEnabled(bool on) override { enabled = on; }
+    void Click()
+    {
+        if (enabled)
+            OnClick();
+    }
+};
+
+struct FakeText : ITextControl {
+    std::string text;
+    std::string Text() const override { return text; }
+    void SetText(const std::string& value) override { text = value; }
 };
 
 struct FakeGroup : IGroupControl {
@@ -37,7 +50,6 @@ struct FakeGroup : IGroupControl {
 struct FakeNumber : INumberControl {
     settings::NumberRange range;
     std::string text;
-    std::function<void()> changed;
     explicit FakeNumber(const settings::NumberRange& r) : range(r), text(std::to_string(r.Initial))
     {}
     std::string Text() const override { return text; }
@@ -51,8 +63,8 @@ struct FakeNumber : INumberControl {
         if (typed == text)
             return;
         text = typed;
-        if (changed)
-            changed();
+        if (OnChange)
+            OnChange();
     }
 };
 
@@ -70,7 +82,7 @@ struct FakeChoice : IChoiceControl {
 struct FakeSettingsList : ISettingsListControl {
     std::vector<DecodeSettingRow> rows;
     int selected = -1;
-    TDecodeSettingsTab* tab = nullptr;
+    int editing = -1;
     int Count() const override { return static_cast<int>(rows.size()); }
     DecodeSettingRow Row(int index) const override { return rows[index]; }
     void Add(const DecodeSettingRow& row) override { rows.push_back(row); }
@@ -86,10 +98,48 @@ struct FakeSettingsList : ISettingsListControl {
     {
         const int old = selected;
         selected = index;
-        tab->lvwDecodeSettingsSelectionChanged(old, index);
+        OnSelectionChanged(old, index);
     }
     void ClearSelection() override { selected = -1; }
-    void EditName(int) override {}
+    void EditName(int index) override { editing = index; }
+};
+
+struct FakeLog : ILogListControl {
+    std::vector<std::string> lines;
+    void Add(const std::string& line, int) override { lines.push_back(line); }
+    std::optional<std::string> SelectedLine() const override
+    {
+        return lines.empty() ? std::nullopt : std::optional(lines.back());
+    }
+};
+
+struct FakeLink : ILinkControl {
+    std::string caption;
+    std::string Caption() const override { return caption; }
+};
+
+struct FakeClipboard : IClipboard {
+    std::string text;
+    void Clear() override { text.clear(); }
+    void SetText(const std::string& value) override { text = value; }
+};
+
+struct FakeGauge : IGaugeControl {
+    int32_t position = -1;
+    void SetRange(int32_t) override {}
+    int32_t Position() const override { return position; }
+    void SetPosition(int32_t value) override { position = value; }
+};
+
+struct FakeWindow : IMainWindowView {
+    void SetPagesEnabled(bool) override {}
+    void ShowFirstPage() override {}
+    void ShowSplash() override {}
+    void SetSplashStatus(const std::string&) override {}
+    void ReleaseSplash() override {}
+    void ProcessMessages() override {}
+    void ShowWindow() override {}
+    void CloseLater() override {}
 };
 
 struct NoDialogs : IUserDialogs {
@@ -107,7 +157,7 @@ struct NoDialogs : IUserDialogs {
 
 struct SettingsTabFixture : ::testing::Test {
     FakeSettingsList list;
-    FakeButton rename, erase;
+    FakeButton add, rename, erase;
     FakeGroup group;
     FakeNumber rate{settings::kSamplingFrequencyRange}, channels{settings::kChannelsRange},
         length{settings::kDefaultLengthRange}, fade{settings::kFadeoutLengthRange};
@@ -117,10 +167,9 @@ struct SettingsTabFixture : ::testing::Test {
 
     SettingsTabFixture()
     {
-        for (const char* text : settings::kBitsTexts)
-            bits.Add(text);
         TDecodeSettingsTab::Controls c;
         c.lvwDecodeSettings = &list;
+        c.btnAddSetting = &add;
         c.btnRenameSetting = &rename;
         c.btnDeleteSetting = &erase;
         c.grpModifySetting = &group;
@@ -132,11 +181,70 @@ struct SettingsTabFixture : ::testing::Test {
         c.cmbPCMFormat = &single;
         c.cmbPcmFormatForMulti = &multi;
         tab = std::make_unique<TDecodeSettingsTab>(c, dialogs);
-        list.tab = tab.get();
-        rate.changed = [this] { tab->speSamplingFrequencyChange(); };
-        channels.changed = [this] { tab->speChannelsChange(); };
-        length.changed = [this] { tab->speDefaultLengthChange(); };
-        fade.changed = [this] { tab->speFadeoutLengthChange(); };
+    }
+};
+
+// The core over stand-ins for every control, in a session of its own; FormCreate is not run.
+struct CoreFixture : ::testing::Test {
+    TProgramSession session{std::make_unique<TMemorySettingsStore>()};
+    FakeWindow window;
+    FakeText version, source, pcm, progress, kbm, indivProgress;
+    FakeLink web, mail;
+    FakeLog log;
+    IMenuItemControl copyLine, saveLog;
+    FakeClipboard clipboard;
+    FakeButton browse, browsePcm, single, browseKbm, multi, add, rename, erase;
+    FakeNumber song{settings::kSongNumberRange}, rate{settings::kSamplingFrequencyRange},
+        channels{settings::kChannelsRange}, length{settings::kDefaultLengthRange},
+        fade{settings::kFadeoutLengthRange};
+    FakeChoice singleList, multiList, bits;
+    FakeGauge bar, indivBar;
+    FakeSettingsList list;
+    FakeGroup group;
+    testsupport::ScriptedDialogs dialogs;
+    TPlainMainThreadLoop loop;
+    std::unique_ptr<TMainWndCore> core;
+
+    CoreFixture()
+    {
+        web.caption = "https://example.org/";
+        mail.caption = "mail@example.org";
+        TMainWndCore::Controls c;
+        c.Window = &window;
+        c.lblVersion = &version;
+        c.lblQuenzWeb = &web;
+        c.lblEmail = &mail;
+        c.lstLog = &log;
+        c.mnuCopyLogEntry = &copyLine;
+        c.mnuSaveLogs = &saveLog;
+        c.Clipboard = &clipboard;
+        c.lbeSourceFile = &source;
+        c.btnBrowse = &browse;
+        c.lbePCMFile = &pcm;
+        c.btnBrowsePCM = &browsePcm;
+        c.speSongNum = &song;
+        c.cmbPCMFormat = &singleList;
+        c.btnSingleDecode = &single;
+        c.pbrDecodeProgress = &bar;
+        c.lblProgress = &progress;
+        c.lbeKbmFile = &kbm;
+        c.btnBrowseForKbm = &browseKbm;
+        c.cmbPcmFormatForMulti = &multiList;
+        c.btnStartMultiDecode = &multi;
+        c.pbrIndivProgress = &indivBar;
+        c.lblIndivProgress = &indivProgress;
+        TDecodeSettingsTab::Controls& t = c.Settings; // the decode lists come from above
+        t.lvwDecodeSettings = &list;
+        t.btnAddSetting = &add;
+        t.btnRenameSetting = &rename;
+        t.btnDeleteSetting = &erase;
+        t.grpModifySetting = &group;
+        t.speSamplingFrequency = &rate;
+        t.cmbSampleFormat = &bits;
+        t.speChannels = &channels;
+        t.speDefaultLength = &length;
+        t.speFadeoutLength = &fade;
+        core = std::make_unique<TMainWndCore>(c, dialogs, loop);
     }
 };
 
@@ -248,4 +356,71 @@ TEST(ProgramSessionEnd, WritesEveryLineAfterTheStoreIsWrittenAndClosed)
     EXPECT_TRUE(session.End(dir / "run.log").empty());
     EXPECT_EQ(events, (std::vector<std::string>{"flush", "closed"}));
     EXPECT_EQ(testsupport::ReadFileBytes(dir / "run.log"), "a\r\nb\r\n");
+}
+
+TEST_F(CoreFixture, EachControlOfTheWindowReachesItsHandler)
+{
+    dialogs.FileAnswers = {"d/song.mid", "d/out.wav", "d/list.kbm", std::nullopt};
+    browse.Click();
+    EXPECT_EQ(source.text, "d/song.mid");
+    EXPECT_EQ(pcm.text, "d/song.wav");
+    browsePcm.Click();
+    EXPECT_EQ(pcm.text, "d/out.wav");
+    browseKbm.Click();
+    EXPECT_EQ(kbm.text, "d/list.kbm");
+    saveLog.OnClick(); // asks for a file, and is cancelled
+    EXPECT_EQ(dialogs.Filters.size(), 4u);
+
+    // Without a setting chosen, each start button says why it cannot start.
+    single.Click();
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[1], txt::Text(txt::Id::DecodeFailed));
+    multi.Click();
+    ASSERT_EQ(log.lines.size(), 4u);
+
+    EXPECT_FALSE(log.OnKeyDown('C', false));
+    EXPECT_TRUE(log.OnKeyDown('C', true));
+    EXPECT_EQ(clipboard.text, log.lines.back());
+    clipboard.text.clear();
+    copyLine.OnClick();
+    EXPECT_EQ(clipboard.text, log.lines.back());
+
+    mail.OnClick();
+    web.OnClick();
+    EXPECT_EQ(dialogs.Addresses, (std::vector<std::string>{mail.caption, web.caption}));
+}
+
+TEST_F(SettingsTabFixture, EachControlOfTheTabReachesItsHandler)
+{
+    const int builtIn = static_cast<int>(list.rows.size());
+    add.Click();
+    ASSERT_EQ(list.rows.size(), size_t(builtIn + 1));
+    EXPECT_EQ(list.Selected(), builtIn);
+    EXPECT_EQ(list.editing, builtIn);
+    list.OnEdited(builtIn, "mine");
+    EXPECT_EQ(list.rows[builtIn].Name, "mine");
+    EXPECT_EQ(single.items.back(), "mine");
+
+    // The tab filled the bits list itself; a pick reaches the selected row.
+    bits.Select(2);
+    bits.OnChange();
+    EXPECT_EQ(list.rows[builtIn].Values[kBits], bits.SelectedText());
+    EXPECT_NE(bits.SelectedText(), "");
+
+    list.editing = -1;
+    rename.Click();
+    EXPECT_EQ(list.editing, builtIn);
+    single.Select(1);
+    list.OnCurrentChanged(); // the decode lists are filled again
+    EXPECT_EQ(single.Selected(), 0);
+    erase.Click();
+    EXPECT_EQ(list.rows.size(), size_t(builtIn));
+    EXPECT_FALSE(rename.enabled || erase.enabled || group.enabled);
+
+    // A click on the list that leaves no row selected turns the editors off.
+    list.Select(0);
+    ASSERT_TRUE(group.enabled);
+    list.ClearSelection();
+    list.OnClick();
+    EXPECT_FALSE(group.enabled || erase.enabled);
 }

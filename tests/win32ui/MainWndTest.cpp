@@ -327,9 +327,18 @@ TEST_F(MainWndFixture, EnterClicksTheStartButtonOfThePageInFront)
     MSG enter{window->lbeSourceFile, WM_KEYDOWN, VK_RETURN, 1, 0, {}};
     EXPECT_TRUE(window->PreTranslateMessage(enter));
     // A start with nothing chosen: it fails at once and says why.
-    EXPECT_EQ(LogLines(*window), (std::vector<std::string>{
-                                     "エラー: ファイル  に適したプラグインが見つかりませんでした",
-                                     "警告: デコードは失敗しました"}));
+    const std::vector<std::string> failed{
+        "エラー: ファイル  に適したプラグインが見つかりませんでした",
+        "警告: デコードは失敗しました"};
+    EXPECT_EQ(LogLines(*window), failed);
+    // The same command without the button's handle, as a system that does not look the
+    // default button up sends it, reaches the button below its page; a disabled one ignores it.
+    SendMessageW(window->lstLog, LB_RESETCONTENT, 0, 0);
+    SendMessageW(window->Handle(), WM_COMMAND, MAKEWPARAM(TfrmMain::kSingleDecode, BN_CLICKED), 0);
+    EXPECT_EQ(LogLines(*window), failed);
+    EnableWindow(window->btnSingleDecode, FALSE);
+    SendMessageW(window->Handle(), WM_COMMAND, MAKEWPARAM(TfrmMain::kSingleDecode, BN_CLICKED), 0);
+    EXPECT_EQ(LogLines(*window).size(), failed.size());
 }
 
 TEST_F(MainWndFixture, AMoveToAMonitorOfAnotherDpiScalesSizesFontsAndIcons)

@@ -1,7 +1,6 @@
-// The window's life and the routing of its controls' notifications to the shared logic.
+// The window's life and its messages; its controls' notifications go to their adapters.
 #include "ui/win32/MainWnd.h"
 
-#include "app/DecodeSettingsTab.h"
 #include "app/MainWndTexts.h"
 #include "ui/win32/Dpi.h"
 #include "ui/win32/SplashWnd.h"
@@ -163,10 +162,17 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_COMMAND:
-        Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        FRoutes.Command(FHandle, wParam, lParam);
         return 0;
-    case WM_NOTIFY:
-        return Notify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_NOTIFY: {
+        const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+        if (header.hwndFrom == pgDecodeMode) {
+            if (header.code == TCN_SELCHANGE)
+                ShowPage(static_cast<int>(SendMessageW(pgDecodeMode, TCM_GETCURSEL, 0, 0)));
+            return 0;
+        }
+        return FRoutes.Notify(header).value_or(0);
+    }
     case WM_MEASUREITEM: {
         auto& item = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (item.CtlID == kLog) {
@@ -184,11 +190,7 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     }
     case WM_VKEYTOITEM:
-        // The log list's keys: Ctrl+C and Ctrl+S, whatever other modifiers are held.
-        if (reinterpret_cast<HWND>(lParam) == lstLog && GetKeyState(VK_CONTROL) < 0 && FCore &&
-            FCore->lstLogKeyDown(static_cast<char>(LOWORD(wParam)), true))
-            return -2;
-        return -1;
+        return FRoutes.KeyToItem(wParam, lParam).value_or(-1);
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == lstLog) {
             ShowLogMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
@@ -306,161 +308,6 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     }
     return DefWindowProcW(FHandle, message, wParam, lParam);
-}
-
-void TfrmMain::Command(int id, int code, HWND)
-{
-    if (!FCore)
-        return; // controls report their first texts before the logic exists
-    TDecodeSettingsTab& settings = FCore->Settings();
-    switch (id) {
-    case kBrowse:
-        FCore->btnBrowseClick();
-        break;
-    case kBrowsePcm:
-        FCore->btnBrowsePCMClick();
-        break;
-    case kBrowseForKbm:
-        FCore->btnBrowseForKbmClick();
-        break;
-    case kSingleDecode:
-        // Also reached through Enter, which does not look at the button.
-        if (IsWindowEnabled(btnSingleDecode))
-            FCore->btnSingleDecodeClick();
-        break;
-    case kStartMultiDecode:
-        if (IsWindowEnabled(btnStartMultiDecode))
-            FCore->btnStartMultiDecodeClick();
-        break;
-    case kAddSetting:
-        settings.btnAddSettingClick();
-        break;
-    case kRenameSetting:
-        settings.btnRenameSettingClick();
-        break;
-    case kDeleteSetting:
-        settings.btnDeleteSettingClick();
-        break;
-    case kCopyLogEntry:
-        FCore->mnuCopyLogEntryClick();
-        break;
-    case kSaveLogs:
-        FCore->mnuSaveLogsClick();
-        break;
-    case kSampleFormat:
-        if (code == CBN_SELCHANGE)
-            settings.cmbSampleFormatChange();
-        break;
-    case kSongNum:
-    case kSamplingFrequency:
-    case kChannels:
-    case kDefaultLength:
-    case kFadeoutLength:
-        if (code == EN_KILLFOCUS)
-            NumberOf(id)->Leave();
-        else if (code == EN_CHANGE && id == kSamplingFrequency)
-            settings.speSamplingFrequencyChange();
-        else if (code == EN_CHANGE && id == kChannels)
-            settings.speChannelsChange();
-        else if (code == EN_CHANGE && id == kDefaultLength)
-            settings.speDefaultLengthChange();
-        else if (code == EN_CHANGE && id == kFadeoutLength)
-            settings.speFadeoutLengthChange();
-        break;
-    default:
-        break; // IDOK and IDCANCEL from the dialog keys, among others
-    }
-}
-
-LRESULT TfrmMain::Notify(const NMHDR& header)
-{
-    if (!FCore)
-        return 0;
-    TDecodeSettingsTab& settings = FCore->Settings();
-    switch (header.idFrom) {
-    case kTabs:
-        if (header.code == TCN_SELCHANGE)
-            ShowPage(static_cast<int>(SendMessageW(pgDecodeMode, TCM_GETCURSEL, 0, 0)));
-        break;
-    case kSongNumArrows:
-    case kSamplingFrequencyArrows:
-    case kChannelsArrows:
-    case kDefaultLengthArrows:
-    case kFadeoutLengthArrows:
-        if (header.code == UDN_DELTAPOS) {
-            // The box's own number steps, brought into range first; the arrows keep nothing.
-            NumberOf(static_cast<int>(header.idFrom) - 1)
-                ->Step(reinterpret_cast<const NMUPDOWN&>(header).iDelta);
-            return TRUE;
-        }
-        break;
-    case kSettingsList:
-        if (header.code == LVN_ITEMCHANGED && !FSettingList->Quiet()) {
-            const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
-            const UINT changed = change.uOldState ^ change.uNewState;
-            if ((change.uChanged & LVIF_STATE) == 0 || change.iItem < 0)
-                break;
-            if ((changed & LVIS_SELECTED) != 0) {
-                if ((change.uNewState & LVIS_SELECTED) != 0)
-                    settings.lvwDecodeSettingsSelectionChanged(-1, change.iItem);
-                else
-                    settings.lvwDecodeSettingsSelectionChanged(change.iItem, -1);
-            }
-            if ((changed & LVIS_FOCUSED) != 0)
-                settings.lvwDecodeSettingsCurrentChanged();
-        } else if (header.code == NM_CLICK) {
-            settings.lvwDecodeSettingsClick();
-        } else if (header.code == LVN_BEGINLABELEDITW) {
-            FConfirmedName.reset();
-            HWND editor =
-                reinterpret_cast<HWND>(SendMessageW(lvwDecodeSettings, LVM_GETEDITCONTROL, 0, 0));
-            if (editor != nullptr)
-                SetWindowSubclass(editor, LabelEditProc, 0, reinterpret_cast<DWORD_PTR>(this));
-            return FALSE;
-        } else if (header.code == LVN_ENDLABELEDITW) {
-            const auto& edit = reinterpret_cast<const NMLVDISPINFOW&>(header);
-            // The list reports no text for a cancel, but some lists also for an empty or an
-            // unchanged name: what the editor held when it was confirmed says which.
-            const std::optional<std::wstring> name =
-                edit.item.pszText != nullptr ? std::optional<std::wstring>(edit.item.pszText)
-                                             : FConfirmedName;
-            FConfirmedName.reset();
-            // The logic takes the name into the row itself, or refuses it and says why.
-            if (name)
-                settings.lvwDecodeSettingsEdited(edit.item.iItem, Narrow(*name));
-            return FALSE;
-        }
-        break;
-    case kQuenzWeb:
-    case kEmail:
-        if (header.code == NM_CLICK || header.code == NM_RETURN)
-            FCore->lblQuenzWebClick(FLinkCaptions[static_cast<int>(header.idFrom)]);
-        break;
-    default:
-        break;
-    }
-    return 0;
-}
-
-LRESULT CALLBACK TfrmMain::LabelEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR, DWORD_PTR data)
-{
-    auto* self = reinterpret_cast<TfrmMain*>(data);
-    const auto confirm = [&] {
-        std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
-        text.resize(
-            static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
-        self->FConfirmedName = text;
-    };
-    if (message == WM_KEYDOWN && wParam == VK_RETURN)
-        confirm();
-    else if (message == WM_KEYDOWN && wParam == VK_ESCAPE)
-        self->FConfirmedName.reset();
-    else if (message == WM_KILLFOCUS)
-        confirm(); // leaving the editor confirms the name, as Enter does
-    else if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(edit, LabelEditProc, 0);
-    return DefSubclassProc(edit, message, wParam, lParam);
 }
 
 bool TfrmMain::PreTranslateMessage(MSG& message)

@@ -1,7 +1,8 @@
 // The program's working window on the Win32 API: the decode tabs, the decode settings, the About
 // tab and the log panel, with the system's dialog font and standard controls. What the window
-// does is the shared window logic (TMainWndCore); this class creates the controls, hands them to
-// it and routes their notifications to its handlers. Everything here runs on the main thread.
+// does is the shared window logic (TMainWndCore); this class creates the controls and hands them
+// to it, which binds their events, and hands each notification to the adapter of the control
+// that sent it (TWin32Routes). Everything here runs on the main thread.
 //
 // The window follows the DPI of the monitor it is on: its lengths are given for 96 DPI and
 // scaled to the current DPI when it is laid out, and a move to a monitor of another DPI
@@ -10,6 +11,7 @@
 
 #include "app/MainWndCore.h"
 #include "app/WindowControls.h"
+#include "ui/win32/Win32Controls.h"
 
 #include <windows.h>
 
@@ -18,23 +20,18 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <vector>
 
 class IUserDialogs;
 class TfrmSplash;
-class TWin32Group;
-class TWin32LogList;
 class TWin32MainThreadLoop;
-class TWin32Number;
-class TWin32SettingsList;
-class TWin32Clipboard;
 
 class TfrmMain : private IMainWindowView {
 public:
     using Places = TMainWndCore::Places;
 
-    // Control identifiers, for WM_COMMAND and WM_NOTIFY and for tests that find the controls.
+    // Control identifiers: the dialog keys' default button (DM_GETDEFID), the owner-drawn log
+    // (WM_MEASUREITEM), the menu's commands, and tests that send what a control would.
     enum Id : int {
         kTabs = 100,
         kLog,
@@ -143,6 +140,8 @@ public:
     HWND lblQuenzWeb = nullptr;
     HWND lblEmail = nullptr;
     HMENU pmnuLog = nullptr;
+    static constexpr UINT mnuCopyLogEntry = kCopyLogEntry; // the menu's items, by command
+    static constexpr UINT mnuSaveLogs = kSaveLogs;
     HIMAGELIST imlIcons = nullptr;
     // The splash window while the window starts.
     TfrmSplash* Splash() const { return FSplash; }
@@ -153,10 +152,6 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void Command(int id, int code, HWND control);
-    LRESULT Notify(const NMHDR& header);
-    static LRESULT CALLBACK LabelEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR self);
 
     // Layout (MainWndLayout.cpp).
     int Scaled(int length) const; // a length at 96 DPI, at the window's DPI
@@ -174,8 +169,8 @@ private:
     void Layout();
     void LayoutPages();
     void ShowPage(int index);
+    // The controls as the shared logic sees them, their adapters made and routed.
     TMainWndCore::Controls CoreControls();
-    TWin32Number* NumberOf(int id) const;
 
     // The log list (MainWndLog.cpp).
     void DrawLogLine(const DRAWITEMSTRUCT& item);
@@ -202,12 +197,9 @@ private:
 
     HWND FHandle = nullptr;
     std::vector<Placement> FPlacements;
-    std::map<int, std::string> FLinkCaptions;
-    // The settings list's name editor while it is open: the text the user confirmed (by Enter
-    // or by leaving it), none while it is open or after Escape.
-    std::optional<std::wstring> FConfirmedName;
-    HFONT FFont = nullptr;     // the system's dialog font
-    HFONT FBoldFont = nullptr; // start buttons and progress labels: bold, 16 pixels
+    std::map<HWND, std::string> FLinkCaptions; // each link's address
+    HFONT FFont = nullptr;                     // the system's dialog font
+    HFONT FBoldFont = nullptr;                 // start buttons and progress labels: bold, 16 pixels
     HFONT FTitleFont = nullptr;
     HFONT FVersionFont = nullptr;
     UINT FDpi = 96;
@@ -218,14 +210,14 @@ private:
     std::vector<HWND> FPages;
     TfrmSplash* FSplash = nullptr;
     std::unique_ptr<TWin32MainThreadLoop> FLoop;
-    std::vector<std::unique_ptr<IButtonControl>> FButtons;
-    std::vector<std::unique_ptr<ITextControl>> FTexts;
-    std::vector<std::unique_ptr<IChoiceControl>> FChoices;
-    std::vector<std::unique_ptr<IGaugeControl>> FGauges;
-    std::vector<std::pair<int, std::unique_ptr<TWin32Number>>> FNumbers;
+    // The controls' adapters: those the layout needs, made with the controls, and the rest,
+    // made as the core's list asks for them (Adapters); each known to FRoutes.
+    struct Adapters;
+    std::vector<std::unique_ptr<TWin32Number>> FNumbers;
     std::unique_ptr<TWin32Group> FSettingGroup;
     std::unique_ptr<TWin32LogList> FLogList;
     std::unique_ptr<TWin32SettingsList> FSettingList;
-    std::unique_ptr<TWin32Clipboard> FClipboard;
+    std::vector<std::shared_ptr<void>> FAdapters;
+    TWin32Routes FRoutes;
     std::unique_ptr<TMainWndCore> FCore;
 };

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -175,8 +176,8 @@ void TfrmMain::CreateSingleFilePage()
                         UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
                         kSongNumArrows, FFont);
     SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(speSongNum), 0);
-    FNumbers.emplace_back(
-        kSongNum, std::make_unique<TWin32Number>(speSongNum, arrows, settings::kSongNumberRange));
+    FNumbers.push_back(
+        std::make_unique<TWin32Number>(speSongNum, arrows, settings::kSongNumberRange));
     Place(Label(page, txt::Text(txt::Id::PcmFormatLabel), FFont), kMargin + 132, 102, -kMargin,
           kLabelHeight);
     Place(cmbPCMFormat = DropDownList(page, kPcmFormat, FFont), kMargin + 132, 118,
@@ -264,7 +265,7 @@ void TfrmMain::CreateSettingsPage()
                             UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
                             arrowsId, FFont);
         SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
-        FNumbers.emplace_back(id, std::make_unique<TWin32Number>(edit, arrows, range));
+        FNumbers.push_back(std::make_unique<TWin32Number>(edit, arrows, range));
         members.push_back(edit);
         members.push_back(arrows);
         return edit;
@@ -275,10 +276,6 @@ void TfrmMain::CreateSettingsPage()
     label(txt::Text(txt::Id::SampleFormatLabel), left + column, 148, column - 6);
     cmbSampleFormat = DropDownList(page, kSampleFormat, FFont);
     Place(cmbSampleFormat, left + column, 164, 76, 120);
-    for (const char* text : settings::kBitsTexts)
-        SendMessageW(cmbSampleFormat, CB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(Wide(text).c_str()));
-    SendMessageW(cmbSampleFormat, CB_SETCURSEL, settings::kInitialBitsItem, 0);
     members.push_back(cmbSampleFormat);
     label(txt::Text(txt::Id::ChannelsLabel), left + 2 * column, 148, column - 6);
     speChannels =
@@ -312,9 +309,9 @@ void TfrmMain::CreateAboutPage()
     // Links as the system draws them: underlined, in its link colour, with a hand cursor, and
     // reachable with Tab and Enter.
     const auto link = [&](const char* address, int id, int top) {
-        FLinkCaptions[id] = address;
         HWND control = Child(page, WC_LINK, std::string("<a>") + address + "</a>",
                              WS_TABSTOP | LWS_RIGHT, id, FFont);
+        FLinkCaptions[control] = address;
         // As wide as its text and kept at the right edge, so that it is right-aligned whether
         // or not the link control aligns its text itself.
         SIZE ideal{};
@@ -383,7 +380,7 @@ void TfrmMain::LayoutPages()
         MoveWindow(p.Control, left, Scaled(p.Top), std::max(width, 0), Scaled(p.Height), TRUE);
     }
     // The arrows sit inside their edit's place again.
-    for (const auto& [id, number] : FNumbers)
+    for (const auto& number : FNumbers)
         SendMessageW(number->Arrows(), UDM_SETBUDDY, reinterpret_cast<WPARAM>(number->Edit()), 0);
 }
 
@@ -444,63 +441,64 @@ void TfrmMain::ShowPage(int index)
         ::ShowWindow(FPages[i], static_cast<int>(i) == index ? SW_SHOW : SW_HIDE);
 }
 
-TWin32Number* TfrmMain::NumberOf(int id) const
-{
-    for (const auto& [numberId, number] : FNumbers)
-        if (numberId == id)
-            return number.get();
-    return nullptr;
-}
+// The adapters of the controls, made as the core's list asks for them, each told what its
+// control reports.
+struct TfrmMain::Adapters {
+    TfrmMain& Window;
+
+    template <class Adapter, class... Args> Adapter* Keep(Args&&... args)
+    {
+        auto adapter = std::make_shared<Adapter>(std::forward<Args>(args)...);
+        Window.FAdapters.push_back(adapter);
+        return adapter.get();
+    }
+    template <class Adapter> Adapter* Routed(HWND control, Adapter* adapter)
+    {
+        Window.FRoutes.Add(control, *adapter);
+        return adapter;
+    }
+
+    IMainWindowView* View() { return &Window; }
+    ITextControl* Text(HWND control) { return Keep<TWin32Text>(control); }
+    ILinkControl* Link(HWND link)
+    {
+        return Routed(link, Keep<TWin32Link>(Window.FLinkCaptions.at(link)));
+    }
+    IButtonControl* Button(HWND button) { return Routed(button, Keep<TWin32Button>(button)); }
+    IChoiceControl* Choice(HWND list) { return Routed(list, Keep<TWin32Choice>(list)); }
+    IGaugeControl* Gauge(HWND bar) { return Keep<TWin32Gauge>(bar); }
+    // The number boxes and the group were made with their controls, which they set up.
+    INumberControl* Number(HWND edit)
+    {
+        for (const auto& number : Window.FNumbers)
+            if (number->Edit() == edit)
+                return Routed(number->Arrows(), Routed(edit, number.get()));
+        return nullptr;
+    }
+    IGroupControl* Group(HWND) { return Window.FSettingGroup.get(); }
+    ILogListControl* LogList(HWND list)
+    {
+        Window.FLogList = std::make_unique<TWin32LogList>(list);
+        Window.FLogList->SetDpi(Window.FDpi);
+        return Routed(list, Window.FLogList.get());
+    }
+    ISettingsListControl* SettingsList(HWND list)
+    {
+        Window.FSettingList = std::make_unique<TWin32SettingsList>(list);
+        Window.FSettingList->SetDpi(Window.FDpi);
+        return Routed(list, Window.FSettingList.get());
+    }
+    IMenuItemControl* MenuItem(UINT id)
+    {
+        TWin32MenuItem* item = Keep<TWin32MenuItem>();
+        Window.FRoutes.AddMenuItem(id, *item);
+        return item;
+    }
+    IClipboard* Clipboard() { return Keep<TWin32Clipboard>(Window.FHandle); }
+};
 
 TMainWndCore::Controls TfrmMain::CoreControls()
 {
-    const auto button = [this](HWND control) {
-        FButtons.push_back(std::make_unique<TWin32Button>(control));
-        return FButtons.back().get();
-    };
-    const auto text = [this](HWND control) {
-        FTexts.push_back(std::make_unique<TWin32Text>(control));
-        return FTexts.back().get();
-    };
-    const auto choice = [this](HWND control) {
-        FChoices.push_back(std::make_unique<TWin32Choice>(control));
-        return FChoices.back().get();
-    };
-    const auto gauge = [this](HWND control) {
-        FGauges.push_back(std::make_unique<TWin32Gauge>(control));
-        return FGauges.back().get();
-    };
-    FLogList = std::make_unique<TWin32LogList>(lstLog);
-    FLogList->SetDpi(FDpi);
-    FSettingList = std::make_unique<TWin32SettingsList>(lvwDecodeSettings);
-    FSettingList->SetDpi(FDpi);
-    FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
-
-    TMainWndCore::Controls c;
-    c.Window = this;
-    c.lblVersion = text(lblVersion);
-    c.lstLog = FLogList.get();
-    c.Clipboard = FClipboard.get();
-    c.lbeSourceFile = text(lbeSourceFile);
-    c.lbePCMFile = text(lbePCMFile);
-    c.speSongNum = NumberOf(kSongNum);
-    c.cmbPCMFormat = choice(cmbPCMFormat);
-    c.btnSingleDecode = button(btnSingleDecode);
-    c.pbrDecodeProgress = gauge(pbrDecodeProgress);
-    c.lblProgress = text(lblProgress);
-    c.lbeKbmFile = text(lbeKbmFile);
-    c.cmbPcmFormatForMulti = choice(cmbPcmFormatForMulti);
-    c.btnStartMultiDecode = button(btnStartMultiDecode);
-    c.pbrIndivProgress = gauge(pbrIndivProgress);
-    c.lblIndivProgress = text(lblIndivProgress);
-    c.Settings.lvwDecodeSettings = FSettingList.get();
-    c.Settings.btnRenameSetting = button(btnRenameSetting);
-    c.Settings.btnDeleteSetting = button(btnDeleteSetting);
-    c.Settings.grpModifySetting = FSettingGroup.get();
-    c.Settings.speSamplingFrequency = NumberOf(kSamplingFrequency);
-    c.Settings.cmbSampleFormat = choice(cmbSampleFormat);
-    c.Settings.speChannels = NumberOf(kChannels);
-    c.Settings.speDefaultLength = NumberOf(kDefaultLength);
-    c.Settings.speFadeoutLength = NumberOf(kFadeoutLength);
-    return c;
+    Adapters make{*this};
+    return NamedControls(*this, make);
 }

@@ -29,6 +29,14 @@ LRESULT CALLBACK NumberEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM l
     return DefSubclassProc(edit, message, wParam, lParam);
 }
 
+std::wstring WideWindowText(HWND window)
+{
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
 } // namespace
 
 std::wstring Wide(const std::string& text)
@@ -65,15 +73,82 @@ std::string Narrow(const std::wstring& text)
 
 std::string WindowTextOf(HWND window)
 {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return Narrow(text);
+    return Narrow(WideWindowText(window));
 }
 
 void SetWindowTextOf(HWND window, const std::string& text)
 {
     SetWindowTextW(window, Wide(text).c_str());
+}
+
+namespace {
+
+struct IdSearch {
+    int Id;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchId(HWND child, LPARAM data)
+{
+    auto& search = *reinterpret_cast<IdSearch*>(data);
+    if (GetDlgCtrlID(child) != search.Id)
+        return TRUE;
+    search.Found = child;
+    return FALSE;
+}
+
+// A control somewhere below window with the given id (GetDlgItem looks at children only).
+HWND DescendantWithId(HWND window, int id)
+{
+    IdSearch search{id, nullptr};
+    EnumChildWindows(window, MatchId, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+} // namespace
+
+TWin32Notified* TWin32Routes::Find(HWND control) const
+{
+    const auto found = FControls.find(control);
+    return found == FControls.end() ? nullptr : found->second;
+}
+
+bool TWin32Routes::Command(HWND window, WPARAM wParam, LPARAM lParam) const
+{
+    auto control = reinterpret_cast<HWND>(lParam);
+    if (control == nullptr) {
+        if (const auto item = FMenuItems.find(LOWORD(wParam)); item != FMenuItems.end()) {
+            item->second->Command(HIWORD(wParam));
+            return true;
+        }
+        control = DescendantWithId(window, LOWORD(wParam));
+    }
+    TWin32Notified* adapter = control != nullptr ? Find(control) : nullptr;
+    if (adapter == nullptr)
+        return false; // IDOK and IDCANCEL from the dialog keys, among others
+    adapter->Command(HIWORD(wParam));
+    return true;
+}
+
+std::optional<LRESULT> TWin32Routes::Notify(const NMHDR& header) const
+{
+    if (TWin32Notified* adapter = Find(header.hwndFrom))
+        return adapter->Notify(header);
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TWin32Routes::KeyToItem(WPARAM wParam, LPARAM lParam) const
+{
+    if (TWin32Notified* adapter = Find(reinterpret_cast<HWND>(lParam)))
+        return adapter->KeyToItem(LOWORD(wParam));
+    return std::nullopt;
+}
+
+void TWin32Button::Command(UINT code)
+{
+    // Enter for a page's default button is reported without a look at the button.
+    if (code == BN_CLICKED && Enabled() && OnClick)
+        OnClick();
 }
 
 void TWin32Text::SetText(const std::string& text)
@@ -116,6 +191,23 @@ void TWin32Number::Show(int32_t value)
         SetWindowTextOf(FEdit, text);
 }
 
+void TWin32Number::Command(UINT code)
+{
+    if (code == EN_KILLFOCUS)
+        Leave();
+    else if (code == EN_CHANGE && OnChange)
+        OnChange();
+}
+
+LRESULT TWin32Number::Notify(const NMHDR& header)
+{
+    if (header.hwndFrom != FArrows || header.code != UDN_DELTAPOS)
+        return 0;
+    // The box's own number steps, brought into range first; the arrows keep nothing.
+    Step(reinterpret_cast<const NMUPDOWN&>(header).iDelta);
+    return TRUE;
+}
+
 void TWin32Number::Leave()
 {
     Show(Value());
@@ -125,6 +217,12 @@ void TWin32Number::Step(int delta)
 {
     const int64_t stepped = int64_t(Value()) + delta;
     Show(static_cast<int32_t>(std::clamp<int64_t>(stepped, FRange.Minimum, FRange.Maximum)));
+}
+
+void TWin32Choice::Command(UINT code)
+{
+    if (code == CBN_SELCHANGE && OnChange)
+        OnChange();
 }
 
 void TWin32Choice::Clear()
@@ -223,6 +321,13 @@ void TWin32LogList::SetDpi(UINT dpi)
         Measure(text);
     }
     SendMessageW(FHandle, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(FWidest), 0);
+}
+
+LRESULT TWin32LogList::KeyToItem(WORD key)
+{
+    // Ctrl is held, whatever other modifiers are, for the list's commands.
+    const bool control = GetKeyState(VK_CONTROL) < 0;
+    return OnKeyDown && OnKeyDown(static_cast<char>(key), control) ? -2 : -1;
 }
 
 std::optional<std::string> TWin32LogList::SelectedLine() const
@@ -381,6 +486,74 @@ void TWin32SettingsList::EditName(int index)
 {
     SetFocus(FHandle);
     SendMessageW(FHandle, LVM_EDITLABELW, static_cast<WPARAM>(index), 0);
+}
+
+LRESULT TWin32SettingsList::Notify(const NMHDR& header)
+{
+    if (header.code == LVN_ITEMCHANGED && !FQuiet) {
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+        const UINT changed = change.uOldState ^ change.uNewState;
+        if ((change.uChanged & LVIF_STATE) == 0 || change.iItem < 0)
+            return 0;
+        if ((changed & LVIS_SELECTED) != 0 && OnSelectionChanged) {
+            if ((change.uNewState & LVIS_SELECTED) != 0)
+                OnSelectionChanged(-1, change.iItem);
+            else
+                OnSelectionChanged(change.iItem, -1);
+        }
+        if ((changed & LVIS_FOCUSED) != 0 && OnCurrentChanged)
+            OnCurrentChanged();
+    } else if (header.code == NM_CLICK) {
+        if (OnClick)
+            OnClick();
+    } else if (header.code == LVN_BEGINLABELEDITW) {
+        FConfirmedName.reset();
+        HWND editor = reinterpret_cast<HWND>(SendMessageW(FHandle, LVM_GETEDITCONTROL, 0, 0));
+        if (editor != nullptr)
+            SetWindowSubclass(editor, NameEditProc, 0, reinterpret_cast<DWORD_PTR>(this));
+        return FALSE;
+    } else if (header.code == LVN_ENDLABELEDITW) {
+        const auto& edit = reinterpret_cast<const NMLVDISPINFOW&>(header);
+        // The list reports no text for a cancel, but some lists also for an empty or an
+        // unchanged name: what the editor held when it was confirmed says which.
+        const std::optional<std::wstring> name =
+            edit.item.pszText != nullptr ? std::optional<std::wstring>(edit.item.pszText)
+                                         : FConfirmedName;
+        FConfirmedName.reset();
+        // The handler takes the name into the row itself, or refuses it and says why.
+        if (name && OnEdited)
+            OnEdited(edit.item.iItem, Narrow(*name));
+        return FALSE;
+    }
+    return 0;
+}
+
+LRESULT CALLBACK TWin32SettingsList::NameEditProc(HWND edit, UINT message, WPARAM wParam,
+                                                  LPARAM lParam, UINT_PTR, DWORD_PTR data)
+{
+    auto* self = reinterpret_cast<TWin32SettingsList*>(data);
+    if (message == WM_KEYDOWN && wParam == VK_RETURN)
+        self->FConfirmedName = WideWindowText(edit);
+    else if (message == WM_KEYDOWN && wParam == VK_ESCAPE)
+        self->FConfirmedName.reset();
+    else if (message == WM_KILLFOCUS)
+        self->FConfirmedName = WideWindowText(edit); // leaving confirms, as Enter does
+    else if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(edit, NameEditProc, 0);
+    return DefSubclassProc(edit, message, wParam, lParam);
+}
+
+LRESULT TWin32Link::Notify(const NMHDR& header)
+{
+    if ((header.code == NM_CLICK || header.code == NM_RETURN) && OnClick)
+        OnClick();
+    return 0;
+}
+
+void TWin32MenuItem::Command(UINT)
+{
+    if (OnClick)
+        OnClick();
 }
 
 namespace {

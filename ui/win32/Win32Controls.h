@@ -1,6 +1,11 @@
 // The Win32 window's controls behind the interfaces the shared window logic uses
 // (app/WindowControls.h). Each adapter refers to a control window that the main window owns.
 // Texts cross here: the core's UTF-8 becomes UTF-16 for the wide API and back.
+//
+// Events: a control reports what happens to it to its parent (WM_COMMAND, WM_NOTIFY,
+// WM_VKEYTOITEM). The parent finds the control's adapter by the window handle that sent the
+// message (TWin32Routes) and hands it over; the adapter turns it into its interface's events,
+// so that the window procedure needs no switch over control ids.
 #pragma once
 
 #include "app/SettingsLayout.h"
@@ -8,6 +13,10 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,13 +25,48 @@ std::string Narrow(const std::wstring& text);
 std::string WindowTextOf(HWND window);
 void SetWindowTextOf(HWND window, const std::string& text);
 
-class TWin32Button : public IButtonControl {
+// What a control reports to its parent, handed back to the control's adapter.
+class TWin32Notified {
+public:
+    virtual ~TWin32Notified() = default;
+    // WM_COMMAND, with its notification code.
+    virtual void Command(UINT) {}
+    // WM_NOTIFY; the parent returns what this returns.
+    virtual LRESULT Notify(const NMHDR&) { return 0; }
+    // WM_VKEYTOITEM of a list box that wants the keys: -2 when the key was used, -1 for the
+    // list box's own handling.
+    virtual LRESULT KeyToItem(WORD) { return -1; }
+};
+
+// The adapters of a window's controls by the controls' window handles, and of its menu items
+// by their command ids: where the window hands on what its controls report.
+class TWin32Routes {
+public:
+    void Add(HWND control, TWin32Notified& adapter) { FControls[control] = &adapter; }
+    void AddMenuItem(UINT id, TWin32Notified& adapter) { FMenuItems[id] = &adapter; }
+
+    // The window's messages; false (or nothing) when no adapter takes them. A WM_COMMAND
+    // without a control's handle comes from a menu item, or from the dialog keys' Enter for a
+    // default button that the system did not look up: window is where that button is found.
+    bool Command(HWND window, WPARAM wParam, LPARAM lParam) const;
+    std::optional<LRESULT> Notify(const NMHDR& header) const;
+    std::optional<LRESULT> KeyToItem(WPARAM wParam, LPARAM lParam) const;
+
+private:
+    TWin32Notified* Find(HWND control) const;
+
+    std::map<HWND, TWin32Notified*> FControls;
+    std::map<UINT, TWin32Notified*> FMenuItems;
+};
+
+class TWin32Button : public IButtonControl, public TWin32Notified {
 public:
     explicit TWin32Button(HWND button) : FHandle(button) {}
     std::string Caption() const override { return WindowTextOf(FHandle); }
     void SetCaption(const std::string& caption) override { SetWindowTextOf(FHandle, caption); }
     bool Enabled() const override { return IsWindowEnabled(FHandle) != FALSE; }
     void SetEnabled(bool enabled) override { EnableWindow(FHandle, enabled); }
+    void Command(UINT code) override;
 
 private:
     HWND FHandle;
@@ -55,13 +99,16 @@ private:
 
 // An edit box with an up-down control as its buddy. The edit takes digits, signs and the
 // decimal separator; what it holds is brought into the range when it is left (Leave) and when
-// the arrows are used (Step), never while it is typed.
-class TWin32Number : public INumberControl {
+// the arrows are used (Step), never while it is typed. Both the edit and the arrows report to
+// it.
+class TWin32Number : public INumberControl, public TWin32Notified {
 public:
     TWin32Number(HWND edit, HWND arrows, const settings::NumberRange& range);
     std::string Text() const override { return WindowTextOf(FEdit); }
     int32_t Value() const override;
     void SetValue(int32_t value) override;
+    void Command(UINT code) override;
+    LRESULT Notify(const NMHDR& header) override;
 
     // The edit lost the focus.
     void Leave();
@@ -79,9 +126,10 @@ private:
 };
 
 // A drop-down list (CBS_DROPDOWNLIST).
-class TWin32Choice : public IChoiceControl {
+class TWin32Choice : public IChoiceControl, public TWin32Notified {
 public:
     explicit TWin32Choice(HWND combo) : FHandle(combo) {}
+    void Command(UINT code) override;
     void Clear() override;
     void Add(const std::string& text) override;
     int Count() const override;
@@ -108,7 +156,7 @@ private:
 // The log list: an owner-drawn list box whose item data is the line's icon index. A line is
 // drawn with its icon kIconLeft pixels from the left and its text kTextLeft pixels from it
 // (lengths at 96 DPI).
-class TWin32LogList : public ILogListControl {
+class TWin32LogList : public ILogListControl, public TWin32Notified {
 public:
     static constexpr int kIconLeft = 2;
     static constexpr int kTextLeft = 22;
@@ -116,6 +164,7 @@ public:
     explicit TWin32LogList(HWND list) : FHandle(list) {}
     void Add(const std::string& line, int icon) override;
     std::optional<std::string> SelectedLine() const override;
+    LRESULT KeyToItem(WORD key) override;
     // The list is drawn for dpi from now on (its font already set): the lines are measured
     // again for the horizontal scroll bar.
     void SetDpi(UINT dpi);
@@ -130,9 +179,10 @@ private:
 
 // The settings list: a report list view of six columns, the name first, edited in place.
 // Selection changes it makes itself are not reported (Quiet).
-class TWin32SettingsList : public ISettingsListControl {
+class TWin32SettingsList : public ISettingsListControl, public TWin32Notified {
 public:
     explicit TWin32SettingsList(HWND list) : FHandle(list) {}
+    LRESULT Notify(const NMHDR& header) override;
     int Count() const override;
     DecodeSettingRow Row(int index) const override;
     void Add(const DecodeSettingRow& row) override;
@@ -152,12 +202,34 @@ public:
     void SetDpi(UINT dpi);
 
 private:
+    static LRESULT CALLBACK NameEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR self);
     void SetCell(int index, int column, const std::string& text);
     void FitColumns();
 
     HWND FHandle;
     UINT FDpi = 96;
     bool FQuiet = false;
+    // The name editor while it is open: the text the user confirmed (by Enter or by leaving
+    // it), none while it is open or after Escape.
+    std::optional<std::wstring> FConfirmedName;
+};
+
+// A link control (SysLink) that shows one address.
+class TWin32Link : public ILinkControl, public TWin32Notified {
+public:
+    explicit TWin32Link(std::string caption) : FCaption(std::move(caption)) {}
+    std::string Caption() const override { return FCaption; }
+    LRESULT Notify(const NMHDR& header) override;
+
+private:
+    std::string FCaption;
+};
+
+// An item of a popup menu, known by its command id.
+class TWin32MenuItem : public IMenuItemControl, public TWin32Notified {
+public:
+    void Command(UINT code) override;
 };
 
 class TWin32Clipboard : public IClipboard {
