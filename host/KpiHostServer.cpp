@@ -4,7 +4,11 @@
 #include "platform/LittleEndian.h"
 #include "platform/SharedMemory.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <exception>
+#include <thread>
 
 namespace {
 
@@ -13,7 +17,67 @@ using Clock = std::chrono::steady_clock;
 // every request quickly and a stop is never kept waiting.
 constexpr auto kRenderAheadTime = std::chrono::milliseconds(20);
 
+// A dialog box that a plug-in opens waits for someone to answer it; in a batch nobody does, and
+// the program ends the host at the call's time limit. The program passes on the last lines of
+// the host's standard error with that failure: this one says why the call never returned.
+void ReportDialogBox(const std::string& caption, const std::string& text)
+{
+    std::fprintf(stderr,
+                 "pellan-kpi-host: the plug-in opened a dialog box and waits for it: %s%s%s\n",
+                 caption.c_str(), caption.empty() || text.empty() ? "" : ": ", text.c_str());
+    std::fflush(stderr);
+}
+
 } // namespace
+
+// The decoder thread of one song. The main thread hands it one call at a time and waits for the
+// call's end, dispatching its own window messages meanwhile.
+class TKpiHostServer::TSongThread {
+public:
+    TSongThread() : FThread([this] { Loop(); }) {}
+    ~TSongThread()
+    {
+        FLeave = true;
+        FWork.Raise();
+        FThread.join();
+    }
+    // Main thread: runs call on this thread; what it throws is thrown here.
+    void Run(const std::function<void()>& call)
+    {
+        FCall = &call;
+        FError = nullptr;
+        FWork.Raise();
+        FDone.WaitDispatchingMessages();
+        if (FError)
+            std::rethrow_exception(FError);
+    }
+
+private:
+    void Loop()
+    {
+        platform::WatchDialogBoxes(ReportDialogBox);
+        for (;;) {
+            FWork.Wait();
+            if (FLeave)
+                return;
+            try {
+                (*FCall)();
+            } catch (...) {
+                FError = std::current_exception();
+            }
+            FDone.Raise();
+        }
+    }
+
+    // Written by the main thread before FWork is raised, read by this thread after: the
+    // signals order them.
+    const std::function<void()>* FCall = nullptr;
+    std::exception_ptr FError;
+    std::atomic<bool> FLeave{false};
+    platform::WakeSignal FWork;
+    platform::WakeSignal FDone;
+    std::thread FThread; // last: it starts with everything above in place
+};
 
 TKpiHostServer::TKpiHostServer(IHostChannel& channel, NameMapper mapName, SharedOpener openShared)
     : FChannel(channel), FMapName(std::move(mapName)), FOpenShared(std::move(openShared))
@@ -23,24 +87,93 @@ TKpiHostServer::~TKpiHostServer() = default;
 
 int TKpiHostServer::Run()
 {
+    // The plug-in's whole life lies within this: it is loaded and shut down on this thread.
+    const platform::GuiThreadCom com;
+    platform::WatchDialogBoxes(ReportDialogBox);
+    std::thread reader([this] { ReadRequests(); });
+    int status = 0;
+    for (;;) {
+        FArrived.WaitDispatchingMessages();
+        uint32_t kind = 0;
+        std::vector<uint8_t> payload;
+        Inbox inbox;
+        {
+            std::lock_guard lock(FInboxLock);
+            inbox = FInbox;
+            FInbox = Inbox::Empty;
+            kind = FInboxKind;
+            payload.swap(FInboxPayload);
+        }
+        // Empty: a raise that an earlier wait left behind.
+        if (inbox == Inbox::Empty)
+            continue;
+        // The program went away: the plug-in is still shut down in order below.
+        if (inbox == Inbox::End)
+            break;
+        if (inbox == Inbox::Broken) {
+            status = 3;
+            break;
+        }
+        const bool goOn = Serve(kind, payload);
+        // The reader may look for the next request only now: its payload buffer is free again.
+        {
+            std::lock_guard lock(FInboxLock);
+            FInboxPayload.swap(payload);
+            FReaderLeaves = !goOn;
+        }
+        FTaken.Raise();
+        if (!goOn) {
+            status = FChannelFailed ? 3 : 0;
+            break;
+        }
+    }
+    reader.join();
+    Shutdown();
+    return status;
+}
+
+void TKpiHostServer::ReadRequests()
+{
     std::vector<uint8_t> payload;
+    Inbox end = Inbox::End;
     for (;;) {
         uint8_t header[kpihost::kHeaderSize];
-        // The program went away: the plug-in is still shut down in order below.
         if (!FChannel.Read(header, sizeof header))
             break;
         const kpihost::FrameHeader frame = kpihost::ReadHeader(header);
-        if (frame.Size > kpihost::kMaxPayload)
-            return 3;
+        if (frame.Size > kpihost::kMaxPayload) {
+            end = Inbox::Broken;
+            break;
+        }
         payload.resize(frame.Size);
         if (!FChannel.Read(payload.data(), payload.size()))
             break;
-        if (!Serve(frame.Kind, payload))
-            return FChannelFailed ? 3 : 0;
+        {
+            std::lock_guard lock(FInboxLock);
+            FInbox = Inbox::Request;
+            FInboxKind = frame.Kind;
+            FInboxPayload.swap(payload);
+        }
+        FArrived.Raise();
+        FTaken.Wait();
+        std::lock_guard lock(FInboxLock);
+        if (FReaderLeaves)
+            return;
+        payload.swap(FInboxPayload);
     }
+    {
+        std::lock_guard lock(FInboxLock);
+        FInbox = end;
+    }
+    FArrived.Raise();
+}
+
+void TKpiHostServer::Shutdown()
+{
+    // The decoder threads are idle: they end first, then the plug-in on this thread.
+    FSongThreads.clear();
     FShared.clear();
     FPlugin.reset();
-    return 0;
 }
 
 bool TKpiHostServer::Send(const std::vector<uint8_t>& frame)
@@ -120,6 +253,8 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
                 SendFailed("no such song");
                 return !FChannelFailed;
             }
+            // The song's decoder thread ends first: Close comes from the main thread.
+            FSongThreads.erase(handle);
             FPlugin->CloseSong(handle);
             FShared.erase(handle);
             MessageWriter out(kClose | kReplyFlag);
@@ -137,8 +272,7 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
         }
         case kExit: {
             DecodeEmptyReply(data, size);
-            FShared.clear();
-            FPlugin.reset(); // Deinit, then the library is unloaded
+            Shutdown(); // Deinit, then the library is unloaded
             MessageWriter out(kExit | kReplyFlag);
             Send(out.Frame());
             return false;
@@ -231,10 +365,36 @@ void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload, bool share
         }
         memory = it->second.get();
     }
-    const size_t room = memory != nullptr ? memory->Size() : kMaxRenderBytes;
-    const auto started = Clock::now();
+    std::unique_ptr<TSongThread>& thread = FSongThreads[request.Handle];
+    if (!thread)
+        thread = std::make_unique<TSongThread>();
     std::vector<uint32_t> lengths;
     size_t total = 0;
+    thread->Run([&] { RenderAhead(request, memory, lengths, total); });
+    // The header and the lengths first, then (without shared memory) the blocks straight from
+    // where they were rendered.
+    MessageWriter out((shared ? kRenderShared : kRender) | kReplyFlag);
+    out.U32(static_cast<uint32_t>(lengths.size()));
+    for (uint32_t length : lengths)
+        out.U32(length);
+    std::vector<uint8_t> head = out.Frame();
+    if (memory != nullptr) {
+        if (!FChannel.Write(head.data(), head.size()))
+            FChannelFailed = true;
+        return;
+    }
+    le::Put32(head.data(), static_cast<uint32_t>(head.size() - kHeaderSize + total));
+    if (!FChannel.Write(head.data(), head.size()) || !FChannel.Write(FRendered.data(), total))
+        FChannelFailed = true;
+}
+
+void TKpiHostServer::RenderAhead(const kpihost::RenderRequest& request,
+                                 platform::SharedMemory* memory, std::vector<uint32_t>& lengths,
+                                 size_t& total)
+{
+    using namespace kpihost;
+    const size_t room = memory != nullptr ? memory->Size() : kMaxRenderBytes;
+    const auto started = Clock::now();
     for (;;) {
         uint8_t* at;
         if (memory != nullptr) {
@@ -253,19 +413,4 @@ void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload, bool share
             Clock::now() - started > kRenderAheadTime)
             break;
     }
-    // The header and the lengths first, then (without shared memory) the blocks straight from
-    // where they were rendered.
-    MessageWriter out((shared ? kRenderShared : kRender) | kReplyFlag);
-    out.U32(static_cast<uint32_t>(lengths.size()));
-    for (uint32_t length : lengths)
-        out.U32(length);
-    std::vector<uint8_t> head = out.Frame();
-    if (memory != nullptr) {
-        if (!FChannel.Write(head.data(), head.size()))
-            FChannelFailed = true;
-        return;
-    }
-    le::Put32(head.data(), static_cast<uint32_t>(head.size() - kHeaderSize + total));
-    if (!FChannel.Write(head.data(), head.size()) || !FChannel.Write(FRendered.data(), total))
-        FChannelFailed = true;
 }
