@@ -90,23 +90,16 @@ int TKpiHostServer::Run()
     // The plug-in's whole life lies within this: it is loaded and shut down on this thread.
     const platform::GuiThreadCom com;
     platform::WatchDialogBoxes(ReportDialogBox);
+#ifdef _WIN32
+    // A pipe cannot be waited for together with window messages: a reader thread waits for the
+    // requests instead and hands them over.
     std::thread reader([this] { ReadRequests(); });
+#endif
     int status = 0;
+    uint32_t kind = 0;
+    std::vector<uint8_t> payload;
     for (;;) {
-        FArrived.WaitDispatchingMessages();
-        uint32_t kind = 0;
-        std::vector<uint8_t> payload;
-        Inbox inbox;
-        {
-            std::lock_guard lock(FInboxLock);
-            inbox = FInbox;
-            FInbox = Inbox::Empty;
-            kind = FInboxKind;
-            payload.swap(FInboxPayload);
-        }
-        // Empty: a raise that an earlier wait left behind.
-        if (inbox == Inbox::Empty)
-            continue;
+        const Inbox inbox = NextRequest(kind, payload);
         // The program went away: the plug-in is still shut down in order below.
         if (inbox == Inbox::End)
             break;
@@ -115,6 +108,7 @@ int TKpiHostServer::Run()
             break;
         }
         const bool goOn = Serve(kind, payload);
+#ifdef _WIN32
         // The reader may look for the next request only now: its payload buffer is free again.
         {
             std::lock_guard lock(FInboxLock);
@@ -122,50 +116,86 @@ int TKpiHostServer::Run()
             FReaderLeaves = !goOn;
         }
         FTaken.Raise();
+#endif
         if (!goOn) {
             status = FChannelFailed ? 3 : 0;
             break;
         }
     }
+#ifdef _WIN32
     reader.join();
+#endif
     Shutdown();
     return status;
+}
+
+TKpiHostServer::Inbox TKpiHostServer::ReadRequest(uint32_t& kind, std::vector<uint8_t>& payload)
+{
+    uint8_t header[kpihost::kHeaderSize];
+    if (!FChannel.Read(header, sizeof header))
+        return Inbox::End;
+    const kpihost::FrameHeader frame = kpihost::ReadHeader(header);
+    if (frame.Size > kpihost::kMaxPayload)
+        return Inbox::Broken;
+    payload.resize(frame.Size);
+    if (!FChannel.Read(payload.data(), payload.size()))
+        return Inbox::End;
+    kind = frame.Kind;
+    return Inbox::Request;
+}
+
+TKpiHostServer::Inbox TKpiHostServer::NextRequest(uint32_t& kind, std::vector<uint8_t>& payload)
+{
+#ifdef _WIN32
+    for (;;) {
+        FArrived.WaitDispatchingMessages();
+        std::lock_guard lock(FInboxLock);
+        const Inbox inbox = FInbox;
+        FInbox = Inbox::Empty;
+        kind = FInboxKind;
+        payload.swap(FInboxPayload);
+        // Empty: a raise that an earlier wait left behind.
+        if (inbox != Inbox::Empty)
+            return inbox;
+    }
+#else
+    // Without window messages the main thread waits for the request itself.
+    return ReadRequest(kind, payload);
+#endif
 }
 
 void TKpiHostServer::ReadRequests()
 {
     std::vector<uint8_t> payload;
-    Inbox end = Inbox::End;
+    uint32_t kind = 0;
     for (;;) {
-        uint8_t header[kpihost::kHeaderSize];
-        if (!FChannel.Read(header, sizeof header))
-            break;
-        const kpihost::FrameHeader frame = kpihost::ReadHeader(header);
-        if (frame.Size > kpihost::kMaxPayload) {
-            end = Inbox::Broken;
-            break;
+        Inbox inbox = ReadRequest(kind, payload);
+        // A render goes from here to the song's thread and its reply from there: the main thread
+        // would only pass it on, at the cost of two more wake-ups per request, which under Wine
+        // go through its server. It waits for requests and keeps dispatching its messages
+        // meanwhile, as a window program's main thread did while its decoder thread rendered;
+        // what the main thread did last happened before this request was read.
+        if (inbox == Inbox::Request &&
+            (kind == kpihost::kRender || kind == kpihost::kRenderShared)) {
+            if (Serve(kind, payload))
+                continue;
+            inbox = Inbox::Broken; // the channel failed
         }
-        payload.resize(frame.Size);
-        if (!FChannel.Read(payload.data(), payload.size()))
-            break;
         {
             std::lock_guard lock(FInboxLock);
-            FInbox = Inbox::Request;
-            FInboxKind = frame.Kind;
+            FInbox = inbox;
+            FInboxKind = kind;
             FInboxPayload.swap(payload);
         }
         FArrived.Raise();
+        if (inbox != Inbox::Request)
+            return;
         FTaken.Wait();
         std::lock_guard lock(FInboxLock);
         if (FReaderLeaves)
             return;
         payload.swap(FInboxPayload);
     }
-    {
-        std::lock_guard lock(FInboxLock);
-        FInbox = end;
-    }
-    FArrived.Raise();
 }
 
 void TKpiHostServer::Shutdown()
@@ -368,9 +398,20 @@ void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload, bool share
     std::unique_ptr<TSongThread>& thread = FSongThreads[request.Handle];
     if (!thread)
         thread = std::make_unique<TSongThread>();
-    std::vector<uint32_t> lengths;
-    size_t total = 0;
-    thread->Run([&] { RenderAhead(request, memory, lengths, total); });
+    // The reply goes from the decoder thread too: the program's next request can come while
+    // the main thread is still waking up.
+    thread->Run([&] {
+        std::vector<uint32_t> lengths;
+        size_t total = 0;
+        RenderAhead(request, memory, lengths, total);
+        SendRendered(shared, memory, lengths, total);
+    });
+}
+
+void TKpiHostServer::SendRendered(bool shared, const platform::SharedMemory* memory,
+                                  const std::vector<uint32_t>& lengths, size_t total)
+{
+    using namespace kpihost;
     // The header and the lengths first, then (without shared memory) the blocks straight from
     // where they were rendered.
     MessageWriter out((shared ? kRenderShared : kRender) | kReplyFlag);

@@ -3,14 +3,17 @@
 // songs; probes load and unload others on the way.
 //
 // Threads, as the host player made its plug-in calls: the thread that calls Run is the main
-// thread. It has COM initialised as a window thread has it, makes every call but Render (Init
-// and Deinit with the load and the unload, Open, SetPosition, Close, the song information) and
-// writes every reply; whenever it waits, for the next request or for a render, it dispatches
-// its window messages. Each song renders on a decoder thread of its own, made at its first
-// Render and ended before its Close. A reader thread takes the requests off the channel and
-// hands them to the main thread one at a time; the protocol has one request in flight at most,
-// so the calls keep their order, and the main thread waits while a song renders, so that no
-// two calls of the plug-in ever overlap.
+// thread. It has COM initialised as a window thread has it and makes every call but Render
+// (Init and Deinit with the load and the unload, Open, SetPosition, Close, the song
+// information); whenever it waits, for the next request or for a render, it dispatches its
+// window messages. Each song renders on a decoder thread of its own, made at its first Render
+// and ended before its Close, which also writes the render's reply. On Windows a reader thread
+// takes the requests off the channel (a pipe cannot be waited for together with window
+// messages): it hands a render straight to the song's thread and waits for it, and every other
+// request to the main thread, one at a time; elsewhere the main thread reads the requests
+// itself and waits while a song renders. The protocol has one request in flight at most, so the
+// calls keep their order and no two calls of the plug-in overlap; each thread hands the state
+// on with the request.
 #pragma once
 
 #include "kpi/KpiHostProtocol.h"
@@ -63,7 +66,11 @@ private:
     // What the reader thread has handed over.
     enum class Inbox { Empty, Request, End, Broken };
 
-    void ReadRequests(); // reader thread
+    // Reads one request from the channel.
+    Inbox ReadRequest(uint32_t& kind, std::vector<uint8_t>& payload);
+    // Main thread: the next request, or the end of them.
+    Inbox NextRequest(uint32_t& kind, std::vector<uint8_t>& payload);
+    void ReadRequests(); // reader thread (Windows)
     void Shutdown();
     bool Serve(uint32_t kind, const std::vector<uint8_t>& payload); // false: end
     void ReplyLoad(uint32_t kind, const std::vector<uint8_t>& payload);
@@ -71,6 +78,9 @@ private:
     // The song's decoder thread: renders blocks ahead into memory, or into FRendered.
     void RenderAhead(const kpihost::RenderRequest& request, platform::SharedMemory* memory,
                      std::vector<uint32_t>& lengths, size_t& total);
+    // The song's decoder thread: the reply to a render.
+    void SendRendered(bool shared, const platform::SharedMemory* memory,
+                      const std::vector<uint32_t>& lengths, size_t total);
     void ReplyShare(const std::vector<uint8_t>& payload);
     bool Send(const std::vector<uint8_t>& frame);
     void SendFailed(const std::string& text);
@@ -87,9 +97,9 @@ private:
     std::vector<uint8_t> FRendered;
     bool FChannelFailed = false;
 
-    // Between the reader thread and the main thread. The reader fills the inbox and raises
-    // FArrived; the main thread empties it, serves the request and raises FTaken, after which
-    // the reader reads the next request, or leaves when FReaderLeaves is set.
+    // Between the reader thread and the main thread (Windows). The reader fills the inbox and
+    // raises FArrived; the main thread empties it, serves the request and raises FTaken, after
+    // which the reader reads the next request, or leaves when FReaderLeaves is set.
     std::mutex FInboxLock;
     Inbox FInbox = Inbox::Empty;
     uint32_t FInboxKind = 0;
