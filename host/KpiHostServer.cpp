@@ -30,8 +30,9 @@ void ReportDialogBox(const std::string& caption, const std::string& text)
 
 } // namespace
 
-// The decoder thread of one song. The main thread hands it one call at a time and waits for the
-// call's end, dispatching its own window messages meanwhile.
+// The decoder thread of one song. The thread that took the render request off the channel hands
+// it one call at a time and waits for the call's end: on Windows the reader, while the main
+// thread keeps dispatching its window messages; elsewhere the main thread itself.
 class TKpiHostServer::TSongThread {
 public:
     TSongThread() : FThread([this] { Loop(); }) {}
@@ -41,13 +42,13 @@ public:
         FWork.Raise();
         FThread.join();
     }
-    // Main thread: runs call on this thread; what it throws is thrown here.
+    // Runs call on this thread; what it throws is thrown here.
     void Run(const std::function<void()>& call)
     {
         FCall = &call;
         FError = nullptr;
         FWork.Raise();
-        FDone.WaitDispatchingMessages();
+        FDone.Wait();
         if (FError)
             std::rethrow_exception(FError);
     }
@@ -148,7 +149,7 @@ TKpiHostServer::Inbox TKpiHostServer::NextRequest(uint32_t& kind, std::vector<ui
 {
 #ifdef _WIN32
     for (;;) {
-        FArrived.WaitDispatchingMessages();
+        FArrived.Wait();
         std::lock_guard lock(FInboxLock);
         const Inbox inbox = FInbox;
         FInbox = Inbox::Empty;

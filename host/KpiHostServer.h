@@ -105,6 +105,6 @@ private:
     uint32_t FInboxKind = 0;
     std::vector<uint8_t> FInboxPayload;
     bool FReaderLeaves = false;
-    platform::WakeSignal FArrived;
+    platform::WakeSignal FArrived{platform::WakeSignal::Waiter::WindowThread};
     platform::WakeSignal FTaken;
 };

@@ -73,25 +73,45 @@ GuiThreadCom::~GuiThreadCom()
         OleUninitialize();
 }
 
-WakeSignal::WakeSignal() : FEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
+WakeSignal::WakeSignal(Waiter waiter)
+{
+    if (waiter == Waiter::WindowThread)
+        FEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}
 
 WakeSignal::~WakeSignal()
 {
-    CloseHandle(FEvent);
+    if (FEvent != nullptr)
+        CloseHandle(FEvent);
 }
 
 void WakeSignal::Raise()
 {
-    SetEvent(FEvent);
+    if (FEvent != nullptr) {
+        SetEvent(FEvent);
+        return;
+    }
+    auto* lock = reinterpret_cast<PSRWLOCK>(&FLock);
+    AcquireSRWLockExclusive(lock);
+    FUp = true;
+    ReleaseSRWLockExclusive(lock);
+    WakeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&FRaised));
 }
 
 void WakeSignal::Wait()
 {
-    WaitForSingleObject(FEvent, INFINITE);
-}
-
-void WakeSignal::WaitDispatchingMessages()
-{
+    if (FEvent == nullptr) {
+        auto* lock = reinterpret_cast<PSRWLOCK>(&FLock);
+        AcquireSRWLockExclusive(lock);
+        while (!FUp)
+            SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&FRaised), lock,
+                                      INFINITE, 0);
+        FUp = false;
+        ReleaseSRWLockExclusive(lock);
+        return;
+    }
     HANDLE event = FEvent;
     for (;;) {
         // Input already waiting counts too, not only what came since the last look.
@@ -101,7 +121,7 @@ void WakeSignal::WaitDispatchingMessages()
             return;
         if (woke != WAIT_OBJECT_0 + 1) {
             // The wait itself failed: wait without the messages rather than spin.
-            Wait();
+            WaitForSingleObject(event, INFINITE);
             return;
         }
         MSG message;
@@ -125,7 +145,7 @@ void WatchDialogBoxes(void (*report)(const std::string& caption, const std::stri
 GuiThreadCom::GuiThreadCom() = default;
 GuiThreadCom::~GuiThreadCom() = default;
 
-WakeSignal::WakeSignal() = default;
+WakeSignal::WakeSignal(Waiter) {}
 WakeSignal::~WakeSignal() = default;
 
 void WakeSignal::Raise()
@@ -142,11 +162,6 @@ void WakeSignal::Wait()
     std::unique_lock lock(FLock);
     FRaised.wait(lock, [this] { return FUp; });
     FUp = false;
-}
-
-void WakeSignal::WaitDispatchingMessages()
-{
-    Wait();
 }
 
 void WatchDialogBoxes(void (*)(const std::string&, const std::string&)) {}

@@ -30,23 +30,28 @@ private:
 };
 
 // A wake-up that any thread raises and one thread waits for; each wait takes it down again.
-// A raise that no one waits for yet is kept for the next wait.
+// A raise that no one waits for yet is kept for the next wait. The waiter of a signal made for
+// a window thread dispatches that thread's window messages while it waits (a quit message among
+// them is dropped: only the thread's owner ends its loop). Under Wine only that kind costs a
+// round trip to Wine's server per wait and raise; a plain one is as cheap as a futex.
 class WakeSignal {
 public:
-    WakeSignal();
+    enum class Waiter { Plain, WindowThread };
+    explicit WakeSignal(Waiter waiter = Waiter::Plain);
     ~WakeSignal();
     WakeSignal(const WakeSignal&) = delete;
     WakeSignal& operator=(const WakeSignal&) = delete;
 
     void Raise();
     void Wait();
-    // Waits as Wait does, dispatching the calling thread's window messages meanwhile (a quit
-    // message among them is dropped: only the thread's owner ends its loop).
-    void WaitDispatchingMessages();
 
 private:
 #ifdef _WIN32
-    void* FEvent;
+    void* FEvent = nullptr; // a window thread's waiter waits for it with its messages
+    // Otherwise: an SRW lock and a condition variable, whose whole state is one pointer each.
+    void* FLock = nullptr;
+    void* FRaised = nullptr;
+    bool FUp = false;
 #else
     std::mutex FLock;
     std::condition_variable FRaised;

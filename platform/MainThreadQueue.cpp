@@ -31,7 +31,7 @@ struct QueueState {
     unsigned notifications = 0;
     // Raised with mainWakeUp, for a main thread that waits for window messages too.
     bool dispatchMessages = false;
-    WakeSignal messageWakeUp;
+    WakeSignal messageWakeUp{WakeSignal::Waiter::WindowThread};
 };
 
 QueueState& State()
@@ -162,7 +162,7 @@ void MainThreadQueue::ServeUntil(const std::function<bool()>& done)
             // that came after this look wakes the wait below.
             if (state.calls.empty() && state.notifications == seen) {
                 lock.unlock();
-                state.messageWakeUp.WaitDispatchingMessages();
+                state.messageWakeUp.Wait();
             }
             continue;
         }
