@@ -5,15 +5,15 @@
 // Threads, as the host player made its plug-in calls: the thread that calls Run is the main
 // thread. It has COM initialised as a window thread has it and makes every call but Render
 // (Init and Deinit with the load and the unload, Open, SetPosition, Close, the song
-// information); whenever it waits, for the next request or for a render, it dispatches its
-// window messages. Each song renders on a decoder thread of its own, made at its first Render
-// and ended before its Close, which also writes the render's reply. On Windows a reader thread
-// takes the requests off the channel (a pipe cannot be waited for together with window
-// messages): it hands a render straight to the song's thread and waits for it, and every other
-// request to the main thread, one at a time; elsewhere the main thread reads the requests
-// itself and waits while a song renders. The protocol has one request in flight at most, so the
-// calls keep their order and no two calls of the plug-in overlap; each thread hands the state
-// on with the request.
+// information); while it waits for the next request (and for the renders meanwhile) it
+// dispatches its window messages. Each song renders on a decoder thread of its own, which also
+// writes the render's reply; it is made at the song's first Render and ended before its Close.
+// On Windows a reader thread takes the requests off the channel (a pipe cannot be waited for
+// together with window messages): it hands a render straight to the song's thread and waits
+// for it, and every other request to the main thread, one at a time; elsewhere the main thread
+// reads the requests itself and waits while a song renders. The protocol has one request in
+// flight at most, so the calls keep their order and no two calls of the plug-in overlap; each
+// thread hands the state on with the request.
 #pragma once
 
 #include "kpi/KpiHostProtocol.h"
