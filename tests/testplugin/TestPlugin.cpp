@@ -315,6 +315,17 @@ LRESULT CALLBACK SongWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// This library's own module: its window class is registered for it, so that another copy of the
+// plug-in, or this one loaded again elsewhere, has a class of its own that calls its own code.
+HINSTANCE OwnModule()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&SongWindowProc), &self);
+    return self;
+}
+
 std::string HexText(long value)
 {
     char text[16];
@@ -338,9 +349,9 @@ std::string OpenWindowsParts(const Settings& s, Song& song)
     if (Text(s, "window") == "timer") {
         WNDCLASSW kind{};
         kind.lpfnWndProc = SongWindowProc;
-        kind.hInstance = GetModuleHandleW(nullptr);
+        kind.hInstance = OwnModule();
         kind.lpszClassName = kWindowClass;
-        RegisterClassW(&kind); // fails harmlessly when a song before registered it
+        RegisterClassW(&kind); // fails harmlessly when a song open now registered it
         song.window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                       kind.hInstance, nullptr);
         if (song.window == nullptr)
@@ -368,8 +379,11 @@ std::string OpenWindowsParts(const Settings& s, Song& song)
 // Close's side of them, on the thread that opened: the window belongs to that thread.
 void CloseWindowsParts(Song& song)
 {
-    if (song.window != nullptr)
+    if (song.window != nullptr) {
         DestroyWindow(song.window);
+        // Fails harmlessly while another song's window still uses the class.
+        UnregisterClassW(kWindowClass, OwnModule());
+    }
     if (song.comObject != nullptr)
         song.comObject->Release();
     for (void* block : song.held)
