@@ -16,6 +16,7 @@
 #include "kpi/KPI.h"
 #include "kpi/kpiDriver.h"
 #include "platform/FileSystem.h"
+#include "platform/GuiThread.h"
 #include "platform/MainThreadQueue.h"
 #include "platform/Paths.h"
 #include "platform/StandardStreams.h"
@@ -231,6 +232,11 @@ int Run(const std::vector<std::string>& arguments)
     }
 
     platform::MainThreadQueue::SetCurrentThreadAsMain();
+    // Plug-ins in this process get their calls as a window program makes them: Open and the
+    // rest on this thread, which has COM and keeps dispatching window messages while it waits
+    // for the decoder threads. COM stays until the plug-ins have gone.
+    const platform::GuiThreadCom com;
+    platform::MainThreadQueue::DispatchWindowMessagesWhileWaiting();
     // Taken before any plug-in is loaded, so that nothing a plug-in prints can reach the WAV.
     std::optional<platform::TakenOutput> standardOutput;
     if (command.What == CommandLine::Action::Decode && IsStandardOutput(command.Output))

@@ -4,7 +4,11 @@
 #include "platform/LittleEndian.h"
 #include "platform/SharedMemory.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <exception>
+#include <thread>
 
 namespace {
 
@@ -13,7 +17,68 @@ using Clock = std::chrono::steady_clock;
 // every request quickly and a stop is never kept waiting.
 constexpr auto kRenderAheadTime = std::chrono::milliseconds(20);
 
+// A dialog box that a plug-in opens waits for someone to answer it; in a batch nobody does, and
+// the program ends the host at the call's time limit. The program passes on the last lines of
+// the host's standard error with that failure: this one says why the call never returned.
+void ReportDialogBox(const std::string& caption, const std::string& text)
+{
+    std::fprintf(stderr,
+                 "pellan-kpi-host: the plug-in opened a dialog box and waits for it: %s%s%s\n",
+                 caption.c_str(), caption.empty() || text.empty() ? "" : ": ", text.c_str());
+    std::fflush(stderr);
+}
+
 } // namespace
+
+// The decoder thread of one song. The thread that took the render request off the channel hands
+// it one call at a time and waits for the call's end: on Windows the reader, while the main
+// thread keeps dispatching its window messages; elsewhere the main thread itself.
+class TKpiHostServer::TSongThread {
+public:
+    TSongThread() : FThread([this] { Loop(); }) {}
+    ~TSongThread()
+    {
+        FLeave = true;
+        FWork.Raise();
+        FThread.join();
+    }
+    // Runs call on this thread; what it throws is thrown here.
+    void Run(const std::function<void()>& call)
+    {
+        FCall = &call;
+        FError = nullptr;
+        FWork.Raise();
+        FDone.Wait();
+        if (FError)
+            std::rethrow_exception(FError);
+    }
+
+private:
+    void Loop()
+    {
+        platform::WatchDialogBoxes(ReportDialogBox);
+        for (;;) {
+            FWork.Wait();
+            if (FLeave)
+                return;
+            try {
+                (*FCall)();
+            } catch (...) {
+                FError = std::current_exception();
+            }
+            FDone.Raise();
+        }
+    }
+
+    // Written by the main thread before FWork is raised, read by this thread after: the
+    // signals order them.
+    const std::function<void()>* FCall = nullptr;
+    std::exception_ptr FError;
+    std::atomic<bool> FLeave{false};
+    platform::WakeSignal FWork;
+    platform::WakeSignal FDone;
+    std::thread FThread; // last: it starts with everything above in place
+};
 
 TKpiHostServer::TKpiHostServer(IHostChannel& channel, NameMapper mapName, SharedOpener openShared)
     : FChannel(channel), FMapName(std::move(mapName)), FOpenShared(std::move(openShared))
@@ -23,24 +88,123 @@ TKpiHostServer::~TKpiHostServer() = default;
 
 int TKpiHostServer::Run()
 {
+    // The plug-in's whole life lies within this: it is loaded and shut down on this thread.
+    const platform::GuiThreadCom com;
+    platform::WatchDialogBoxes(ReportDialogBox);
+#ifdef _WIN32
+    // A pipe cannot be waited for together with window messages: a reader thread waits for the
+    // requests instead and hands them over.
+    std::thread reader([this] { ReadRequests(); });
+#endif
+    int status = 0;
+    uint32_t kind = 0;
     std::vector<uint8_t> payload;
     for (;;) {
-        uint8_t header[kpihost::kHeaderSize];
+        const Inbox inbox = NextRequest(kind, payload);
         // The program went away: the plug-in is still shut down in order below.
-        if (!FChannel.Read(header, sizeof header))
+        if (inbox == Inbox::End)
             break;
-        const kpihost::FrameHeader frame = kpihost::ReadHeader(header);
-        if (frame.Size > kpihost::kMaxPayload)
-            return 3;
-        payload.resize(frame.Size);
-        if (!FChannel.Read(payload.data(), payload.size()))
+        if (inbox == Inbox::Broken) {
+            status = 3;
             break;
-        if (!Serve(frame.Kind, payload))
-            return FChannelFailed ? 3 : 0;
+        }
+        const bool goOn = Serve(kind, payload);
+#ifdef _WIN32
+        // The reader may look for the next request only now: its payload buffer is free again.
+        {
+            std::lock_guard lock(FInboxLock);
+            FInboxPayload.swap(payload);
+            FReaderLeaves = !goOn;
+        }
+        FTaken.Raise();
+#endif
+        if (!goOn) {
+            status = FChannelFailed ? 3 : 0;
+            break;
+        }
     }
+#ifdef _WIN32
+    reader.join();
+#endif
+    Shutdown();
+    return status;
+}
+
+TKpiHostServer::Inbox TKpiHostServer::ReadRequest(uint32_t& kind, std::vector<uint8_t>& payload)
+{
+    uint8_t header[kpihost::kHeaderSize];
+    if (!FChannel.Read(header, sizeof header))
+        return Inbox::End;
+    const kpihost::FrameHeader frame = kpihost::ReadHeader(header);
+    if (frame.Size > kpihost::kMaxPayload)
+        return Inbox::Broken;
+    payload.resize(frame.Size);
+    if (!FChannel.Read(payload.data(), payload.size()))
+        return Inbox::End;
+    kind = frame.Kind;
+    return Inbox::Request;
+}
+
+TKpiHostServer::Inbox TKpiHostServer::NextRequest(uint32_t& kind, std::vector<uint8_t>& payload)
+{
+#ifdef _WIN32
+    for (;;) {
+        FArrived.Wait();
+        std::lock_guard lock(FInboxLock);
+        const Inbox inbox = FInbox;
+        FInbox = Inbox::Empty;
+        kind = FInboxKind;
+        payload.swap(FInboxPayload);
+        // Empty: a raise that an earlier wait left behind.
+        if (inbox != Inbox::Empty)
+            return inbox;
+    }
+#else
+    // Without window messages the main thread waits for the request itself.
+    return ReadRequest(kind, payload);
+#endif
+}
+
+void TKpiHostServer::ReadRequests()
+{
+    std::vector<uint8_t> payload;
+    uint32_t kind = 0;
+    for (;;) {
+        Inbox inbox = ReadRequest(kind, payload);
+        // A render goes from here to the song's thread and its reply from there: the main thread
+        // would only pass it on, at the cost of two more wake-ups per request, which under Wine
+        // go through its server. It waits for requests and keeps dispatching its messages
+        // meanwhile, as a window program's main thread did while its decoder thread rendered;
+        // what the main thread did last happened before this request was read.
+        if (inbox == Inbox::Request &&
+            (kind == kpihost::kRender || kind == kpihost::kRenderShared)) {
+            if (Serve(kind, payload))
+                continue;
+            inbox = Inbox::Broken; // the channel failed
+        }
+        {
+            std::lock_guard lock(FInboxLock);
+            FInbox = inbox;
+            FInboxKind = kind;
+            FInboxPayload.swap(payload);
+        }
+        FArrived.Raise();
+        if (inbox != Inbox::Request)
+            return;
+        FTaken.Wait();
+        std::lock_guard lock(FInboxLock);
+        if (FReaderLeaves)
+            return;
+        payload.swap(FInboxPayload);
+    }
+}
+
+void TKpiHostServer::Shutdown()
+{
+    // The decoder threads are idle: they end first, then the plug-in on this thread.
+    FSongThreads.clear();
     FShared.clear();
     FPlugin.reset();
-    return 0;
 }
 
 bool TKpiHostServer::Send(const std::vector<uint8_t>& frame)
@@ -120,6 +284,8 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
                 SendFailed("no such song");
                 return !FChannelFailed;
             }
+            // The song's decoder thread ends first: Close comes from the main thread.
+            FSongThreads.erase(handle);
             FPlugin->CloseSong(handle);
             FShared.erase(handle);
             MessageWriter out(kClose | kReplyFlag);
@@ -137,8 +303,7 @@ bool TKpiHostServer::Serve(uint32_t kind, const std::vector<uint8_t>& payload)
         }
         case kExit: {
             DecodeEmptyReply(data, size);
-            FShared.clear();
-            FPlugin.reset(); // Deinit, then the library is unloaded
+            Shutdown(); // Deinit, then the library is unloaded
             MessageWriter out(kExit | kReplyFlag);
             Send(out.Frame());
             return false;
@@ -231,10 +396,47 @@ void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload, bool share
         }
         memory = it->second.get();
     }
+    std::unique_ptr<TSongThread>& thread = FSongThreads[request.Handle];
+    if (!thread)
+        thread = std::make_unique<TSongThread>();
+    // The reply goes from the decoder thread too: the program's next request can come while
+    // the main thread is still waking up.
+    thread->Run([&] {
+        std::vector<uint32_t> lengths;
+        size_t total = 0;
+        RenderAhead(request, memory, lengths, total);
+        SendRendered(shared, memory, lengths, total);
+    });
+}
+
+void TKpiHostServer::SendRendered(bool shared, const platform::SharedMemory* memory,
+                                  const std::vector<uint32_t>& lengths, size_t total)
+{
+    using namespace kpihost;
+    // The header and the lengths first, then (without shared memory) the blocks straight from
+    // where they were rendered.
+    MessageWriter out((shared ? kRenderShared : kRender) | kReplyFlag);
+    out.U32(static_cast<uint32_t>(lengths.size()));
+    for (uint32_t length : lengths)
+        out.U32(length);
+    std::vector<uint8_t> head = out.Frame();
+    if (memory != nullptr) {
+        if (!FChannel.Write(head.data(), head.size()))
+            FChannelFailed = true;
+        return;
+    }
+    le::Put32(head.data(), static_cast<uint32_t>(head.size() - kHeaderSize + total));
+    if (!FChannel.Write(head.data(), head.size()) || !FChannel.Write(FRendered.data(), total))
+        FChannelFailed = true;
+}
+
+void TKpiHostServer::RenderAhead(const kpihost::RenderRequest& request,
+                                 platform::SharedMemory* memory, std::vector<uint32_t>& lengths,
+                                 size_t& total)
+{
+    using namespace kpihost;
     const size_t room = memory != nullptr ? memory->Size() : kMaxRenderBytes;
     const auto started = Clock::now();
-    std::vector<uint32_t> lengths;
-    size_t total = 0;
     for (;;) {
         uint8_t* at;
         if (memory != nullptr) {
@@ -253,19 +455,4 @@ void TKpiHostServer::ReplyRender(const std::vector<uint8_t>& payload, bool share
             Clock::now() - started > kRenderAheadTime)
             break;
     }
-    // The header and the lengths first, then (without shared memory) the blocks straight from
-    // where they were rendered.
-    MessageWriter out((shared ? kRenderShared : kRender) | kReplyFlag);
-    out.U32(static_cast<uint32_t>(lengths.size()));
-    for (uint32_t length : lengths)
-        out.U32(length);
-    std::vector<uint8_t> head = out.Frame();
-    if (memory != nullptr) {
-        if (!FChannel.Write(head.data(), head.size()))
-            FChannelFailed = true;
-        return;
-    }
-    le::Put32(head.data(), static_cast<uint32_t>(head.size() - kHeaderSize + total));
-    if (!FChannel.Write(head.data(), head.size()) || !FChannel.Write(FRendered.data(), total))
-        FChannelFailed = true;
 }

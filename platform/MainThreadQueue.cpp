@@ -1,5 +1,7 @@
 #include "platform/MainThreadQueue.h"
 
+#include "platform/GuiThread.h"
+
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -27,6 +29,9 @@ struct QueueState {
     std::function<void()> wakeUpHook;
     std::thread::id mainThread = std::this_thread::get_id();
     unsigned notifications = 0;
+    // Raised with mainWakeUp, for a main thread that waits for window messages too.
+    bool dispatchMessages = false;
+    WakeSignal messageWakeUp{WakeSignal::Waiter::WindowThread};
 };
 
 QueueState& State()
@@ -74,6 +79,7 @@ void MainThreadQueue::Run(const std::function<void()>& call)
         hook = state.wakeUpHook;
     }
     state.mainWakeUp.notify_all();
+    state.messageWakeUp.Raise();
     if (hook)
         hook();
     std::unique_lock lock(state.mutex);
@@ -95,6 +101,7 @@ void MainThreadQueue::Post(std::function<void()> call)
         hook = state.wakeUpHook;
     }
     state.mainWakeUp.notify_all();
+    state.messageWakeUp.Raise();
     if (hook)
         hook();
 }
@@ -150,6 +157,15 @@ void MainThreadQueue::ServeUntil(const std::function<bool()>& done)
         if (done())
             return;
         lock.lock();
+        if (state.dispatchMessages) {
+            // Every queued call and notification raises the signal after it is counted: one
+            // that came after this look wakes the wait below.
+            if (state.calls.empty() && state.notifications == seen) {
+                lock.unlock();
+                state.messageWakeUp.Wait();
+            }
+            continue;
+        }
         state.mainWakeUp.wait(lock,
                               [&] { return !state.calls.empty() || state.notifications != seen; });
     }
@@ -162,6 +178,13 @@ void MainThreadQueue::Notify()
         ++State().notifications;
     }
     State().mainWakeUp.notify_all();
+    State().messageWakeUp.Raise();
+}
+
+void MainThreadQueue::DispatchWindowMessagesWhileWaiting()
+{
+    std::lock_guard lock(State().mutex);
+    State().dispatchMessages = true;
 }
 
 } // namespace platform

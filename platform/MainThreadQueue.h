@@ -36,6 +36,12 @@ public:
 
     // Wakes ServeUntil so that it checks its condition again.
     static void Notify();
+
+    // Main thread of a program without a window loop of its own (the command line): from now
+    // on ServeUntil dispatches the thread's window messages while it waits, as a window
+    // program's main thread does while plug-ins work on other threads. Only Windows has such
+    // messages.
+    static void DispatchWindowMessagesWhileWaiting();
 };
 
 } // namespace platform

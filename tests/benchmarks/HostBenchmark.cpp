@@ -4,7 +4,10 @@
 //   2. the throughput of the test plug-in's Windows builds under Wine against the native build
 //      in the program (the 32-bit build where this machine can run it, and the 64-bit build);
 //   3. the start-up with 20 Windows plug-ins in the folder against one, each time from a Wine
-//      that is not running yet.
+//      that is not running yet;
+//   4. with PELLAN_BASELINE_HOSTS naming a folder that holds another build's pellan-kpi-host and
+//      pellan-kpi-host64.exe (an earlier version's, say): the test plug-in's ramp through this
+//      build's hosts and through those by turns, the native build and the 64-bit DLL.
 // The Wine cases run in a prefix of their own, booted before anything is timed: the start-up case
 // stops its Wine server again and again, which nobody's own prefix should see.
 #include "kpi/KpiHostPool.h"
@@ -67,11 +70,13 @@ std::string MakeFlac()
     return path;
 }
 
-// A driver with one plug-in, in the program or in its host.
-std::unique_ptr<TZoKpiDriver> DriverWith(const std::string& plugin, bool isolate)
+// A driver with one plug-in, in the program or in its host (from hostFolder, if one is given).
+std::unique_ptr<TZoKpiDriver> DriverWith(const std::string& plugin, bool isolate,
+                                         const std::string& hostFolder = "")
 {
     auto driver = std::make_unique<TZoKpiDriver>();
     driver->CacheFolder = gWork->Path();
+    driver->HostSettings.HostFolder = hostFolder;
     driver->IsolateNativePlugins = isolate;
     driver->OnPluginLoaded = [](TZoKpi&) { return true; };
     driver->AddPlugin(plugin);
@@ -169,6 +174,48 @@ void BM_Throughput(benchmark::State& state, Where where, const char* pattern)
     if (bytes == 0)
         state.SkipWithError("the test plug-in rendered nothing");
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+
+// The ramp through this build's host and through the baseline's, by turns, so that both meet
+// the same machine: each iteration converts with each. The time reported is this build's; the
+// counters hold the median throughputs and their ratio.
+void BM_AgainstBaseline(benchmark::State& state, Where where, const std::string& baseline)
+{
+    const testsupport::Hosting hosting =
+        where == Where::Wine64 ? testsupport::Hosting::Windows64 : testsupport::Hosting::Isolated;
+    const std::string name = std::string("baseline-") + testsupport::NameOf(hosting);
+    fs::create_directories(*gWork / name);
+    testkpi::TestPlugin plugin(*gWork / (name + "/t.kpi"), {}, testsupport::VariantOf(hosting));
+    testkpi::TestSong song;
+    song.Frames = std::to_string(64 << 20 >> 2); // 64 MiB
+    song.WriteTo(*gWork / (name + "/song.tst"));
+    const std::string path = *gWork / (name + "/song.tst");
+    auto ours = DriverWith(plugin.Path(), where == Where::NativeHost);
+    auto theirs = DriverWith(plugin.Path(), where == Where::NativeHost, baseline);
+    // Both warm: the hosts started.
+    Convert(*ours, path);
+    Convert(*theirs, path);
+    std::vector<double> ourRates, theirRates;
+    bool oursFirst = true;
+    for (auto _ : state) {
+        double seconds[2] = {};
+        uint64_t bytes[2] = {};
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool mine = (turn == 0) == oursFirst;
+            const auto start = Clock::now();
+            bytes[mine ? 0 : 1] = Convert(mine ? *ours : *theirs, path);
+            seconds[mine ? 0 : 1] = Seconds(Clock::now() - start);
+        }
+        oursFirst = !oursFirst;
+        state.SetIterationTime(seconds[0]);
+        ourRates.push_back(bytes[0] / seconds[0]);
+        theirRates.push_back(bytes[1] / seconds[1]);
+        if (bytes[0] == 0 || bytes[0] != bytes[1])
+            state.SkipWithError("the hosts rendered nothing, or not the same");
+    }
+    state.counters["this MB/s"] = Median(ourRates) / 1e6;
+    state.counters["baseline MB/s"] = Median(theirRates) / 1e6;
+    state.counters["ratio"] = Median(ourRates) / Median(theirRates);
 }
 
 // Stops the prefix's Wine server and waits until it is gone, so that the next host starts
@@ -269,6 +316,14 @@ int main(int argc, char** argv)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime()
                 ->Iterations(3);
+    if (const char* baseline = std::getenv("PELLAN_BASELINE_HOSTS"); baseline && *baseline)
+        for (const Where where : {Where::NativeHost, Where::Wine64})
+            benchmark::RegisterBenchmark(where == Where::Wine64 ? "baseline/ramp/win64-under-wine"
+                                                                : "baseline/ramp/native-host",
+                                         BM_AgainstBaseline, where, std::string(baseline))
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime()
+                ->Iterations(9);
     benchmark::RegisterBenchmark("startup/windows-plugins", BM_StartUp)
         ->Arg(1)
         ->Arg(20)

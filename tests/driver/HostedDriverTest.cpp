@@ -610,6 +610,47 @@ TEST_P(HostedDriver, ThePluginGetsTheFileNameItWouldGetInItsOwnSystem)
     EXPECT_EQ(plugin.ServingProcess().LastOpenName, expected);
 }
 
+// Calls as a window program on Windows makes them: Render from a decoder thread, everything
+// else from the host's main thread. Then, in the Windows hosts, plug-ins that rely on that
+// thread being a window thread: one that creates a COM object in Open, one whose Render waits
+// until the main thread has dispatched its window's timer, and a 32-bit one that holds more than
+// 2 GB. Each gives the bytes of the plain song.
+TEST_P(HostedDriver, PluginsGetTheirCallsOnTheThreadsOfAWindowProgram)
+{
+    TestPlugin& plugin = Plugin("windowish.kpi");
+    auto driver = Driver();
+    driver->LoadFolder(dir.Path());
+    TestSong plain;
+    plain.Frames = "30000";
+    SoundFormat format{};
+    const std::string expected = Reference(Song("plain.tst", plain), nullptr, 0, 8192, format);
+    {
+        const auto song = driver->OpenSong(dir / "plain.tst", nullptr);
+        ASSERT_NE(song->Handle, 0u);
+        song->Seek(0);
+        EXPECT_TRUE(Render(*song, 8192) == expected);
+    }
+    const TestKpiCounts counts = plugin.ServingProcess().Counts;
+    EXPECT_GT(counts.Render, 0);
+    EXPECT_EQ(counts.Close, 1);
+    EXPECT_EQ(counts.CallsOffMainThread, 0);
+    EXPECT_EQ(counts.RendersOnMainThread, 0);
+
+    if (GetParam() == Hosting::Isolated)
+        return; // COM, windows and a 32-bit address space are the Windows builds' cases
+    std::vector<std::string> behaviours = {"com=open\n", "window=timer\n",
+                                           "com=open\nwindow=timer\n"};
+    if (GetParam() == Hosting::Windows32)
+        behaviours.push_back("hold_mb=2600\n");
+    for (size_t i = 0; i < behaviours.size(); ++i) {
+        SCOPED_TRACE(behaviours[i]);
+        const auto song = driver->OpenSong(
+            Song("song" + std::to_string(i) + ".tst", plain, behaviours[i]), nullptr);
+        ASSERT_NE(song->Handle, 0u) << song->OpenFailure;
+        EXPECT_TRUE(Render(*song, 8192) == expected);
+    }
+}
+
 #ifdef PELLAN_WINE_TESTS
 INSTANTIATE_TEST_SUITE_P(Wine, HostedDriver,
                          ::testing::Values(Hosting::Windows64, Hosting::Windows32), HostingName);

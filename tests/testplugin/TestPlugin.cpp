@@ -21,6 +21,14 @@
 //   title= artist= album= track= date= comment= copyright=  (what pellan_GetSongInfo gives;
 //                         title.N= and the like for song N of a multi-song file)
 //   info_claim=N  (pellan_GetSongInfo answers N as every text's length, whatever it copied)
+// Windows builds only, as plug-ins written for the host player behave (each failure makes Open
+// fail, with the reason as open_error):
+//   com=open      (Open creates a COM object, which Close releases: COM must be initialised on
+//                  the thread that opens)
+//   window=timer  (Open makes a window with a timer on its thread, which Close destroys; Render
+//                  returns nothing until that thread has dispatched the timer's first message)
+//   hold_mb=N     (Open takes N MB of memory in blocks of 64 MB and keeps them until Close)
+//   message_box=open  (Open shows a message box and goes on once it is answered or gone)
 // A file that cannot be read is refused (Open returns 0 and leaves the format untouched).
 // Built with TESTKPI_NO_EXTENSION it exports neither pellan_GetSongInfo nor pellan_GetOpenError.
 //
@@ -35,6 +43,8 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <objbase.h>
+#include <shlobj.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -44,6 +54,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -107,6 +118,12 @@ struct Song {
     std::string crash, hang, spin, garbage;
     bool chatter = false;
     Settings info; // the song information keys, as the file has them
+#ifdef _WIN32
+    IUnknown* comObject = nullptr;
+    HWND window = nullptr;
+    std::atomic<bool> timerDispatched{false};
+    std::vector<void*> held;
+#endif
 };
 
 // The reason of the last failed Open, per thread as the optional entry asks; a plain array, so
@@ -179,6 +196,16 @@ unsigned long LinuxProcessId()
 #endif
 }
 
+// The thread of the first Init: the main thread, as the host player calls it (gMutex held).
+std::thread::id gMainThread;
+
+// Counts a call that is not Render made on another thread than the main one (gMutex held).
+void NoteMainThreadCall()
+{
+    if (gMainThread != std::thread::id() && gMainThread != std::this_thread::get_id())
+        ++gCounts.CallsOffMainThread;
+}
+
 // Rewrites this process's counts file (gMutex held).
 void Publish()
 {
@@ -189,7 +216,10 @@ void Publish()
     out << "Init=" << gCounts.Init << "\nDeinit=" << gCounts.Deinit << "\nOpen=" << gCounts.Open
         << "\nClose=" << gCounts.Close << "\nRender=" << gCounts.Render
         << "\nSetPosition=" << gCounts.SetPosition << "\nOpenNow=" << gCounts.OpenNow
-        << "\nMaxOpenNow=" << gCounts.MaxOpenNow << "\nRequestRate=" << gLastRequest.SampleRate
+        << "\nMaxOpenNow=" << gCounts.MaxOpenNow
+        << "\nCallsOffMainThread=" << gCounts.CallsOffMainThread
+        << "\nRendersOnMainThread=" << gCounts.RendersOnMainThread
+        << "\nRequestRate=" << gLastRequest.SampleRate
         << "\nRequestChannels=" << gLastRequest.Channels
         << "\nRequestBits=" << gLastRequest.BitsPerSample << "\nLastOpenName=" << gLastOpenName
         << "\nLinuxProcess=" << LinuxProcessId() << "\n";
@@ -269,11 +299,109 @@ void Chatter(const char* call)
     std::fprintf(stderr, "test plug-in: %s\n", call);
 }
 
+#ifdef _WIN32
+constexpr UINT_PTR kTimer = 1;
+constexpr wchar_t kWindowClass[] = L"PellanTestPluginWindow";
+
+LRESULT CALLBACK SongWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_TIMER && wParam == kTimer) {
+        auto* song = reinterpret_cast<Song*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        KillTimer(window, kTimer);
+        if (song != nullptr)
+            song->timerDispatched = true;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// This library's own module: its window class is registered for it, so that another copy of the
+// plug-in, or this one loaded again elsewhere, has a class of its own that calls its own code.
+HINSTANCE OwnModule()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&SongWindowProc), &self);
+    return self;
+}
+
+std::string HexText(long value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+// The Windows-only behaviours of Open; the reason when one fails.
+std::string OpenWindowsParts(const Settings& s, Song& song)
+{
+    if (Text(s, "message_box") == "open")
+        MessageBoxA(nullptr, "The test plug-in asks nothing.", "Pellan test plug-in",
+                    MB_OK | MB_ICONINFORMATION);
+    if (Text(s, "com") == "open") {
+        const HRESULT made =
+            CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&song.comObject));
+        if (FAILED(made))
+            return "CoCreateInstance failed with " + HexText(made);
+    }
+    if (Text(s, "window") == "timer") {
+        WNDCLASSW kind{};
+        kind.lpfnWndProc = SongWindowProc;
+        kind.hInstance = OwnModule();
+        kind.lpszClassName = kWindowClass;
+        RegisterClassW(&kind); // fails harmlessly when a song open now registered it
+        song.window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      kind.hInstance, nullptr);
+        if (song.window == nullptr)
+            return "CreateWindowEx failed with " + std::to_string(GetLastError());
+        SetWindowLongPtrW(song.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&song));
+        if (SetTimer(song.window, kTimer, 10, nullptr) == 0)
+            return "SetTimer failed with " + std::to_string(GetLastError());
+    }
+    const uint32_t holdMb = Number(s, "hold_mb", 0);
+    constexpr uint32_t kBlockMb = 64;
+    for (uint32_t taken = 0; taken < holdMb; taken += kBlockMb) {
+        const size_t size = size_t(std::min(kBlockMb, holdMb - taken)) << 20;
+        void* block = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (block == nullptr)
+            return "could hold only " + std::to_string(taken) + " of " + std::to_string(holdMb) +
+                   " MB";
+        song.held.push_back(block);
+        // Touched at its ends, so that the memory is really there.
+        static_cast<char*>(block)[0] = 1;
+        static_cast<char*>(block)[size - 1] = 1;
+    }
+    return std::string();
+}
+
+// Close's side of them, on the thread that opened: the window belongs to that thread.
+void CloseWindowsParts(Song& song)
+{
+    if (song.window != nullptr) {
+        DestroyWindow(song.window);
+        // Fails harmlessly while another song's window still uses the class.
+        UnregisterClassW(kWindowClass, OwnModule());
+    }
+    if (song.comObject != nullptr)
+        song.comObject->Release();
+    for (void* block : song.held)
+        VirtualFree(block, 0, MEM_RELEASE);
+}
+
+// Render waits this long at most for the timer of the song's window to be dispatched.
+constexpr auto kTimerPatience = std::chrono::seconds(5);
+#endif
+
 void KPI_CALL Init()
 {
     if (gCrashInInit)
         Crash();
     std::lock_guard lock(gMutex);
+    if (gMainThread == std::thread::id())
+        gMainThread = std::this_thread::get_id();
+    NoteMainThreadCall();
     ++gCounts.Init;
     Publish();
 }
@@ -281,6 +409,7 @@ void KPI_CALL Init()
 void KPI_CALL Deinit()
 {
     std::lock_guard lock(gMutex);
+    NoteMainThreadCall();
     ++gCounts.Deinit;
     Publish();
 }
@@ -290,6 +419,7 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     {
         std::lock_guard lock(gMutex);
         ++gCounts.Open;
+        NoteMainThreadCall();
         gLastRequest = *format;
         gLastOpenName = fileName;
         Publish();
@@ -361,6 +491,15 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
             song->info[key] = value;
     const uint64_t frameSize = uint64_t(f.BitsPerSample / 8) * f.Channels;
     song->totalBytes = song->endlessStream ? UINT64_MAX : song->frames * frameSize;
+#ifdef _WIN32
+    if (const std::string failure = OpenWindowsParts(s, *song); !failure.empty()) {
+        CloseWindowsParts(*song);
+        const size_t n = std::min(failure.size(), sizeof tOpenError - 1);
+        std::memcpy(tOpenError, failure.data(), n);
+        tOpenError[n] = '\0';
+        return 0;
+    }
+#endif
 
     if (mode == "zero") {
         *format = SoundFormat{};
@@ -381,19 +520,24 @@ KPI_HANDLE KPI_CALL Open(const char* fileName, SoundFormat* format)
     return handle;
 }
 
-void KPI_CALL Close(KPI_HANDLE handle)
-{
-    std::lock_guard lock(gMutex);
-    ++gCounts.Close;
-    if (gSongs.erase(handle) > 0)
-        --gCounts.OpenNow;
-    Publish();
-}
-
 Song* Find(KPI_HANDLE handle)
 {
     const auto it = gSongs.find(handle);
     return it == gSongs.end() ? nullptr : it->second.get();
+}
+
+void KPI_CALL Close(KPI_HANDLE handle)
+{
+    std::lock_guard lock(gMutex);
+    ++gCounts.Close;
+    NoteMainThreadCall();
+#ifdef _WIN32
+    if (Song* song = Find(handle))
+        CloseWindowsParts(*song);
+#endif
+    if (gSongs.erase(handle) > 0)
+        --gCounts.OpenNow;
+    Publish();
 }
 
 uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
@@ -402,6 +546,8 @@ uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
     {
         std::lock_guard lock(gMutex);
         ++gCounts.Render;
+        if (gMainThread == std::this_thread::get_id())
+            ++gCounts.RendersOnMainThread;
         Publish();
         song = Find(handle);
     }
@@ -419,6 +565,16 @@ uint32_t KPI_CALL Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
         Scribble(OverlongRenderReply(size));
     if (song->delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(song->delayMs));
+#ifdef _WIN32
+    if (song->window != nullptr) {
+        const auto until = std::chrono::steady_clock::now() + kTimerPatience;
+        while (!song->timerDispatched && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Nothing rendered: the song ends here, as such a plug-in's does.
+        if (!song->timerDispatched)
+            return 0;
+    }
+#endif
     const uint64_t left = song->totalBytes - song->position;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(size, left));
     if (song->silence)
@@ -435,6 +591,7 @@ uint32_t KPI_CALL SetPosition(KPI_HANDLE handle, uint32_t positionMs)
 {
     std::lock_guard lock(gMutex);
     ++gCounts.SetPosition;
+    NoteMainThreadCall();
     gSetPositionCalls.push_back({handle, positionMs});
     Publish();
     Song* song = Find(handle);

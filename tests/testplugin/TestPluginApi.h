@@ -16,6 +16,11 @@ typedef struct TestKpiCounts {
     int32_t SetPosition;
     int32_t OpenNow;    /* handles open at this moment */
     int32_t MaxOpenNow; /* most handles open at once */
+    /* Against the thread of the first Init: the calls other than Render that came from another
+       thread, and the Render calls that came from that one. A window program's plug-in expects
+       both to stay 0. */
+    int32_t CallsOffMainThread;
+    int32_t RendersOnMainThread;
 } TestKpiCounts;
 
 typedef struct TestKpiSetPositionCall {

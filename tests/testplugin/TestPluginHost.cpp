@@ -110,6 +110,8 @@ std::vector<PublishedCounts> TestPlugin::Published() const
         c.SetPosition = number("SetPosition");
         c.OpenNow = number("OpenNow");
         c.MaxOpenNow = number("MaxOpenNow");
+        c.CallsOffMainThread = number("CallsOffMainThread");
+        c.RendersOnMainThread = number("RendersOnMainThread");
         published.LastRequest.SampleRate = number("RequestRate");
         published.LastRequest.Channels = number("RequestChannels");
         published.LastRequest.BitsPerSample = number("RequestBits");

@@ -1,7 +1,7 @@
 // Decoding through the Win32 window with the Windows test plug-in: one file and a playlist give
 // the bytes the Linux window gives; the start failures, a stop that deletes the file, a stop
-// and a close during a batch; and what the program leaves at exit: the registry values and the
-// run log.
+// and a close during a batch; plug-ins that need the window's thread as a window program's;
+// and what the program leaves at exit: the registry values and the run log.
 #include "app/KbMPath.h"
 #include "app/SettingsStore.h"
 #include "tests/support/ReferenceDecodes.h"
@@ -379,5 +379,60 @@ TEST_F(DecodeFixture, EndOfTheSessionWritesEverythingAsAtEveryExit)
     });
     EXPECT_TRUE(agreed);
     fs::remove(logPath);
+    fs::remove(PathOf(exe).parent_path() / "plugin.cache");
+}
+
+// Plug-ins written for a window program, in the program as it starts: one that creates a COM
+// object in Open, one whose Render waits until the window's thread has dispatched its own
+// window's timer. The program's own loop runs the decodes; each gives the plain song's bytes.
+TEST_F(DecodeFixture, PluginsThatNeedTheWindowThreadDecodeInTheProgram)
+{
+    const std::string exe = [] {
+        wchar_t path[MAX_PATH] = L"";
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        return Narrow(path);
+    }();
+    Registry.reset();
+    AppRegistry = nullptr;
+    RunLog = nullptr;
+    testkpi::TestSong song;
+    song.Frames = "30000";
+    const std::vector<std::string> names = {"plain", "com", "timer"};
+    Song("plain.tst", song);
+    song.Extra = "com=open\n";
+    Song("com.tst", song);
+    song.Extra = "window=timer\n";
+    Song("timer.tst", song);
+
+    TfrmMain* window = nullptr;
+    size_t started = 0;
+    bool running = false;
+    // Each decode starts from a timer in the program's loop once the one before has ended.
+    During next([&] {
+        if (window == nullptr)
+            return false;
+        const std::string last = LastLine(*window);
+        if (running && last != "デコードは完了しました" && last != "警告: デコードは失敗しました")
+            return false;
+        running = false;
+        if (started == names.size()) {
+            PostMessageW(window->Handle(), WM_CLOSE, 0, 0);
+            return true;
+        }
+        SetText(window->lbeSourceFile, Path(names[started] + ".tst"));
+        SetText(window->lbePCMFile, Path(names[started] + ".wav"));
+        Choose(window->cmbPCMFormat, "CD");
+        Click(window->btnSingleDecode);
+        ++started;
+        running = true;
+        return false;
+    });
+    EXPECT_EQ(RunPellanDecode(MakeTestSettingsStore(), [&](TfrmMain& w) { window = &w; }), 0);
+    EXPECT_EQ(started, names.size());
+    const std::string plain = FileBytes(Dir / "plain.wav");
+    EXPECT_GT(plain.size(), 44u);
+    EXPECT_TRUE(FileBytes(Dir / "com.wav") == plain);
+    EXPECT_TRUE(FileBytes(Dir / "timer.wav") == plain);
+    fs::remove(PathOf(exe).replace_extension(".log"));
     fs::remove(PathOf(exe).parent_path() / "plugin.cache");
 }
