@@ -102,7 +102,7 @@ kpihost::PathStyle TZoKpiHostPool::PathStyleFor(KpiHostKind kind)
 
 int TZoKpiHostPool::StartedHosts() const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     return FStarted;
 }
 
@@ -139,7 +139,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::StartHost(KpiHostKind kind)
     ++FStarted;
     try {
         auto host = std::make_shared<TZoKpiHost>(launch, FSettings.CallTimeLimit);
-        std::lock_guard started(FStartedLock);
+        platform::MutexLock started(FStartedLock);
         std::erase_if(FStartedHosts, [](const auto& known) { return known.expired(); });
         FStartedHosts.push_back(host);
         return host;
@@ -151,7 +151,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::StartHost(KpiHostKind kind)
 
 void TZoKpiHostPool::KillBusyHosts()
 {
-    std::lock_guard started(FStartedLock);
+    platform::MutexLock started(FStartedLock);
     for (const auto& known : FStartedHosts)
         if (const std::shared_ptr<TZoKpiHost> host = known.lock())
             host->KillIfBusy();
@@ -165,7 +165,7 @@ void TZoKpiHostPool::ReapRetired()
 
 kpihost::LoadResult TZoKpiHostPool::Probe(KpiHostKind kind, const std::string& path)
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     std::shared_ptr<TZoKpiHost>& loader = FLoaders[kind];
     if (!loader || !loader->Alive())
         loader = StartHost(kind);
@@ -187,7 +187,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::Serve(KpiHostKind kind, const std::s
 {
     std::shared_ptr<TZoKpiHost> host;
     {
-        std::lock_guard lock(FLock);
+        platform::MutexLock lock(FLock);
         std::shared_ptr<TZoKpiHost>& loader = FLoaders[kind];
         if (loader && loader->Alive())
             host = std::move(loader);
@@ -218,7 +218,7 @@ void TZoKpiHostPool::Retire(std::shared_ptr<TZoKpiHost> host)
     if (!host)
         return;
     host->RequestExit();
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     ReapRetired();
     FRetired.push_back(std::move(host));
 }

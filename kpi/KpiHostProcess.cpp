@@ -58,7 +58,7 @@ TZoKpiHost::~TZoKpiHost()
 
 std::string TZoKpiHost::DeathReason() const
 {
-    std::lock_guard lock(FReasonLock);
+    platform::MutexLock lock(FReasonLock);
     return FDeathReason;
 }
 
@@ -81,7 +81,7 @@ void TZoKpiHost::Fail(EKpiHostFailed::Cause cause, const std::string& what)
     if (!words.empty())
         reason += ": " + words;
     {
-        std::lock_guard lock(FReasonLock);
+        platform::MutexLock lock(FReasonLock);
         FDeathReason = reason;
     }
     FDead.store(true);
@@ -92,7 +92,7 @@ void TZoKpiHost::Call(const std::vector<uint8_t>& request, std::vector<uint8_t>&
                       uint32_t limit)
 {
     using platform::ChildProcess;
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     if (FDead.load())
         throw EKpiHostFailed(EKpiHostFailed::Cause::Ended, DeathReason());
     FBusy.store(true);
@@ -145,7 +145,7 @@ void TZoKpiHost::Call(const std::vector<uint8_t>& request, std::vector<uint8_t>&
 
 void TZoKpiHost::RequestExit()
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     if (FDead.load() || FExiting)
         return;
     FExiting = true;

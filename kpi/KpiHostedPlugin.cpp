@@ -95,19 +95,19 @@ kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
 
 std::string TZoKpiHostedPlugin::LastFailure() const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     return FLastFailure;
 }
 
 void TZoKpiHostedPlugin::NoteFailure(const std::string& reason)
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     FLastFailure = reason;
 }
 
 int64_t TZoKpiHostedPlugin::ServingProcessId() const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     for (const Serving& serving : FHosts)
         if (serving.Host->Alive())
             return serving.Host->ProcessId();
@@ -122,24 +122,24 @@ int64_t TZoKpiHostedPlugin::ServingProcessId(KPI_HANDLE handle) const
 
 int TZoKpiHostedPlugin::ServingHosts() const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     return static_cast<int>(std::count_if(FHosts.begin(), FHosts.end(),
                                           [](const Serving& s) { return s.Host->Alive(); }));
 }
 
 std::shared_ptr<TZoKpiHostedPlugin::Song> TZoKpiHostedPlugin::FindSong(KPI_HANDLE handle) const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     const auto it = FSongs.find(handle);
     return it == FSongs.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
 {
-    std::lock_guard choosing(FHostLock);
+    platform::MutexLock choosing(FHostLock);
     std::vector<std::shared_ptr<TZoKpiHost>> dead;
     {
-        std::lock_guard lock(FLock);
+        platform::MutexLock lock(FLock);
         // A dead host's songs fail by themselves; it is let go once none is left on it, and
         // never chosen again.
         std::erase_if(FHosts, [&dead](Serving& serving) {
@@ -160,14 +160,14 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
     std::shared_ptr<TZoKpiHost> host = FPool->Serve(FKind, FFileName, result);
     if (!host)
         throw EZoError(result.Reason.empty() ? "the plug-in did not load again" : result.Reason);
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     FHosts.push_back(Serving{host, 1});
     return host;
 }
 
 void TZoKpiHostedPlugin::Vacate(const std::shared_ptr<TZoKpiHost>& host)
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     for (Serving& serving : FHosts)
         if (serving.Host == host && serving.Songs > 0) {
             --serving.Songs;
@@ -224,7 +224,7 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
 #ifndef _WIN32
         song->Link = std::move(link);
 #endif
-        std::lock_guard lock(FLock);
+        platform::MutexLock lock(FLock);
         // Handles of this side, never reused while the plug-in lives: a song of a host that
         // died can never reach a song of the host after it.
         KPI_HANDLE handle = FNextHandle++;
@@ -248,7 +248,7 @@ void TZoKpiHostedPlugin::Close(KPI_HANDLE handle)
 {
     std::shared_ptr<Song> song;
     {
-        std::lock_guard lock(FLock);
+        platform::MutexLock lock(FLock);
         const auto it = FSongs.find(handle);
         if (it == FSongs.end())
             return;

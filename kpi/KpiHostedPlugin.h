@@ -19,7 +19,7 @@
 // the plug-in, their other calls do nothing, and the next song starts a fresh host.
 //
 // Threads: songs are opened on one thread and rendered on another, and several songs may be
-// opened and rendered at once (Lock guards the song table and the serving hosts, HostLock the
+// opened and rendered at once (FLock guards the song table and the serving hosts, FHostLock the
 // choice and start of a serving host); a song's own read-ahead is touched only by the one
 // thread that uses that song at a time.
 #pragma once
@@ -27,11 +27,11 @@
 #include "kpi/KpiHostPool.h"
 #include "kpi/KpiInterface.h"
 #include "kpi/KpiSongInfo.h"
+#include "platform/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -91,14 +91,15 @@ private:
     KpiHostKind FKind;
     std::string FFileName;
 
-    mutable std::mutex FLock;
+    // Held while a serving host is chosen or starts; FLock is taken inside it.
+    platform::Mutex FHostLock;
+    mutable platform::Mutex FLock ACQUIRED_AFTER(FHostLock);
     struct Serving {
         std::shared_ptr<TZoKpiHost> Host;
         int Songs = 0; // open, or being opened: 0 or 1
     };
-    std::vector<Serving> FHosts; // guarded by Lock
-    std::map<KPI_HANDLE, std::shared_ptr<Song>> FSongs;
-    KPI_HANDLE FNextHandle = 1;
-    std::string FLastFailure;
-    std::mutex FHostLock; // held while a serving host is chosen or starts
+    std::vector<Serving> FHosts GUARDED_BY(FLock);
+    std::map<KPI_HANDLE, std::shared_ptr<Song>> FSongs GUARDED_BY(FLock);
+    KPI_HANDLE FNextHandle GUARDED_BY(FLock) = 1;
+    std::string FLastFailure GUARDED_BY(FLock);
 };
