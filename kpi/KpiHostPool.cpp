@@ -1,7 +1,7 @@
 #include "kpi/KpiHostPool.h"
 
-#include "kpi/KPI.h"
 #include "kpi/KpiHostProcess.h"
+#include "kpi/KpiLoadFailed.h"
 #include "kpi/KpiWine.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"

@@ -1,7 +1,7 @@
 #include "kpi/KpiHostedPlugin.h"
 
-#include "kpi/KPI.h"
 #include "kpi/KpiHostProcess.h"
+#include "kpi/KpiLoadFailed.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/PlainNames.h"
@@ -33,6 +33,8 @@ struct TZoKpiHostedPlugin::Song {
     // the first render.
     std::unique_ptr<platform::SharedMemory> Shared;
     bool ShareAsked = false;
+    // Nothing has reached the song since its host opened it, at its start.
+    bool AtStart = true;
     // Blocks rendered ahead: where they are (the shared memory, or the reply's payload), the
     // blocks' lengths, the next block and how much of it was already handed out (only after a
     // render of another size).
@@ -68,7 +70,7 @@ TZoKpiHostedPlugin::~TZoKpiHostedPlugin()
         FPool->Retire(std::move(serving.Host));
 }
 
-kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
+TZoKpiLibraryRecord TZoKpiHostedPlugin::Load()
 {
 #ifndef _WIN32
     // A library is looked for beside itself for what it needs, so a link elsewhere would not
@@ -84,13 +86,16 @@ kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
             throw EKpiLoadFailed(result.Code, result.Reason);
         throw EZoError(result.Reason);
     }
-    // The host's plug-in module made the same checks; a record that still fails them did not
-    // come from it.
-    if (result.Module.InterfaceVersion != KPI_INTERFACE_VERSION)
-        throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
-                             "the plug-in host reported interface version " +
-                                 std::to_string(result.Module.InterfaceVersion));
-    return result.Module;
+    // The host's own TZoKpi checked the record before it answered; the TZoKpi here checks it
+    // again, so a host that reports a record it would have refused is refused all the same.
+    TZoKpiLibraryRecord record;
+    record.Module.InterfaceVersion = result.Module.InterfaceVersion;
+    record.Module.PluginVersion = result.Module.PluginVersion;
+    record.Module.Reentrant = result.Module.Reentrant;
+    record.Extensions = result.Module.Extensions;
+    record.HasSongInfo = result.Module.HasSongInfo;
+    record.HasOpenError = result.Module.HasOpenError;
+    return record;
 }
 
 std::string TZoKpiHostedPlugin::LastFailure() const
@@ -281,6 +286,10 @@ uint32_t TZoKpiHostedPlugin::SetPosition(KPI_HANDLE handle, uint32_t positionMs)
     const std::shared_ptr<Song> song = FindSong(handle);
     if (!song || !song->Host->Alive())
         return 0;
+    // The host's open ended with this very move, which TZoKpi makes after every open.
+    if (song->AtStart && positionMs == 0)
+        return 0;
+    song->AtStart = false;
     // The plug-in moves; what it rendered ahead of the old place is no longer wanted.
     song->DropAhead();
     try {
@@ -434,6 +443,7 @@ uint32_t TZoKpiHostedPlugin::Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t
         RenderFailed(song->Host->DeathReason());
     if (size == 0)
         return 0;
+    song->AtStart = false;
     // A block larger than one reply may carry goes in pieces; a short piece ends it.
     uint32_t done = 0;
     while (done < size) {
@@ -444,27 +454,4 @@ uint32_t TZoKpiHostedPlugin::Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t
             break;
     }
     return done;
-}
-
-// TZoKpi's load of a hosted plug-in: the record the loader host read stands for the one a load
-// here would have copied. No entry is callable here; the host calls them.
-void TZoKpi::LoadHosted()
-{
-    FFileTime = platform::FileDosDateTime(FFileName);
-    const kpihost::ModuleRecord record = FHosted->Load();
-    FModule = KpiModule{};
-    FModule.InterfaceVersion = record.InterfaceVersion;
-    FModule.PluginVersion = record.PluginVersion;
-    FModule.Reentrant = record.Reentrant;
-    FHasSongInfo = record.HasSongInfo;
-    FHasOpenError = record.HasOpenError;
-    // The host's module sorted them already; sorting again keeps the order this side relies
-    // on whatever the host sent.
-    FExtensions = record.Extensions;
-    std::stable_sort(FExtensions.begin(), FExtensions.end(),
-                     [](const std::string& a, const std::string& b) {
-                         return CompareTextIgnoringCase(a, b) < 0;
-                     });
-    FOpenCount.store(0);
-    FNotLoaded = false;
 }

@@ -1,0 +1,141 @@
+// TZoKpi's own duties, whichever backend carries its calls to the library: the checks on the
+// record a load reads, the checks on what an open answers, and the count of open songs.
+#include "kpi/KPI.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A library whose answers the test sets; it notes every call it gets in a list that outlives
+// it.
+class ScriptedBackend : public TZoKpiBackend {
+public:
+    explicit ScriptedBackend(std::vector<std::string>& calls) : FCalls(calls)
+    {
+        Record.Module.InterfaceVersion = KPI_INTERFACE_VERSION;
+        Record.Extensions = std::vector<std::string>{"mp3", "MID", "a"};
+    }
+
+    TZoKpiLibraryRecord Record;
+    bool SharesProcess = true;
+    SoundFormat Answer{44100, 2, 16, 1000, 0, 0, 0, 0};
+    uint32_t Rendered = 0;
+
+    TZoKpiLibraryRecord Load() override { return Note("Load"), Record; }
+    void Init() override { Note("Init"); }
+    void Deinit() override { Note("Deinit"); }
+    KPI_HANDLE Open(const std::string&, SoundFormat& format, std::string* failure) override
+    {
+        Note("Open");
+        format = Answer;
+        if (format.SampleRate == 0 && failure != nullptr)
+            *failure = "no format";
+        return ++FLastHandle;
+    }
+    void Close(KPI_HANDLE handle) override { Note("Close " + std::to_string(handle)); }
+    uint32_t Render(KPI_HANDLE, uint8_t*, uint32_t) override { return Note("Render"), Rendered; }
+    uint32_t SetPosition(KPI_HANDLE handle, uint32_t ms) override
+    {
+        return Note("SetPosition " + std::to_string(handle) + " " + std::to_string(ms)), 0;
+    }
+    TZoSongInfo SongInfo(KPI_HANDLE) override { return Note("SongInfo"), TZoSongInfo{}; }
+    bool SongsShareProcess() const override { return SharesProcess; }
+
+private:
+    void Note(const std::string& call) { FCalls.push_back(call); }
+    std::vector<std::string>& FCalls;
+    KPI_HANDLE FLastHandle = 0;
+};
+
+using Calls = std::vector<std::string>;
+
+} // namespace
+
+TEST(KpiBackends, TheRecordIsCheckedHereWhicheverSideReadIt)
+{
+    struct Case {
+        void (*Spoil)(TZoKpiLibraryRecord&);
+        uint8_t Code;
+        const char* Reason;
+    };
+    const Case cases[] = {
+        {[](TZoKpiLibraryRecord& r) { r.Module.InterfaceVersion = 99; },
+         EKpiLoadFailed::kBadVersion, "interface version 99 (100 needed)"},
+        {[](TZoKpiLibraryRecord& r) { r.Extensions.reset(); }, EKpiLoadFailed::kNilExtensions,
+         "no extension list"},
+        {[](TZoKpiLibraryRecord& r) { r.MissingEntry = "Render"; },
+         EKpiLoadFailed::kNilRequiredEntry, "no Render entry"},
+    };
+    for (const Case& c : cases) {
+        Calls calls;
+        auto backend = std::make_unique<ScriptedBackend>(calls);
+        c.Spoil(backend->Record);
+        try {
+            TZoKpi plugin("x.kpi", std::move(backend));
+            ADD_FAILURE() << c.Reason;
+        } catch (const EKpiLoadFailed& e) {
+            EXPECT_EQ(e.Code, c.Code);
+            EXPECT_EQ(e.Reason, c.Reason);
+        }
+        // Neither Init nor Deinit reaches a library that was refused.
+        EXPECT_EQ(calls, Calls{"Load"}) << c.Reason;
+    }
+
+    Calls calls;
+    {
+        TZoKpi plugin("x.kpi", std::make_unique<ScriptedBackend>(calls));
+        EXPECT_EQ(plugin.Extensions(), (std::vector<std::string>{"a", "MID", "mp3"}));
+        EXPECT_EQ(calls, (Calls{"Load", "Init"}));
+    }
+    EXPECT_EQ(calls.back(), "Deinit");
+}
+
+TEST(KpiBackends, OpensAreCheckedAndCountedHereWhicheverSideOpens)
+{
+    Calls calls;
+    auto owned = std::make_unique<ScriptedBackend>(calls);
+    ScriptedBackend& backend = *owned;
+    TZoKpi plugin("x.kpi", std::move(owned)); // Reentrant 0
+    SoundFormat format{};
+    std::string failure;
+
+    // A format that names nothing: closed at once, not counted, the reason kept.
+    backend.Answer = SoundFormat{};
+    calls.clear();
+    EXPECT_EQ(plugin.OpenSong("a", &format, &failure), 0u);
+    EXPECT_EQ(calls, (Calls{"Open", "Close 1"}));
+    EXPECT_EQ(failure, "no format");
+    EXPECT_EQ(plugin.OpenCount(), 0);
+
+    // A good one starts at 0; a second waits while the library has one song in this process.
+    backend.Answer = SoundFormat{44100, 2, 16, 1000, 0, 0, 0, 0};
+    calls.clear();
+    const KPI_HANDLE first = plugin.OpenSong("a", &format);
+    EXPECT_EQ(calls, (Calls{"Open", "SetPosition 2 0"}));
+    EXPECT_FALSE(plugin.CanOpenSong());
+    EXPECT_EQ(plugin.OpenSong("b", &format), 0u);
+    EXPECT_EQ(calls.size(), 2u);
+    // A backend that opens each song in a process of its own takes the second at once.
+    backend.SharesProcess = false;
+    EXPECT_TRUE(plugin.CanOpenSong());
+    const KPI_HANDLE second = plugin.OpenSong("b", &format);
+    EXPECT_NE(second, 0u);
+    EXPECT_EQ(plugin.OpenCount(), 2);
+
+    // More than the buffer holds cannot have been written there; handle 0 reaches nothing.
+    backend.Rendered = 100000;
+    uint8_t buffer[16];
+    EXPECT_EQ(plugin.Render(first, buffer, sizeof buffer), sizeof buffer);
+    calls.clear();
+    EXPECT_EQ(plugin.Render(0, buffer, sizeof buffer), 0u);
+    EXPECT_EQ(plugin.SetPosition(0, 5), 0u);
+    plugin.CloseSong(0);
+    EXPECT_TRUE(plugin.SongInfo(0).Empty());
+    EXPECT_TRUE(calls.empty());
+    plugin.CloseSong(first);
+    plugin.CloseSong(second);
+    EXPECT_EQ(plugin.OpenCount(), 0);
+}
