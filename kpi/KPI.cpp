@@ -61,15 +61,17 @@ void TZoKpi::Load()
     TZoKpiLibraryRecord record = FBackend->Load();
     FFileTime = platform::FileDosDateTime(FFileName);
     if (record.Module.InterfaceVersion != KPI_INTERFACE_VERSION)
-        throw EKpiLoadFailed(EKpiLoadFailed::kBadVersion,
-                             "interface version " + std::to_string(record.Module.InterfaceVersion) +
-                                 " (" + std::to_string(KPI_INTERFACE_VERSION) + " needed)");
+        throw EKpiLoadFailed(
+            EKpiLoadFailed::kBadVersion,
+            txt::Format(txt::Id::LoadBadVersion, {std::to_string(record.Module.InterfaceVersion),
+                                                  std::to_string(KPI_INTERFACE_VERSION)}));
     if (!record.Extensions)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNilExtensions, "no extension list");
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilExtensions,
+                             txt::Text(txt::Id::LoadNoExtensionList));
     // The backend calls these without further checks once a plug-in is in use.
     if (record.MissingEntry != nullptr)
         throw EKpiLoadFailed(EKpiLoadFailed::kNilRequiredEntry,
-                             std::string("no ") + record.MissingEntry + " entry");
+                             txt::Format(txt::Id::LoadNoRequiredEntry, {record.MissingEntry}));
 
     FModule = record.Module;
     FHasSongInfo = record.HasSongInfo;

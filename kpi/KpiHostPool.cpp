@@ -19,8 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kWineMissing = "Wine is needed for Windows plug-ins";
-
 std::string DefaultHostFolder()
 {
     const std::filesystem::path folder =
@@ -127,14 +125,14 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::StartHost(KpiHostKind kind)
         }
         const std::string& loader = kind == KpiHostKind::Windows32 ? FWine32 : FWine64;
         if (loader.empty())
-            throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad, kWineMissing);
+            throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad, txt::Text(txt::Id::HostNeedsWine));
         launch.Arguments.push_back(loader);
         launch.Environment = kpihost::WineEnvironment();
     }
 #endif
     if (!platform::IsRegularFile(program))
         throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
-                             "the plug-in host " + program + " is missing");
+                             txt::Format(txt::Id::HostProgramMissing, {program}));
     launch.Arguments.push_back(program);
     ++FStarted;
     try {
@@ -178,7 +176,7 @@ kpihost::LoadResult TZoKpiHostPool::Probe(KpiHostKind kind, const std::string& p
         // A reply that breaks the protocol leaves the host in an unknown state: it goes.
         loader.reset();
         throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
-                             std::string("the plug-in host failed on it: ") + e.what());
+                             txt::Format(txt::Id::HostFailedOnPlugin, {e.what()}));
     }
 }
 
@@ -203,8 +201,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::Serve(KpiHostKind kind, const std::s
     } catch (const kpihost::EKpiHostProtocol& e) {
         host->Finish(Clock::now());
         throw EKpiHostFailed(EKpiHostFailed::Cause::BadReply,
-                             std::string("the plug-in host's reply broke the protocol: ") +
-                                 e.what());
+                             txt::Format(txt::Id::HostBrokeProtocol, {e.what()}));
     }
     if (!result.Loaded) {
         Retire(std::move(host));

@@ -78,7 +78,7 @@ TZoKpiLibraryRecord TZoKpiHostedPlugin::Load()
     if (TZoKpiHostPool::PathStyleFor(FKind) == kpihost::PathStyle::Unix)
         if (const std::string problem = platform::WindowsNameProblem(FFileName); !problem.empty())
             throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
-                                 "Windows cannot read this path: " + problem);
+                                 txt::Format(txt::Id::PathUnreadableOnWindows, {problem}));
 #endif
     const kpihost::LoadResult result = FPool->Probe(FKind, FFileName);
     if (!result.Loaded) {
@@ -164,7 +164,8 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
     kpihost::LoadResult result;
     std::shared_ptr<TZoKpiHost> host = FPool->Serve(FKind, FFileName, result);
     if (!host)
-        throw EZoError(result.Reason.empty() ? "the plug-in did not load again" : result.Reason);
+        throw EZoError(result.Reason.empty() ? txt::Text(txt::Id::HostDidNotLoadAgain)
+                                             : result.Reason);
     platform::MutexLock lock(FLock);
     FHosts.push_back(Serving{host, 1});
     return host;
@@ -203,7 +204,8 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
                 std::string error;
                 link = platform::PlainNameLink::Make(path, error);
                 if (!link)
-                    throw EZoError("Windows cannot read this path (" + problem + "), and " + error);
+                    throw EZoError(
+                        txt::Format(txt::Id::PathUnreadableOnWindowsNoLink, {problem, error}));
                 request.Path = link->Path();
             }
         }
@@ -241,7 +243,7 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
         // The reply was read whole but does not make sense: the host cannot be trusted on.
         host->Finish(std::chrono::steady_clock::now());
         Vacate(host);
-        return failed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+        return failed(txt::Format(txt::Id::HostBrokeProtocol, {e.what()}));
     } catch (const std::exception& e) {
         if (host)
             Vacate(host);
@@ -351,7 +353,7 @@ void TZoKpiHostedPlugin::Share(Song& song)
             return;
     } catch (const kpihost::EKpiHostProtocol& e) {
         song.Host->Finish(std::chrono::steady_clock::now());
-        RenderFailed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+        RenderFailed(txt::Format(txt::Id::HostBrokeProtocol, {e.what()}));
     } catch (const EKpiHostFailed& e) {
         RenderFailed(e.what());
     }
@@ -386,7 +388,7 @@ void TZoKpiHostedPlugin::Request(Song& song, uint32_t blockSize, uint32_t maxBlo
         song.BlockSize = blockSize;
     } catch (const kpihost::EKpiHostProtocol& e) {
         song.Host->Finish(std::chrono::steady_clock::now());
-        RenderFailed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+        RenderFailed(txt::Format(txt::Id::HostBrokeProtocol, {e.what()}));
     } catch (const EKpiHostFailed& e) {
         RenderFailed(e.what());
     }

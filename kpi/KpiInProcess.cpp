@@ -58,10 +58,12 @@ TZoKpiLibraryRecord TZoKpiInProcess::Load()
         throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad, loaderError);
     const auto getModule = reinterpret_cast<KpiGetModuleProc>(library->Symbol(KPI_ENTRY_NAME));
     if (getModule == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNoEntry, "no export " KPI_ENTRY_NAME);
+        throw EKpiLoadFailed(EKpiLoadFailed::kNoEntry,
+                             txt::Format(txt::Id::LoadNoEntry, {KPI_ENTRY_NAME}));
     const KpiModule* module = getModule();
     if (module == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNilModule, KPI_ENTRY_NAME " returned nil");
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilModule,
+                             txt::Format(txt::Id::LoadNilModule, {KPI_ENTRY_NAME}));
 
     TZoKpiLibraryRecord record;
     record.Module = *module;

@@ -1,6 +1,7 @@
 // TZoKpi's own duties, whichever backend carries its calls to the library: the checks on the
 // record a load reads, the checks on what an open answers, and the count of open songs.
 #include "kpi/KPI.h"
+#include "texts/Texts.h"
 
 #include <gtest/gtest.h>
 
@@ -59,15 +60,15 @@ TEST(KpiBackends, TheRecordIsCheckedHereWhicheverSideReadIt)
     struct Case {
         void (*Spoil)(TZoKpiLibraryRecord&);
         uint8_t Code;
-        const char* Reason;
+        std::string Reason;
     };
-    const Case cases[] = {
+    const std::vector<Case> cases = {
         {[](TZoKpiLibraryRecord& r) { r.Module.InterfaceVersion = 99; },
-         EKpiLoadFailed::kBadVersion, "interface version 99 (100 needed)"},
+         EKpiLoadFailed::kBadVersion, txt::Format(txt::Id::LoadBadVersion, {"99", "100"})},
         {[](TZoKpiLibraryRecord& r) { r.Extensions.reset(); }, EKpiLoadFailed::kNilExtensions,
-         "no extension list"},
+         txt::Text(txt::Id::LoadNoExtensionList)},
         {[](TZoKpiLibraryRecord& r) { r.MissingEntry = "Render"; },
-         EKpiLoadFailed::kNilRequiredEntry, "no Render entry"},
+         EKpiLoadFailed::kNilRequiredEntry, txt::Format(txt::Id::LoadNoRequiredEntry, {"Render"})},
     };
     for (const Case& c : cases) {
         Calls calls;
