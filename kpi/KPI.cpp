@@ -57,7 +57,8 @@ void TZoKpi::Load()
     if (FFileName.empty())
         throw EZoError("szFileName == nil");
 
-    // A failure here leaves the backend unloaded again: it gives back what it took.
+    // A failure of the backend's load gives back what it took; one of the checks below escapes
+    // from the constructor, whose end destroys the backend and unloads the library with it.
     TZoKpiLibraryRecord record = FBackend->Load();
     FFileTime = platform::FileDosDateTime(FFileName);
     if (record.Module.InterfaceVersion != KPI_INTERFACE_VERSION)

@@ -385,6 +385,8 @@ TEST_P(HostedDriver, OneHostReadsTheFolderAndEachPluginKeepsItsHostForItsSongs)
     // The driver is gone: every serving host ran its plug-in's Deinit on the way out.
     const testkpi::PublishedCounts served = first.ServingProcess();
     EXPECT_EQ(served.Counts.Open, 3);
+    // The host placed each song at 0 as part of its open; that move is not made twice.
+    EXPECT_EQ(served.Counts.SetPosition, 3);
     EXPECT_EQ(served.Counts.Close, 3);
     EXPECT_EQ(served.Counts.Init, 1);
     EXPECT_EQ(served.Counts.Deinit, 1);

@@ -1,5 +1,7 @@
 // TZoKpi's own duties, whichever backend carries its calls to the library: the checks on the
-// record a load reads, the checks on what an open answers, and the count of open songs.
+// record a load reads, the checks on what an open answers, and the count of open songs. The
+// in-process backend's tests (KpiTest.cpp) cover each check; these show that they hold for a
+// backend that is not that one.
 #include "kpi/KPI.h"
 #include "texts/Texts.h"
 
@@ -23,7 +25,6 @@ public:
     TZoKpiLibraryRecord Record;
     bool SharesProcess = true;
     SoundFormat Answer{44100, 2, 16, 1000, 0, 0, 0, 0};
-    uint32_t Rendered = 0;
 
     TZoKpiLibraryRecord Load() override { return Note("Load"), Record; }
     void Init() override { Note("Init"); }
@@ -37,7 +38,7 @@ public:
         return ++FLastHandle;
     }
     void Close(KPI_HANDLE handle) override { Note("Close " + std::to_string(handle)); }
-    uint32_t Render(KPI_HANDLE, uint8_t*, uint32_t) override { return Note("Render"), Rendered; }
+    uint32_t Render(KPI_HANDLE, uint8_t*, uint32_t) override { return Note("Render"), 0; }
     uint32_t SetPosition(KPI_HANDLE handle, uint32_t ms) override
     {
         return Note("SetPosition " + std::to_string(handle) + " " + std::to_string(ms)), 0;
@@ -55,46 +56,24 @@ using Calls = std::vector<std::string>;
 
 } // namespace
 
-TEST(KpiBackends, TheRecordIsCheckedHereWhicheverSideReadIt)
+TEST(KpiBackends, ARecordFromAnotherSideIsCheckedAsALoadHereIs)
 {
-    struct Case {
-        void (*Spoil)(TZoKpiLibraryRecord&);
-        uint8_t Code;
-        std::string Reason;
-    };
-    const std::vector<Case> cases = {
-        {[](TZoKpiLibraryRecord& r) { r.Module.InterfaceVersion = 99; },
-         EKpiLoadFailed::kBadVersion, txt::Format(txt::Id::LoadBadVersion, {"99", "100"})},
-        {[](TZoKpiLibraryRecord& r) { r.Extensions.reset(); }, EKpiLoadFailed::kNilExtensions,
-         txt::Text(txt::Id::LoadNoExtensionList)},
-        {[](TZoKpiLibraryRecord& r) { r.MissingEntry = "Render"; },
-         EKpiLoadFailed::kNilRequiredEntry, txt::Format(txt::Id::LoadNoRequiredEntry, {"Render"})},
-    };
-    for (const Case& c : cases) {
-        Calls calls;
-        auto backend = std::make_unique<ScriptedBackend>(calls);
-        c.Spoil(backend->Record);
-        try {
-            TZoKpi plugin("x.kpi", std::move(backend));
-            ADD_FAILURE() << c.Reason;
-        } catch (const EKpiLoadFailed& e) {
-            EXPECT_EQ(e.Code, c.Code);
-            EXPECT_EQ(e.Reason, c.Reason);
-        }
-        // Neither Init nor Deinit reaches a library that was refused.
-        EXPECT_EQ(calls, Calls{"Load"}) << c.Reason;
-    }
-
+    // As a host would report a library that it should have refused.
     Calls calls;
-    {
-        TZoKpi plugin("x.kpi", std::make_unique<ScriptedBackend>(calls));
-        EXPECT_EQ(plugin.Extensions(), (std::vector<std::string>{"a", "MID", "mp3"}));
-        EXPECT_EQ(calls, (Calls{"Load", "Init"}));
+    auto backend = std::make_unique<ScriptedBackend>(calls);
+    backend->Record.Module.InterfaceVersion = 99;
+    try {
+        TZoKpi plugin("x.kpi", std::move(backend));
+        ADD_FAILURE() << "a record of version 99 was taken";
+    } catch (const EKpiLoadFailed& e) {
+        EXPECT_EQ(e.Code, EKpiLoadFailed::kBadVersion);
+        EXPECT_EQ(e.Reason, txt::Format(txt::Id::LoadBadVersion, {"99", "100"}));
     }
-    EXPECT_EQ(calls.back(), "Deinit");
+    // Neither Init nor Deinit reaches a library that was refused.
+    EXPECT_EQ(calls, Calls{"Load"});
 }
 
-TEST(KpiBackends, OpensAreCheckedAndCountedHereWhicheverSideOpens)
+TEST(KpiBackends, OpensAreCheckedAndCountedHereWhateverProcessTheSongsOpenIn)
 {
     Calls calls;
     auto owned = std::make_unique<ScriptedBackend>(calls);
@@ -126,16 +105,6 @@ TEST(KpiBackends, OpensAreCheckedAndCountedHereWhicheverSideOpens)
     EXPECT_NE(second, 0u);
     EXPECT_EQ(plugin.OpenCount(), 2);
 
-    // More than the buffer holds cannot have been written there; handle 0 reaches nothing.
-    backend.Rendered = 100000;
-    uint8_t buffer[16];
-    EXPECT_EQ(plugin.Render(first, buffer, sizeof buffer), sizeof buffer);
-    calls.clear();
-    EXPECT_EQ(plugin.Render(0, buffer, sizeof buffer), 0u);
-    EXPECT_EQ(plugin.SetPosition(0, 5), 0u);
-    plugin.CloseSong(0);
-    EXPECT_TRUE(plugin.SongInfo(0).Empty());
-    EXPECT_TRUE(calls.empty());
     plugin.CloseSong(first);
     plugin.CloseSong(second);
     EXPECT_EQ(plugin.OpenCount(), 0);
