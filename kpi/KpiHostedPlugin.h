@@ -83,17 +83,17 @@ public:
 
 private:
     struct Song;
-    std::shared_ptr<Song> FindSong(KPI_HANDLE handle) const;
+    std::shared_ptr<Song> FindSong(KPI_HANDLE handle) const EXCLUDES(FLock);
     // A live host with no song, started when none is idle; the caller owns its song place until
     // it calls Vacate or files the song in Songs.
-    std::shared_ptr<TZoKpiHost> ServingHost();
-    void Vacate(const std::shared_ptr<TZoKpiHost>& host);
+    std::shared_ptr<TZoKpiHost> ServingHost() EXCLUDES(FHostLock, FLock);
+    void Vacate(const std::shared_ptr<TZoKpiHost>& host) EXCLUDES(FLock);
     uint32_t RenderAhead(Song& song, uint8_t* buffer, uint32_t size);
     void Request(Song& song, uint32_t blockSize, uint32_t maxBlocks);
     // Gives the song a region of shared memory that the host renders into, when both can.
     void Share(Song& song);
     [[noreturn]] void RenderFailed(const std::string& reason);
-    void NoteFailure(const std::string& reason);
+    void NoteFailure(const std::string& reason) EXCLUDES(FLock);
 
     std::shared_ptr<TZoKpiHostPool> FPool;
     KpiHostKind FKind;

@@ -7,7 +7,6 @@
 // so annotated fields are guarded by platform::Mutex and locked with platform::MutexLock.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -20,16 +19,12 @@
 #define CAPABILITY(x) PELLAN_THREAD_ANNOTATION(capability(x))
 #define SCOPED_CAPABILITY PELLAN_THREAD_ANNOTATION(scoped_lockable)
 #define GUARDED_BY(x) PELLAN_THREAD_ANNOTATION(guarded_by(x))
-#define PT_GUARDED_BY(x) PELLAN_THREAD_ANNOTATION(pt_guarded_by(x))
-#define ACQUIRED_BEFORE(...) PELLAN_THREAD_ANNOTATION(acquired_before(__VA_ARGS__))
 #define ACQUIRED_AFTER(...) PELLAN_THREAD_ANNOTATION(acquired_after(__VA_ARGS__))
 #define REQUIRES(...) PELLAN_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define ACQUIRE(...) PELLAN_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) PELLAN_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define TRY_ACQUIRE(...) PELLAN_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define EXCLUDES(...) PELLAN_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
-#define RETURN_CAPABILITY(x) PELLAN_THREAD_ANNOTATION(lock_returned(x))
-#define NO_THREAD_SAFETY_ANALYSIS PELLAN_THREAD_ANNOTATION(no_thread_safety_analysis)
 
 namespace platform {
 
@@ -61,18 +56,6 @@ public:
 
     // Lets the mutex go until changed is notified (or wakes spuriously), then holds it again.
     void Wait(std::condition_variable& changed) { changed.wait(FLock); }
-    // The same, but also back at deadline; false when the deadline passed.
-    template <class Clock, class Duration>
-    bool WaitUntil(std::condition_variable& changed,
-                   const std::chrono::time_point<Clock, Duration>& deadline)
-    {
-        return changed.wait_until(FLock, deadline) == std::cv_status::no_timeout;
-    }
-    template <class Rep, class Period>
-    bool WaitFor(std::condition_variable& changed, const std::chrono::duration<Rep, Period>& time)
-    {
-        return changed.wait_for(FLock, time) == std::cv_status::no_timeout;
-    }
 
 private:
     std::unique_lock<std::mutex> FLock;
