@@ -1,29 +1,14 @@
 #include "app/WinePrefix.h"
 
 #include "app/SettingsLayout.h"
+#include "platform/CodePages.h"
 
 #include <cctype>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <vector>
 
 namespace wineprefix {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-bool SameIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 void AppendUtf8(std::string& out, uint32_t c)
 {
@@ -147,15 +132,6 @@ std::optional<std::string> KeyName(const std::string& line)
 
 } // namespace
 
-std::string PrefixFolder()
-{
-    const char* prefix = std::getenv("WINEPREFIX");
-    if (prefix != nullptr && *prefix != '\0')
-        return prefix;
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.wine";
-}
-
 std::optional<std::string> ReadUserString(const std::string& registryFile, const std::string& key,
                                           const std::string& value)
 {
@@ -168,14 +144,14 @@ std::optional<std::string> ReadUserString(const std::string& registryFile, const
             line.pop_back();
         if (!line.empty() && line[0] == '[') {
             const auto name = KeyName(line);
-            inKey = name && SameIgnoringCase(*name, key);
+            inKey = name && platform::SameNameIgnoringCase(*name, key);
             continue;
         }
         if (!inKey || line.empty() || line[0] != '"')
             continue;
         size_t at = 1;
         const auto name = Unquote(line, at);
-        if (!name || !SameIgnoringCase(ToUtf8(*name), value))
+        if (!name || !platform::SameNameIgnoringCase(ToUtf8(*name), value))
             continue;
         if (line.compare(at, 1, "=") != 0)
             return std::nullopt;
@@ -194,45 +170,7 @@ std::optional<std::string> ReadUserString(const std::string& registryFile, const
     return std::nullopt;
 }
 
-std::optional<std::string> MapDrivePath(const std::string& prefix, const std::string& drivePath)
-{
-    if (drivePath.size() < 2 || drivePath[1] != ':' ||
-        !std::isalpha(static_cast<unsigned char>(drivePath[0])))
-        return std::nullopt;
-    const std::string drive(
-        {static_cast<char>(std::tolower(static_cast<unsigned char>(drivePath[0]))), ':'});
-    std::error_code error;
-    // The drive's link resolved: the log then shows where the folder really is.
-    const fs::path root = fs::canonical(fs::path(prefix) / "dosdevices" / drive, error);
-    if (error || !fs::is_directory(root, error))
-        return std::nullopt;
-    fs::path path = root;
-    size_t start = 2;
-    while (start < drivePath.size()) {
-        size_t end = drivePath.find_first_of("\\/", start);
-        if (end == std::string::npos)
-            end = drivePath.size();
-        const std::string name = drivePath.substr(start, end - start);
-        start = end + 1;
-        if (name.empty() || name == ".")
-            continue;
-        if (name == "..") {
-            if (path != root)
-                path = path.parent_path();
-            continue;
-        }
-        fs::path next = path / name;
-        if (!fs::exists(next, error)) {
-            for (const auto& entry : fs::directory_iterator(path, error))
-                if (SameIgnoringCase(entry.path().filename().string(), name)) {
-                    next = entry.path();
-                    break;
-                }
-        }
-        path = next;
-    }
-    return path.string();
-}
+#ifndef _WIN32
 
 std::optional<std::string> HostPlayerPluginFolder(const std::string& prefix)
 {
@@ -245,7 +183,12 @@ std::optional<std::string> HostPlayerPluginFolder(const std::string& prefix)
     const size_t cut = player->find_last_of("\\/");
     if (cut == std::string::npos)
         return std::nullopt;
-    return MapDrivePath(prefix, player->substr(0, cut + 1) + "Plugins");
+    const auto folder = platform::MapDrivePath(prefix, player->substr(0, cut + 1) + "Plugins");
+    if (!folder)
+        return std::nullopt;
+    return folder->Path;
 }
+
+#endif
 
 } // namespace wineprefix

@@ -1,51 +1,16 @@
 #include "kpi/KPI.h"
 
 #include "kpi/KpiHostedPlugin.h"
-#include "platform/CodePages.h"
-#include "platform/DynamicLibrary.h"
+#include "kpi/KpiInProcess.h"
 #include "platform/FileSystem.h"
 #include "platform/LittleEndian.h"
+
+#ifdef _WIN32
 #include "platform/WindowsText.h"
+#endif
 
 #include <algorithm>
 #include <cctype>
-
-namespace {
-
-// A text that a plug-in copies into a buffer of ours: asked for again with room for all of it
-// when it did not fit, and never read past what the plug-in may have written or its first NUL.
-// A Windows plug-in writes its process's ANSI code page.
-template <class Copy> std::string FetchPluginText(Copy copy, size_t limit)
-{
-    std::string buffer(256, '\0');
-    uint32_t length = copy(buffer.data(), static_cast<uint32_t>(buffer.size()));
-    if (length >= buffer.size()) {
-        // One byte beyond the limit, so that a cut can tell where its last character ends.
-        buffer.assign(std::min<size_t>(length, limit + 1) + 1, '\0');
-        length = copy(buffer.data(), static_cast<uint32_t>(buffer.size()));
-    }
-    const auto end = buffer.begin() + std::min<size_t>(length, buffer.size() - 1);
-    std::string text(buffer.begin(), std::find(buffer.begin(), end, '\0'));
-#ifdef _WIN32
-    text = platform::WideToUtf8(platform::AnsiToWide(text));
-#endif
-    return CutText(std::move(text), limit);
-}
-
-} // namespace
-
-std::string OneLineText(const std::string& text, size_t limit)
-{
-    std::string line = platform::SystemTextOf(text);
-    for (char& c : line)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = ' ';
-    const size_t first = line.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return "";
-    line = line.substr(first, line.find_last_not_of(' ') - first + 1);
-    return CutText(std::move(line), limit);
-}
 
 int CompareTextIgnoringCase(const std::string& a, const std::string& b)
 {
@@ -59,26 +24,30 @@ int CompareTextIgnoringCase(const std::string& a, const std::string& b)
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-TZoKpi::TZoKpi(const std::string& fileName) : FFileName(fileName)
-{
-    Load();
-}
+TZoKpi::TZoKpi(const std::string& fileName)
+    : TZoKpi(fileName, std::make_unique<TZoKpiInProcess>(fileName))
+{}
 
 TZoKpi::TZoKpi(const std::string& fileName, std::shared_ptr<TZoKpiHostPool> pool, KpiHostKind kind)
-    : FFileName(fileName)
+    : TZoKpi(fileName, std::make_unique<TZoKpiHostedPlugin>(std::move(pool), kind, fileName))
+{}
+
+TZoKpi::TZoKpi(const std::string& fileName, std::unique_ptr<TZoKpiBackend> backend)
+    : FFileName(fileName), FBackend(std::move(backend))
 {
-    if (!FFileName.empty())
-        FHosted = std::make_unique<TZoKpiHostedPlugin>(std::move(pool), kind, FFileName);
     Load();
 }
 
 TZoKpi::~TZoKpi()
 {
-    // A hosted plug-in's Deinit runs in its host, which is asked to end.
-    if (!FNotLoaded && !FHosted && FModule.Deinit != nullptr)
-        FModule.Deinit();
-    FHosted.reset();
-    FLibraryHandle.reset();
+    if (!FNotLoaded)
+        FBackend->Deinit();
+    FBackend.reset();
+}
+
+TZoKpiHostedPlugin* TZoKpi::Hosted() const
+{
+    return dynamic_cast<TZoKpiHostedPlugin*>(FBackend.get());
 }
 
 void TZoKpi::Load()
@@ -87,66 +56,35 @@ void TZoKpi::Load()
         return;
     if (FFileName.empty())
         throw EZoError("szFileName == nil");
-    if (FHosted) {
-        LoadHosted();
-        return;
-    }
 
-    // Owned from the first moment: any failure below unloads it again before escaping.
-    std::string loaderError;
-    std::unique_ptr<platform::DynamicLibrary> library =
-        platform::DynamicLibrary::Load(FFileName, loaderError);
-    if (!library)
-        throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad, loaderError);
-
+    // A failure of the backend's load gives back what it took; one of the checks below escapes
+    // from the constructor, whose end destroys the backend and unloads the library with it.
+    TZoKpiLibraryRecord record = FBackend->Load();
     FFileTime = platform::FileDosDateTime(FFileName);
+    if (record.Module.InterfaceVersion != KPI_INTERFACE_VERSION)
+        throw EKpiLoadFailed(
+            EKpiLoadFailed::kBadVersion,
+            txt::Format(txt::Id::LoadBadVersion, {std::to_string(record.Module.InterfaceVersion),
+                                                  std::to_string(KPI_INTERFACE_VERSION)}));
+    if (!record.Extensions)
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilExtensions,
+                             txt::Text(txt::Id::LoadNoExtensionList));
+    // The backend calls these without further checks once a plug-in is in use.
+    if (record.MissingEntry != nullptr)
+        throw EKpiLoadFailed(EKpiLoadFailed::kNilRequiredEntry,
+                             txt::Format(txt::Id::LoadNoRequiredEntry, {record.MissingEntry}));
 
-    const auto getModule = reinterpret_cast<KpiGetModuleProc>(library->Symbol(KPI_ENTRY_NAME));
-    if (getModule == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNoEntry, "no export " KPI_ENTRY_NAME);
-    const KpiModule* module = getModule();
-    if (module == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNilModule, KPI_ENTRY_NAME " returned nil");
-    FModule = *module;
-    if (FModule.InterfaceVersion != KPI_INTERFACE_VERSION)
-        throw EKpiLoadFailed(EKpiLoadFailed::kBadVersion,
-                             "interface version " + std::to_string(FModule.InterfaceVersion) +
-                                 " (" + std::to_string(KPI_INTERFACE_VERSION) + " needed)");
-    if (FModule.SupportedExtensions == nullptr)
-        throw EKpiLoadFailed(EKpiLoadFailed::kNilExtensions, "no extension list");
-    // The host calls these without further checks once a plug-in is in use.
-    const std::pair<bool, const char*> required[] = {
-        {FModule.Open == nullptr, "Open"},
-        {FModule.Close == nullptr, "Close"},
-        {FModule.Render == nullptr, "Render"},
-        {FModule.SetPosition == nullptr, "SetPosition"}};
-    for (const auto& [missing, name] : required)
-        if (missing)
-            throw EKpiLoadFailed(EKpiLoadFailed::kNilRequiredEntry,
-                                 std::string("no ") + name + " entry");
-
-    FExtensions.clear();
-    for (const char* const* entry = FModule.SupportedExtensions; *entry != nullptr; ++entry)
-        if ((*entry)[0] == '.')
-            FExtensions.emplace_back(*entry + 1);
+    FModule = record.Module;
+    FHasSongInfo = record.HasSongInfo;
+    FHasOpenError = record.HasOpenError;
+    FExtensions = std::move(*record.Extensions);
     std::stable_sort(FExtensions.begin(), FExtensions.end(),
                      [](const std::string& a, const std::string& b) {
                          return CompareTextIgnoringCase(a, b) < 0;
                      });
-
-    // The optional entries: a plug-in without them works as it always has.
-    FGetSongInfo =
-        reinterpret_cast<PellanGetSongInfoProc>(library->Symbol(PELLAN_SONG_INFO_ENTRY_NAME));
-    FGetOpenError =
-        reinterpret_cast<PellanGetOpenErrorProc>(library->Symbol(PELLAN_OPEN_ERROR_ENTRY_NAME));
-    FHasSongInfo = FGetSongInfo != nullptr;
-    FHasOpenError = FGetOpenError != nullptr;
-
-    FLibraryHandle = std::move(library);
     FOpenCount.store(0);
     FNotLoaded = false;
-    if (FModule.Init != nullptr)
-        FModule.Init();
+    FBackend->Init();
 }
 
 bool TZoKpi::HasExtension(const std::string& ext) const
@@ -168,91 +106,41 @@ KPI_HANDLE TZoKpi::OpenSong(const std::string& fileName, SoundFormat* format, st
         return 0;
     // A plug-in that is not reentrant has one song slot in this process, taken before the call
     // so that two threads cannot both find it free. In host processes it has one per host, and
-    // the hosted side starts a host for each song open at the same time.
-    const bool oneSong = FModule.Reentrant == 0 && !FHosted;
+    // the hosted backend starts a host for each song open at the same time.
+    const bool oneSong = OneSongAtATime();
     if (oneSong) {
         int32_t free = 0;
         if (!FOpenCount.compare_exchange_strong(free, 1))
             return 0;
     }
-    const auto failed = [this, oneSong] {
+    const KPI_HANDLE handle = FBackend->Open(fileName, *format, failure);
+    const bool noFormat =
+        format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0;
+    if (handle != 0 && noFormat)
+        FBackend->Close(handle);
+    if (handle == 0 || noFormat) {
         if (oneSong)
             --FOpenCount;
-        return KPI_HANDLE(0);
-    };
-    // A host goes through the same steps as below, with its own plug-in module.
-    const KPI_HANDLE handle = FHosted ? FHosted->Open(fileName, *format, failure)
-                                      : OpenInProcess(fileName, format, failure);
-    if (handle == 0)
-        return failed();
+        return 0;
+    }
+    FBackend->SetPosition(handle, 0);
     if (!oneSong)
         ++FOpenCount;
     return handle;
 }
 
-KPI_HANDLE TZoKpi::OpenInProcess(const std::string& fileName, SoundFormat* format,
-                                 std::string* failure)
-{
-#ifdef _WIN32
-    // Plug-ins of the host player take names in the ANSI code page; a name that it cannot hold
-    // goes as its short 8.3 name, which any code page holds.
-    const std::string passed = platform::AnsiFileName(platform::Utf8ToWide(fileName));
-#else
-    const std::string& passed = fileName;
-#endif
-    const KPI_HANDLE handle = FModule.Open(passed.c_str(), format);
-    const bool noFormat =
-        format->SampleRate == 0 && format->Channels == 0 && format->BitsPerSample == 0;
-    // The reason is asked for on this thread before anything else reaches the plug-in.
-    if ((handle == 0 || noFormat) && failure != nullptr)
-        *failure = OpenError();
-    if (handle == 0)
-        return 0;
-    if (noFormat) {
-        FModule.Close(handle);
-        return 0;
-    }
-    FModule.SetPosition(handle, 0);
-    return handle;
-}
-
-std::string TZoKpi::OpenError() const
-{
-    if (FGetOpenError == nullptr)
-        return "";
-    return OneLineText(
-        FetchPluginText([this](char* buffer, uint32_t size) { return FGetOpenError(buffer, size); },
-                        kMaxOpenFailureText),
-        kMaxOpenFailureText);
-}
-
 TZoSongInfo TZoKpi::SongInfo(KPI_HANDLE handle)
 {
-    TZoSongInfo info;
     if (handle == 0)
-        return info;
-    if (FHosted)
-        return FHosted->SongInfo(handle);
-    if (FGetSongInfo == nullptr)
-        return info;
-    uint32_t field = PELLAN_INFO_TITLE;
-    for (std::string* text : info.Fields()) {
-        *text = FetchPluginText(
-            [&](char* buffer, uint32_t size) { return FGetSongInfo(handle, field, buffer, size); },
-            kMaxSongInfoText);
-        ++field;
-    }
-    return info;
+        return {};
+    return FBackend->SongInfo(handle);
 }
 
 void TZoKpi::CloseSong(KPI_HANDLE handle)
 {
     if (handle == 0)
         return;
-    if (FHosted)
-        FHosted->Close(handle);
-    else
-        FModule.Close(handle);
+    FBackend->Close(handle);
     --FOpenCount;
 }
 
@@ -260,18 +148,15 @@ uint32_t TZoKpi::Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t size)
 {
     if (handle == 0)
         return 0;
-    const uint32_t written =
-        FHosted ? FHosted->Render(handle, buffer, size) : FModule.Render(handle, buffer, size);
     // A plug-in that claims more than it was given space for cannot have written it there.
-    return std::min(written, size);
+    return std::min(FBackend->Render(handle, buffer, size), size);
 }
 
 uint32_t TZoKpi::SetPosition(KPI_HANDLE handle, uint32_t positionMs)
 {
     if (handle == 0)
         return 0;
-    return FHosted ? FHosted->SetPosition(handle, positionMs)
-                   : FModule.SetPosition(handle, positionMs);
+    return FBackend->SetPosition(handle, positionMs);
 }
 
 std::string TZoKpi::ExtensionText() const

@@ -1,17 +1,19 @@
-// One loaded KPI plug-in library. This is the only class that calls through a plug-in's entry
-// table; everything else goes through its methods, which never call a nil entry and never let
-// a refused open count as a song.
+// One loaded KPI plug-in library. This is the only class that calls a plug-in's entries (through
+// its backend); everything else goes through its methods, which never call a nil entry and never
+// let a refused open count as a song.
 //
-// The library is reached in one of two ways, and the rest of the program cannot tell which:
-// loaded into this process, or loaded by a plug-in host process that serves its calls (a
-// Windows plug-in under Wine, or any plug-in kept apart). A hosted plug-in whose host fails
-// refuses its opens, and its Render raises an error that names the plug-in.
+// The library is reached through a backend (kpi/KpiBackend.h), in one of two ways that the rest
+// of the program cannot tell apart: loaded into this process, or loaded by a plug-in host
+// process that serves its calls (a Windows plug-in under Wine, or any plug-in kept apart). A
+// hosted plug-in whose host fails refuses its opens, and its Render raises an error that names
+// the plug-in. Whichever the backend, the checks on what the library answers and the count of
+// open songs are made here.
 #pragma once
 
-#include "kpi/KpiExtension.h"
+#include "kpi/KpiBackend.h"
 #include "kpi/KpiInterface.h"
+#include "kpi/KpiLoadFailed.h"
 #include "kpi/KpiSongInfo.h"
-#include "platform/Errors.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,31 +21,9 @@
 #include <string>
 #include <vector>
 
-namespace platform {
-class DynamicLibrary;
-}
 class TZoKpiHostPool;
 class TZoKpiHostedPlugin;
 enum class KpiHostKind;
-
-// Raised, with an empty message, when a plug-in library cannot be taken into use. Reason says
-// why, for the log and the plug-in listing: the loader's own message, or the check that failed.
-class EKpiLoadFailed : public EZoError {
-public:
-    enum : uint8_t {
-        kCannotLoad = 0,       // the library cannot be loaded
-        kNoEntry = 1,          // no export kmp_GetTestModule
-        kNilModule = 2,        // kmp_GetTestModule returned nil
-        kBadVersion = 3,       // InterfaceVersion is not 100
-        kNilExtensions = 4,    // SupportedExtensions is nil
-        kNilRequiredEntry = 5, // Open, Close, Render or SetPosition is nil
-    };
-    EKpiLoadFailed(uint8_t code, std::string reason)
-        : EZoError(""), Code(code), Reason(std::move(reason))
-    {}
-    uint8_t Code;
-    std::string Reason;
-};
 
 class TZoKpi {
 public:
@@ -51,6 +31,8 @@ public:
     explicit TZoKpi(const std::string& fileName);
     // The same, but the plug-in is loaded by a host process of kind that pool starts.
     TZoKpi(const std::string& fileName, std::shared_ptr<TZoKpiHostPool> pool, KpiHostKind kind);
+    // The same, with the library reached through backend.
+    TZoKpi(const std::string& fileName, std::unique_ptr<TZoKpiBackend> backend);
     TZoKpi(const TZoKpi&) = delete;
     TZoKpi& operator=(const TZoKpi&) = delete;
     // Calls Deinit and unloads the library. Songs opened through the plug-in must have been
@@ -79,7 +61,7 @@ public:
     // Whether an OpenSong now could open a song: false while a plug-in that is not reentrant
     // has one open in this process (a hosted one opens each song in a host of its own). A
     // scheduler asks this first, so that a song waits rather than fails.
-    bool CanOpenSong() const { return FHosted || FModule.Reentrant != 0 || FOpenCount.load() == 0; }
+    bool CanOpenSong() const { return !OneSongAtATime() || FOpenCount.load() == 0; }
 
     // Appends this plug-in's record of the plug-in cache file to stream.
     void WriteCacheRecord(std::string& stream) const;
@@ -101,25 +83,19 @@ public:
     bool HasSongInfo() const { return FHasSongInfo; }
     bool HasOpenError() const { return FHasOpenError; }
     // The host that serves the plug-in, nullptr when it is loaded into this process.
-    TZoKpiHostedPlugin* Hosted() const { return FHosted.get(); }
+    TZoKpiHostedPlugin* Hosted() const;
 
     bool Enabled = false;
 
 private:
-    KPI_HANDLE OpenInProcess(const std::string& fileName, SoundFormat* format,
-                             std::string* failure);
-    std::string OpenError() const;
-    void LoadHosted(); // KpiHostedPlugin.cpp
+    bool OneSongAtATime() const { return FModule.Reentrant == 0 && FBackend->SongsShareProcess(); }
 
     std::string FFileName;
     bool FNotLoaded = true;
-    std::unique_ptr<platform::DynamicLibrary> FLibraryHandle;
-    std::unique_ptr<TZoKpiHostedPlugin> FHosted; // set for a hosted plug-in
+    std::unique_ptr<TZoKpiBackend> FBackend;
+    // The module record as the load read it. Its entries are never called from here; they are
+    // the backend's.
     KpiModule FModule{};
-    // The optional entries, looked up by name after the load; nil where the plug-in has none
-    // (always nil for a hosted plug-in, whose host calls them).
-    PellanGetSongInfoProc FGetSongInfo = nullptr;
-    PellanGetOpenErrorProc FGetOpenError = nullptr;
     bool FHasSongInfo = false;
     bool FHasOpenError = false;
     std::vector<std::string> FExtensions;

@@ -1,7 +1,7 @@
 #include "kpi/KpiHostPool.h"
 
-#include "kpi/KPI.h"
 #include "kpi/KpiHostProcess.h"
+#include "kpi/KpiLoadFailed.h"
 #include "kpi/KpiWine.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -18,8 +18,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr const char* kWineMissing = "Wine is needed for Windows plug-ins";
 
 std::string DefaultHostFolder()
 {
@@ -102,7 +100,7 @@ kpihost::PathStyle TZoKpiHostPool::PathStyleFor(KpiHostKind kind)
 
 int TZoKpiHostPool::StartedHosts() const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     return FStarted;
 }
 
@@ -127,19 +125,19 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::StartHost(KpiHostKind kind)
         }
         const std::string& loader = kind == KpiHostKind::Windows32 ? FWine32 : FWine64;
         if (loader.empty())
-            throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad, kWineMissing);
+            throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad, txt::Text(txt::Id::HostNeedsWine));
         launch.Arguments.push_back(loader);
         launch.Environment = kpihost::WineEnvironment();
     }
 #endif
     if (!platform::IsRegularFile(program))
         throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
-                             "the plug-in host " + program + " is missing");
+                             txt::Format(txt::Id::HostProgramMissing, {program}));
     launch.Arguments.push_back(program);
     ++FStarted;
     try {
         auto host = std::make_shared<TZoKpiHost>(launch, FSettings.CallTimeLimit);
-        std::lock_guard started(FStartedLock);
+        platform::MutexLock started(FStartedLock);
         std::erase_if(FStartedHosts, [](const auto& known) { return known.expired(); });
         FStartedHosts.push_back(host);
         return host;
@@ -151,7 +149,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::StartHost(KpiHostKind kind)
 
 void TZoKpiHostPool::KillBusyHosts()
 {
-    std::lock_guard started(FStartedLock);
+    platform::MutexLock started(FStartedLock);
     for (const auto& known : FStartedHosts)
         if (const std::shared_ptr<TZoKpiHost> host = known.lock())
             host->KillIfBusy();
@@ -165,7 +163,7 @@ void TZoKpiHostPool::ReapRetired()
 
 kpihost::LoadResult TZoKpiHostPool::Probe(KpiHostKind kind, const std::string& path)
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     std::shared_ptr<TZoKpiHost>& loader = FLoaders[kind];
     if (!loader || !loader->Alive())
         loader = StartHost(kind);
@@ -178,7 +176,7 @@ kpihost::LoadResult TZoKpiHostPool::Probe(KpiHostKind kind, const std::string& p
         // A reply that breaks the protocol leaves the host in an unknown state: it goes.
         loader.reset();
         throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
-                             std::string("the plug-in host failed on it: ") + e.what());
+                             txt::Format(txt::Id::HostFailedOnPlugin, {e.what()}));
     }
 }
 
@@ -187,7 +185,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::Serve(KpiHostKind kind, const std::s
 {
     std::shared_ptr<TZoKpiHost> host;
     {
-        std::lock_guard lock(FLock);
+        platform::MutexLock lock(FLock);
         std::shared_ptr<TZoKpiHost>& loader = FLoaders[kind];
         if (loader && loader->Alive())
             host = std::move(loader);
@@ -203,8 +201,7 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostPool::Serve(KpiHostKind kind, const std::s
     } catch (const kpihost::EKpiHostProtocol& e) {
         host->Finish(Clock::now());
         throw EKpiHostFailed(EKpiHostFailed::Cause::BadReply,
-                             std::string("the plug-in host's reply broke the protocol: ") +
-                                 e.what());
+                             txt::Format(txt::Id::HostBrokeProtocol, {e.what()}));
     }
     if (!result.Loaded) {
         Retire(std::move(host));
@@ -218,7 +215,7 @@ void TZoKpiHostPool::Retire(std::shared_ptr<TZoKpiHost> host)
     if (!host)
         return;
     host->RequestExit();
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     ReapRetired();
     FRetired.push_back(std::move(host));
 }

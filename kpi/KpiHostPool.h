@@ -7,18 +7,19 @@
 // running, and the first plug-in that needs a serving host takes it over. A serving host then
 // stays with its plug-in for song after song until it dies or the plug-in goes.
 //
-// Threads: any thread may call; Lock guards the loaders, the retired hosts, the Wine loaders and
-// the kinds that could not start; StartedLock guards the list of every host started.
+// Threads: any thread may call; FLock guards the loaders, the retired hosts, the Wine loaders,
+// the kinds that could not start and the count of hosts started; FStartedLock guards the list of
+// every host started (the fields say so, and clang checks it).
 #pragma once
 
 #include "kpi/KpiHostProtocol.h"
 #include "platform/LibraryFormat.h"
+#include "platform/ThreadAnnotations.h"
 
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,21 +77,23 @@ public:
     std::string HostProgramPath(KpiHostKind kind) const;
 
 private:
-    std::shared_ptr<TZoKpiHost> StartHost(KpiHostKind kind); // Lock held
-    void ReapRetired();                                      // Lock held
+    std::shared_ptr<TZoKpiHost> StartHost(KpiHostKind kind) REQUIRES(FLock);
+    void ReapRetired() REQUIRES(FLock);
 
     TZoKpiHostSettings FSettings;
-    mutable std::mutex FLock;
-    std::map<KpiHostKind, std::shared_ptr<TZoKpiHost>> FLoaders;
-    std::vector<std::shared_ptr<TZoKpiHost>> FRetired;
+    mutable platform::Mutex FLock;
+    std::map<KpiHostKind, std::shared_ptr<TZoKpiHost>> FLoaders GUARDED_BY(FLock);
+    std::vector<std::shared_ptr<TZoKpiHost>> FRetired GUARDED_BY(FLock);
     // Kinds whose host could not start, with the reason: every later plug-in of the kind fails
     // the same way at once instead of paying for another try.
-    std::map<KpiHostKind, std::string> FCannotStart;
-    mutable std::mutex FStartedLock;
-    std::vector<std::weak_ptr<TZoKpiHost>> FStartedHosts; // guarded by StartedLock
-    bool FWineLooked = false;
-    std::string FWine32, FWine64;
-    int FStarted = 0;
+    std::map<KpiHostKind, std::string> FCannotStart GUARDED_BY(FLock);
+    bool FWineLooked GUARDED_BY(FLock) = false;
+    std::string FWine32 GUARDED_BY(FLock);
+    std::string FWine64 GUARDED_BY(FLock);
+    int FStarted GUARDED_BY(FLock) = 0;
+    // Taken inside FLock when a host starts.
+    mutable platform::Mutex FStartedLock ACQUIRED_AFTER(FLock);
+    std::vector<std::weak_ptr<TZoKpiHost>> FStartedHosts GUARDED_BY(FStartedLock);
 };
 
 // The host that a plug-in file of format needs, or nothing when it loads into this process (or

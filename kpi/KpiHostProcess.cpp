@@ -36,18 +36,18 @@ TZoKpiHost::TZoKpiHost(const Launch& launch, std::chrono::milliseconds timeLimit
     FProcess = platform::ChildProcess::Start({launch.Arguments, launch.Environment}, error);
     if (!FProcess)
         throw EKpiHostFailed(EKpiHostFailed::Cause::CannotStart,
-                             FName + " could not start: " + error);
+                             txt::Format(txt::Id::HostCannotStart, {FName, error}));
     std::vector<uint8_t> payload;
     try {
         Call(kpihost::EncodeHello(), payload, kpihost::ReplyLimit(kpihost::kHello));
         kpihost::DecodeHelloReply(payload.data(), payload.size());
     } catch (const EKpiHostFailed& e) {
         throw EKpiHostFailed(EKpiHostFailed::Cause::CannotStart,
-                             FName + " could not start: " + e.what());
+                             txt::Format(txt::Id::HostCannotStart, {FName, e.what()}));
     } catch (const kpihost::EKpiHostProtocol& e) {
         FProcess->Kill();
         throw EKpiHostFailed(EKpiHostFailed::Cause::CannotStart,
-                             FName + " could not start: " + e.what());
+                             txt::Format(txt::Id::HostCannotStart, {FName, e.what()}));
     }
 }
 
@@ -58,7 +58,7 @@ TZoKpiHost::~TZoKpiHost()
 
 std::string TZoKpiHost::DeathReason() const
 {
-    std::lock_guard lock(FReasonLock);
+    platform::MutexLock lock(FReasonLock);
     return FDeathReason;
 }
 
@@ -81,7 +81,7 @@ void TZoKpiHost::Fail(EKpiHostFailed::Cause cause, const std::string& what)
     if (!words.empty())
         reason += ": " + words;
     {
-        std::lock_guard lock(FReasonLock);
+        platform::MutexLock lock(FReasonLock);
         FDeathReason = reason;
     }
     FDead.store(true);
@@ -92,7 +92,7 @@ void TZoKpiHost::Call(const std::vector<uint8_t>& request, std::vector<uint8_t>&
                       uint32_t limit)
 {
     using platform::ChildProcess;
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     if (FDead.load())
         throw EKpiHostFailed(EKpiHostFailed::Cause::Ended, DeathReason());
     FBusy.store(true);
@@ -106,8 +106,8 @@ void TZoKpiHost::Call(const std::vector<uint8_t>& request, std::vector<uint8_t>&
     const auto failIo = [&](ChildProcess::IoResult result) {
         if (result == ChildProcess::IoResult::TimedOut)
             Fail(EKpiHostFailed::Cause::TimedOut,
-                 "the plug-in host did not answer within " + SecondsText(FTimeLimit));
-        Fail(EKpiHostFailed::Cause::Ended, "the plug-in host ended");
+                 txt::Format(txt::Id::HostNoAnswer, {SecondsText(FTimeLimit)}));
+        Fail(EKpiHostFailed::Cause::Ended, txt::Text(txt::Id::HostEnded));
     };
 
     auto result = FProcess->Write(request.data(), request.size(), deadline);
@@ -121,11 +121,11 @@ void TZoKpiHost::Call(const std::vector<uint8_t>& request, std::vector<uint8_t>&
     const bool failed = frame.Kind == kpihost::kFailed;
     if (!failed && frame.Kind != (requestKind | kpihost::kReplyFlag))
         Fail(EKpiHostFailed::Cause::BadReply,
-             "the plug-in host answered with message kind " + std::to_string(frame.Kind));
+             txt::Format(txt::Id::HostWrongMessage, {std::to_string(frame.Kind)}));
     const uint32_t allowed = failed ? kpihost::ReplyLimit(kpihost::kFailed) : limit;
     if (frame.Size > allowed)
         Fail(EKpiHostFailed::Cause::BadReply,
-             "the plug-in host announced a reply of " + std::to_string(frame.Size) + " bytes");
+             txt::Format(txt::Id::HostReplyTooLarge, {std::to_string(frame.Size)}));
     // The buffer keeps its room from call to call: a reply of the usual size costs no new
     // memory.
     payload.resize(frame.Size);
@@ -139,13 +139,13 @@ void TZoKpiHost::Call(const std::vector<uint8_t>& request, std::vector<uint8_t>&
         } catch (const kpihost::EKpiHostProtocol& e) {
             text = e.what();
         }
-        Fail(EKpiHostFailed::Cause::BadReply, "the plug-in host failed: " + text);
+        Fail(EKpiHostFailed::Cause::BadReply, txt::Format(txt::Id::HostReportedFailure, {text}));
     }
 }
 
 void TZoKpiHost::RequestExit()
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     if (FDead.load() || FExiting)
         return;
     FExiting = true;

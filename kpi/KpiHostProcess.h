@@ -11,12 +11,12 @@
 #include "kpi/KpiHostProtocol.h"
 #include "platform/ChildProcess.h"
 #include "platform/Errors.h"
+#include "platform/ThreadAnnotations.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,10 +74,10 @@ private:
     std::string FName;
     std::chrono::milliseconds FTimeLimit;
     std::unique_ptr<platform::ChildProcess> FProcess;
-    std::mutex FLock; // held for one request and its reply
+    platform::Mutex FLock; // held for one request and its reply
     std::atomic<bool> FDead{false};
     std::atomic<bool> FBusy{false}; // a call waits for the host
-    bool FExiting = false;          // guarded by FLock
-    mutable std::mutex FReasonLock;
-    std::string FDeathReason; // guarded by FReasonLock; set when FDead is
+    bool FExiting GUARDED_BY(FLock) = false;
+    mutable platform::Mutex FReasonLock;
+    std::string FDeathReason GUARDED_BY(FReasonLock); // set when FDead is
 };

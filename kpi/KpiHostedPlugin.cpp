@@ -1,7 +1,7 @@
 #include "kpi/KpiHostedPlugin.h"
 
-#include "kpi/KPI.h"
 #include "kpi/KpiHostProcess.h"
+#include "kpi/KpiLoadFailed.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/PlainNames.h"
@@ -33,6 +33,8 @@ struct TZoKpiHostedPlugin::Song {
     // the first render.
     std::unique_ptr<platform::SharedMemory> Shared;
     bool ShareAsked = false;
+    // Nothing has reached the song since its host opened it, at its start.
+    bool AtStart = true;
     // Blocks rendered ahead: where they are (the shared memory, or the reply's payload), the
     // blocks' lengths, the next block and how much of it was already handed out (only after a
     // render of another size).
@@ -68,7 +70,7 @@ TZoKpiHostedPlugin::~TZoKpiHostedPlugin()
         FPool->Retire(std::move(serving.Host));
 }
 
-kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
+TZoKpiLibraryRecord TZoKpiHostedPlugin::Load()
 {
 #ifndef _WIN32
     // A library is looked for beside itself for what it needs, so a link elsewhere would not
@@ -76,7 +78,7 @@ kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
     if (TZoKpiHostPool::PathStyleFor(FKind) == kpihost::PathStyle::Unix)
         if (const std::string problem = platform::WindowsNameProblem(FFileName); !problem.empty())
             throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
-                                 "Windows cannot read this path: " + problem);
+                                 txt::Format(txt::Id::PathUnreadableOnWindows, {problem}));
 #endif
     const kpihost::LoadResult result = FPool->Probe(FKind, FFileName);
     if (!result.Loaded) {
@@ -84,30 +86,33 @@ kpihost::ModuleRecord TZoKpiHostedPlugin::Load()
             throw EKpiLoadFailed(result.Code, result.Reason);
         throw EZoError(result.Reason);
     }
-    // The host's plug-in module made the same checks; a record that still fails them did not
-    // come from it.
-    if (result.Module.InterfaceVersion != KPI_INTERFACE_VERSION)
-        throw EKpiLoadFailed(EKpiLoadFailed::kCannotLoad,
-                             "the plug-in host reported interface version " +
-                                 std::to_string(result.Module.InterfaceVersion));
-    return result.Module;
+    // The host's own TZoKpi checked the record before it answered; the TZoKpi here checks it
+    // again, so a host that reports a record it would have refused is refused all the same.
+    TZoKpiLibraryRecord record;
+    record.Module.InterfaceVersion = result.Module.InterfaceVersion;
+    record.Module.PluginVersion = result.Module.PluginVersion;
+    record.Module.Reentrant = result.Module.Reentrant;
+    record.Extensions = result.Module.Extensions;
+    record.HasSongInfo = result.Module.HasSongInfo;
+    record.HasOpenError = result.Module.HasOpenError;
+    return record;
 }
 
 std::string TZoKpiHostedPlugin::LastFailure() const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     return FLastFailure;
 }
 
 void TZoKpiHostedPlugin::NoteFailure(const std::string& reason)
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     FLastFailure = reason;
 }
 
 int64_t TZoKpiHostedPlugin::ServingProcessId() const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     for (const Serving& serving : FHosts)
         if (serving.Host->Alive())
             return serving.Host->ProcessId();
@@ -122,24 +127,24 @@ int64_t TZoKpiHostedPlugin::ServingProcessId(KPI_HANDLE handle) const
 
 int TZoKpiHostedPlugin::ServingHosts() const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     return static_cast<int>(std::count_if(FHosts.begin(), FHosts.end(),
                                           [](const Serving& s) { return s.Host->Alive(); }));
 }
 
 std::shared_ptr<TZoKpiHostedPlugin::Song> TZoKpiHostedPlugin::FindSong(KPI_HANDLE handle) const
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     const auto it = FSongs.find(handle);
     return it == FSongs.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
 {
-    std::lock_guard choosing(FHostLock);
+    platform::MutexLock choosing(FHostLock);
     std::vector<std::shared_ptr<TZoKpiHost>> dead;
     {
-        std::lock_guard lock(FLock);
+        platform::MutexLock lock(FLock);
         // A dead host's songs fail by themselves; it is let go once none is left on it, and
         // never chosen again.
         std::erase_if(FHosts, [&dead](Serving& serving) {
@@ -159,15 +164,16 @@ std::shared_ptr<TZoKpiHost> TZoKpiHostedPlugin::ServingHost()
     kpihost::LoadResult result;
     std::shared_ptr<TZoKpiHost> host = FPool->Serve(FKind, FFileName, result);
     if (!host)
-        throw EZoError(result.Reason.empty() ? "the plug-in did not load again" : result.Reason);
-    std::lock_guard lock(FLock);
+        throw EZoError(result.Reason.empty() ? txt::Text(txt::Id::HostDidNotLoadAgain)
+                                             : result.Reason);
+    platform::MutexLock lock(FLock);
     FHosts.push_back(Serving{host, 1});
     return host;
 }
 
 void TZoKpiHostedPlugin::Vacate(const std::shared_ptr<TZoKpiHost>& host)
 {
-    std::lock_guard lock(FLock);
+    platform::MutexLock lock(FLock);
     for (Serving& serving : FHosts)
         if (serving.Host == host && serving.Songs > 0) {
             --serving.Songs;
@@ -198,7 +204,8 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
                 std::string error;
                 link = platform::PlainNameLink::Make(path, error);
                 if (!link)
-                    throw EZoError("Windows cannot read this path (" + problem + "), and " + error);
+                    throw EZoError(
+                        txt::Format(txt::Id::PathUnreadableOnWindowsNoLink, {problem, error}));
                 request.Path = link->Path();
             }
         }
@@ -224,7 +231,7 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
 #ifndef _WIN32
         song->Link = std::move(link);
 #endif
-        std::lock_guard lock(FLock);
+        platform::MutexLock lock(FLock);
         // Handles of this side, never reused while the plug-in lives: a song of a host that
         // died can never reach a song of the host after it.
         KPI_HANDLE handle = FNextHandle++;
@@ -236,7 +243,7 @@ KPI_HANDLE TZoKpiHostedPlugin::Open(const std::string& fileName, SoundFormat& fo
         // The reply was read whole but does not make sense: the host cannot be trusted on.
         host->Finish(std::chrono::steady_clock::now());
         Vacate(host);
-        return failed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+        return failed(txt::Format(txt::Id::HostBrokeProtocol, {e.what()}));
     } catch (const std::exception& e) {
         if (host)
             Vacate(host);
@@ -248,7 +255,7 @@ void TZoKpiHostedPlugin::Close(KPI_HANDLE handle)
 {
     std::shared_ptr<Song> song;
     {
-        std::lock_guard lock(FLock);
+        platform::MutexLock lock(FLock);
         const auto it = FSongs.find(handle);
         if (it == FSongs.end())
             return;
@@ -281,6 +288,10 @@ uint32_t TZoKpiHostedPlugin::SetPosition(KPI_HANDLE handle, uint32_t positionMs)
     const std::shared_ptr<Song> song = FindSong(handle);
     if (!song || !song->Host->Alive())
         return 0;
+    // The host's open ended with this very move, which TZoKpi makes after every open.
+    if (song->AtStart && positionMs == 0)
+        return 0;
+    song->AtStart = false;
     // The plug-in moves; what it rendered ahead of the old place is no longer wanted.
     song->DropAhead();
     try {
@@ -342,7 +353,7 @@ void TZoKpiHostedPlugin::Share(Song& song)
             return;
     } catch (const kpihost::EKpiHostProtocol& e) {
         song.Host->Finish(std::chrono::steady_clock::now());
-        RenderFailed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+        RenderFailed(txt::Format(txt::Id::HostBrokeProtocol, {e.what()}));
     } catch (const EKpiHostFailed& e) {
         RenderFailed(e.what());
     }
@@ -377,7 +388,7 @@ void TZoKpiHostedPlugin::Request(Song& song, uint32_t blockSize, uint32_t maxBlo
         song.BlockSize = blockSize;
     } catch (const kpihost::EKpiHostProtocol& e) {
         song.Host->Finish(std::chrono::steady_clock::now());
-        RenderFailed(std::string("the plug-in host's reply broke the protocol: ") + e.what());
+        RenderFailed(txt::Format(txt::Id::HostBrokeProtocol, {e.what()}));
     } catch (const EKpiHostFailed& e) {
         RenderFailed(e.what());
     }
@@ -434,6 +445,7 @@ uint32_t TZoKpiHostedPlugin::Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t
         RenderFailed(song->Host->DeathReason());
     if (size == 0)
         return 0;
+    song->AtStart = false;
     // A block larger than one reply may carry goes in pieces; a short piece ends it.
     uint32_t done = 0;
     while (done < size) {
@@ -444,27 +456,4 @@ uint32_t TZoKpiHostedPlugin::Render(KPI_HANDLE handle, uint8_t* buffer, uint32_t
             break;
     }
     return done;
-}
-
-// TZoKpi's load of a hosted plug-in: the record the loader host read stands for the one a load
-// here would have copied. No entry is callable here; the host calls them.
-void TZoKpi::LoadHosted()
-{
-    FFileTime = platform::FileDosDateTime(FFileName);
-    const kpihost::ModuleRecord record = FHosted->Load();
-    FModule = KpiModule{};
-    FModule.InterfaceVersion = record.InterfaceVersion;
-    FModule.PluginVersion = record.PluginVersion;
-    FModule.Reentrant = record.Reentrant;
-    FHasSongInfo = record.HasSongInfo;
-    FHasOpenError = record.HasOpenError;
-    // The host's module sorted them already; sorting again keeps the order this side relies
-    // on whatever the host sent.
-    FExtensions = record.Extensions;
-    std::stable_sort(FExtensions.begin(), FExtensions.end(),
-                     [](const std::string& a, const std::string& b) {
-                         return CompareTextIgnoringCase(a, b) < 0;
-                     });
-    FOpenCount.store(0);
-    FNotLoaded = false;
 }

@@ -138,7 +138,7 @@ void TZoKpiDriver::AddPlugin(const std::string& fileName)
             OnPluginLoadFailed(fileName, e.what());
     } catch (...) {
         if (OnPluginLoadFailed)
-            OnPluginLoadFailed(fileName, "unknown error");
+            OnPluginLoadFailed(fileName, txt::Text(txt::Id::LoadUnknownError));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/ChildProcess.h"
 
+#include "platform/ThreadAnnotations.h"
+
 #ifdef _WIN32
 // The Win32 implementation lives in ChildProcessWin32.cpp.
 #else
@@ -117,8 +119,9 @@ public:
     // Forks on the forker's thread and runs inChild in the child, which must not return.
     pid_t Fork(const std::function<void()>& inChild)
     {
-        std::unique_lock lock(FLock);
-        FChanged.wait(lock, [this] { return !FJob; });
+        platform::MutexLock lock(FLock);
+        while (FJob)
+            lock.Wait(FChanged);
         pid_t pid = -1;
         int error = 0;
         FJob = [&] {
@@ -129,7 +132,8 @@ public:
         };
         FForked = false;
         FChanged.notify_all();
-        FChanged.wait(lock, [this] { return FForked; });
+        while (!FForked)
+            lock.Wait(FChanged);
         FJob = nullptr;
         FChanged.notify_all();
         errno = error;
@@ -144,9 +148,10 @@ private:
             sigset_t all;
             ::sigfillset(&all);
             ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
-            std::unique_lock lock(FLock);
+            platform::MutexLock lock(FLock);
             for (;;) {
-                FChanged.wait(lock, [this] { return FJob && !FForked; });
+                while (!FJob || FForked)
+                    lock.Wait(FChanged);
                 FJob();
                 FForked = true;
                 FChanged.notify_all();
@@ -154,10 +159,11 @@ private:
         }).detach();
     }
 
-    std::mutex FLock; // guards FJob and FForked
+    platform::Mutex FLock;
     std::condition_variable FChanged;
-    std::function<void()> FJob; // the fork asked for, until its caller has its result
-    bool FForked = false;       // FJob has run
+    // The fork asked for, until its caller has its result.
+    std::function<void()> FJob GUARDED_BY(FLock);
+    bool FForked GUARDED_BY(FLock) = false; // FJob has run
 };
 
 } // namespace
@@ -171,16 +177,16 @@ struct ChildProcess::State {
 
     // Guards Reaped and Status, so that a kill never reaches a process id that was reused
     // after the child was collected.
-    std::mutex ExitLock;
-    bool Reaped = false;
-    int Status = 0;
+    platform::Mutex ExitLock;
+    bool Reaped GUARDED_BY(ExitLock) = false;
+    int Status GUARDED_BY(ExitLock) = 0;
 
     std::string ErrorTail;
 
     // Collects the child when it has ended; true once it has.
     bool Reap()
     {
-        std::lock_guard lock(ExitLock);
+        platform::MutexLock lock(ExitLock);
         if (Reaped)
             return true;
         int status = 0;
@@ -349,7 +355,7 @@ ChildProcess::~ChildProcess()
     CloseFd(s.Input);
     if (!s.Reap()) {
         Kill();
-        std::lock_guard lock(s.ExitLock);
+        platform::MutexLock lock(s.ExitLock);
         int status = 0;
         while (::waitpid(s.Pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -447,7 +453,7 @@ void ChildProcess::CloseInput()
 void ChildProcess::Kill()
 {
     State& s = *FState;
-    std::lock_guard lock(s.ExitLock);
+    platform::MutexLock lock(s.ExitLock);
     if (!s.Reaped)
         ::kill(s.Pid, SIGKILL);
 }
@@ -474,7 +480,7 @@ std::string ChildProcess::ExitDescription() const
 {
     State& s = *FState;
     s.Reap();
-    std::lock_guard lock(s.ExitLock);
+    platform::MutexLock lock(s.ExitLock);
     if (!s.Reaped)
         return "";
     if (WIFEXITED(s.Status))

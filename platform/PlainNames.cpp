@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/FilesInProgress.h"
 #include "platform/Paths.h"
+#include "platform/ThreadAnnotations.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +14,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace platform {
 
@@ -61,15 +61,15 @@ bool IsPlainExtension(const std::string& ext)
     return ext.size() > 1;
 }
 
-// The private folder and its links; guarded by gLock.
-std::mutex gLock;
-std::string gFolder;
-int gFolderInProgress = -1;
-int gLinks = 0;
-unsigned gNextName = 0;
+// The private folder and its links.
+Mutex gLock;
+std::string gFolder GUARDED_BY(gLock);
+int gFolderInProgress GUARDED_BY(gLock) = -1;
+int gLinks GUARDED_BY(gLock) = 0;
+unsigned gNextName GUARDED_BY(gLock) = 0;
 
 // The folder, made when there is none; "" with the reason in error when it cannot be.
-std::string Folder(std::string& error)
+std::string Folder(std::string& error) REQUIRES(gLock)
 {
     if (!gFolder.empty())
         return gFolder;
@@ -117,7 +117,7 @@ std::string WindowsNameProblem(const std::string& path)
 
 std::unique_ptr<PlainNameLink> PlainNameLink::Make(const std::string& target, std::string& error)
 {
-    std::lock_guard lock(gLock);
+    MutexLock lock(gLock);
     const std::string folder = Folder(error);
     if (folder.empty())
         return nullptr;
@@ -142,7 +142,7 @@ std::unique_ptr<PlainNameLink> PlainNameLink::Make(const std::string& target, st
 
 PlainNameLink::~PlainNameLink()
 {
-    std::lock_guard lock(gLock);
+    MutexLock lock(gLock);
     // Removed before it leaves the emergency list, so that no moment leaves it behind.
     ::unlink(FPath.c_str());
     FilesInProgress::Remove(FInProgress);

@@ -2,12 +2,12 @@
 
 #include "platform/FilesInProgress.h"
 #include "platform/MainThreadQueue.h"
+#include "platform/ThreadAnnotations.h"
 
 #include <chrono>
 #include <csignal>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #ifdef _WIN32
@@ -26,14 +26,14 @@ namespace {
 
 constexpr int kSignalBase = 128;
 std::function<void()> gOnFirst; // main thread only
-std::mutex gAtOnceLock;
-std::function<void()> gAtOnce; // guarded by gAtOnceLock: the receiving thread runs it
+Mutex gAtOnceLock;
+std::function<void()> gAtOnce GUARDED_BY(gAtOnceLock); // the receiving thread runs it
 volatile std::sig_atomic_t gRequests = 0;
 volatile std::sig_atomic_t gFirst = 0;
 
 void SetAtOnce(std::function<void()> action)
 {
-    std::lock_guard lock(gAtOnceLock);
+    MutexLock lock(gAtOnceLock);
     gAtOnce = std::move(action);
 }
 
@@ -54,7 +54,7 @@ void PostFirst()
         taken->set_value();
     });
     stopTaken.wait_for(kMainThreadGrace);
-    std::lock_guard lock(gAtOnceLock);
+    MutexLock lock(gAtOnceLock);
     if (gAtOnce)
         gAtOnce();
 }

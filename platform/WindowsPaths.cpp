@@ -129,38 +129,74 @@ ForeignPath ResolveWindowsPath(const std::string& text, const std::string& folde
 
 #else
 
-std::optional<std::string> DriveFolder(char letter)
+std::string WinePrefixFolder()
 {
-    const char drive =
-        static_cast<char>(letter >= 'A' && letter <= 'Z' ? letter - 'A' + 'a' : letter);
-    std::string prefix;
     if (const char* variable = std::getenv("WINEPREFIX"); variable != nullptr && *variable)
-        prefix = variable;
-    else if (const std::string home = HomeFolder(); !home.empty())
-        prefix = IncludeTrailingDelimiter(home) + ".wine";
-    const std::string table = prefix.empty() ? std::string() : prefix + "/dosdevices";
+        return variable;
+    const std::string home = HomeFolder();
+    return home.empty() ? std::string() : IncludeTrailingDelimiter(home) + ".wine";
+}
+
+std::string DriveTableFolder(const std::string& prefix)
+{
+    return IncludeTrailingDelimiter(prefix) + "dosdevices";
+}
+
+std::optional<std::string> DriveFolder(const std::string& prefix, char letter)
+{
+    const bool upper = letter >= 'A' && letter <= 'Z';
+    if (!upper && !(letter >= 'a' && letter <= 'z'))
+        return std::nullopt;
+    const char drive = static_cast<char>(upper ? letter - 'A' + 'a' : letter);
+    const std::string table = prefix.empty() ? std::string() : DriveTableFolder(prefix);
     if (table.empty() || !FolderExists(table)) {
         if (drive == 'z')
             return std::string("/");
         return std::nullopt;
     }
-
+    // Resolved by the system, as Wine's own access resolves it: a table that is itself a link
+    // takes Wine's relative targets ("../drive_c") from where it leads, and the log shows where
+    // the folder really is.
     namespace fs = std::filesystem;
-    const fs::path link = fs::path(table) / (std::string(1, drive) + ":");
     std::error_code error;
-    const fs::file_status status = fs::symlink_status(link, error);
-    if (error || !fs::exists(status))
+    const fs::path folder = fs::canonical(fs::path(table) / (std::string(1, drive) + ":"), error);
+    if (error || !fs::is_directory(folder, error))
         return std::nullopt;
-    if (!fs::is_symlink(status))
-        return link.string(); // a folder put there by hand serves as well
-    fs::path target = fs::read_symlink(link, error);
-    if (error)
+    return folder.string();
+}
+
+std::optional<ForeignPath> MapDrivePath(const std::string& prefix, const std::string& drivePath)
+{
+    std::string path = drivePath;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (!StartsWithDrive(path))
         return std::nullopt;
-    // Wine's own links are relative to the table ("../drive_c").
-    if (target.is_relative())
-        target = fs::path(table) / target;
-    std::string folder = target.lexically_normal().string();
-    return ExcludeTrailingDelimiter(folder);
+    const std::optional<std::string> drive = DriveFolder(prefix, path[0]);
+    if (!drive)
+        return std::nullopt;
+    // Windows takes "." and ".." by the letters, and never climbs above a drive's root:
+    // "C:\..\x" is "C:\x". The drive's folder here has a parent, which it must not reach.
+    std::vector<std::string> kept;
+    size_t start = 2;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string component = path.substr(start, end - start);
+        if (component == "..") {
+            if (!kept.empty())
+                kept.pop_back();
+        } else if (!component.empty() && component != ".") {
+            kept.push_back(component);
+        }
+        start = end + 1;
+    }
+    std::string mapped = *drive;
+    for (const std::string& component : kept)
+        mapped = IncludeTrailingDelimiter(mapped) + component;
+    if (auto found = MatchPathIgnoringCase(mapped))
+        return ForeignPath{std::move(*found), true};
+    return ForeignPath{std::move(mapped), false};
 }
 
 std::optional<std::string> MatchPathIgnoringCase(const std::string& path)
@@ -195,32 +231,8 @@ ForeignPath ResolveWindowsPath(const std::string& text, const std::string& folde
     const std::string system = SystemTextOf(text);
     std::string path = system;
     std::replace(path.begin(), path.end(), '\\', '/');
-    if (StartsWithDrive(path)) {
-        const std::optional<std::string> drive = DriveFolder(path[0]);
-        if (!drive)
-            return {system, false};
-        // Windows takes "." and ".." by the letters, and never climbs above a drive's root:
-        // "C:\..\x" is "C:\x". The drive's folder here has a parent, which it must not reach.
-        std::string below;
-        size_t start = 2;
-        std::vector<std::string> kept;
-        while (start <= path.size()) {
-            size_t end = path.find('/', start);
-            if (end == std::string::npos)
-                end = path.size();
-            const std::string component = path.substr(start, end - start);
-            if (component == "..") {
-                if (!kept.empty())
-                    kept.pop_back();
-            } else if (!component.empty() && component != ".") {
-                kept.push_back(component);
-            }
-            start = end + 1;
-        }
-        for (const std::string& component : kept)
-            below += (below.empty() ? "" : "/") + component;
-        path = below.empty() ? *drive : IncludeTrailingDelimiter(*drive) + below;
-    }
+    if (StartsWithDrive(path))
+        return MapDrivePath(WinePrefixFolder(), path).value_or(ForeignPath{system, false});
     path = AbsolutePath(path, folder);
     if (const auto found = MatchPathIgnoringCase(path))
         return {*found, true};

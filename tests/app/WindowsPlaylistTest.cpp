@@ -4,6 +4,7 @@
 #include "app/DecodeSettings.h"
 #include "app/PlaylistDecoding.h"
 #include "kpi/kpiDriver.h"
+#include "platform/WindowsPaths.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WavReader.h"
@@ -32,10 +33,11 @@ struct WindowsPlaylist : ::testing::Test {
 
     WindowsPlaylist()
     {
-        fs::create_directories(dir / "prefix/dosdevices");
+        const std::string table = platform::DriveTableFolder(dir / "prefix");
+        fs::create_directories(table);
         fs::create_directories(driveC);
-        fs::create_symlink("../drive_c", dir / "prefix/dosdevices/c:");
-        fs::create_symlink("/", dir / "prefix/dosdevices/z:");
+        fs::create_symlink("../drive_c", table + "/c:");
+        fs::create_symlink("/", table + "/z:");
         environment.Set("WINEPREFIX", dir / "prefix");
         // A folder of its own: the scan would follow the drive links into the whole system.
         fs::create_directories(dir / "plugins");

@@ -1,9 +1,10 @@
 // A host player installed under Wine: its key read from a prefix's registry file in Wine's own
-// format, its C:\ path mapped through the prefix's drive table, and the plug-in folder found
-// from it when the settings hold none.
+// format, and the plug-in folder found from it (through the prefix's drive table, whose mapping
+// platform's tests cover) when the settings hold none.
 #include "app/WinePrefix.h"
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
+#include "platform/WindowsPaths.h"
 #include "tests/app/MemorySettingsStore.h"
 #include "tests/support/TempFolder.h"
 
@@ -26,10 +27,11 @@ struct FakePrefix {
 
     explicit FakePrefix(const std::string& player)
     {
-        fs::create_directories(root + "/dosdevices");
+        const std::string table = platform::DriveTableFolder(root);
+        fs::create_directories(table);
         fs::create_directories(root + "/drive_c");
-        fs::create_directory_symlink("../drive_c", root + "/dosdevices/c:");
-        fs::create_directory_symlink(dir.Path(), root + "/dosdevices/d:");
+        fs::create_directory_symlink("../drive_c", table + "/c:");
+        fs::create_directory_symlink(dir.Path(), table + "/d:");
         testsupport::WriteFileBytes(
             root + "/user.reg",
             "WINE REGISTRY Version 2\n"
@@ -84,21 +86,6 @@ TEST(WinePrefix, TheRegistryFileIsReadWithWinesEscapes)
                   file, "Software\\Tavoren's Soft\\KbMIDI Player\\SearchPath", "Missing"),
               std::nullopt);
     EXPECT_EQ(wineprefix::ReadUserString(prefix.dir / "none.reg", "Software", "x"), std::nullopt);
-}
-
-TEST(WinePrefix, DrivePathsGoThroughTheDriveTableIgnoringLetterCase)
-{
-    FakePrefix prefix("C:\\\\x");
-    fs::create_directories(prefix.root + "/drive_c/Program Files/KbMedia Player/Plugins");
-    const std::string drive = prefix.root + "/drive_c";
-    EXPECT_EQ(wineprefix::MapDrivePath(prefix.root, "c:\\PROGRAM FILES\\kbmedia player\\plugins"),
-              drive + "/Program Files/KbMedia Player/Plugins");
-    // A name that matches nothing is kept as it is.
-    EXPECT_EQ(wineprefix::MapDrivePath(prefix.root, "C:\\Program Files\\New\\..\\Gone"),
-              drive + "/Program Files/Gone");
-    EXPECT_EQ(wineprefix::MapDrivePath(prefix.root, "D:\\prefix"), prefix.dir / "prefix");
-    EXPECT_EQ(wineprefix::MapDrivePath(prefix.root, "Q:\\nowhere"), std::nullopt);
-    EXPECT_EQ(wineprefix::MapDrivePath(prefix.root, "\\\\server\\share"), std::nullopt);
 }
 
 TEST(WinePrefix, APlayerUnderWineGivesThePluginFolderWhenTheSettingsHoldNone)

@@ -263,10 +263,11 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
     const std::string error = "エラー: プラグイン test.kpi のホストプロセスが失敗しました";
     const std::vector<std::string> lines = run.Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), error), 3) << run.Err;
-    EXPECT_NE(run.Err.find(error + "\n  理由: the plug-in host ended ("), std::string::npos);
-    EXPECT_NE(run.Err.find(error + "\n  理由: the plug-in host did not answer within 2 s\n"),
+    EXPECT_NE(run.Err.find(error + "\n  理由: プラグインホストが終了しました ("),
               std::string::npos);
-    EXPECT_NE(run.Err.find(error + "\n  理由: the plug-in host's reply broke the protocol"),
+    EXPECT_NE(run.Err.find(error + "\n  理由: プラグインホストが 2 s 以内に応答しませんでした\n"),
+              std::string::npos);
+    EXPECT_NE(run.Err.find(error + "\n  理由: プラグインホストの応答がプロトコルに反しています"),
               std::string::npos);
     EXPECT_EQ(run.Lines().back(), "一括デコードが完了しました。");
     // Each failed entry's file is completed with what it had, as after any error in a run; the
@@ -282,9 +283,9 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
 
     // A failure in Open is a file that could not be opened, and says why just the same.
     for (const auto& [song, reason] : std::vector<std::pair<std::string, std::string>>{
-             {"crash=open\n", "  理由: the plug-in host ended ("},
-             {"hang=open\n", "  理由: the plug-in host did not answer within 2 s"},
-             {"garbage=open\n", "  理由: the plug-in host answered with"}}) {
+             {"crash=open\n", "  理由: プラグインホストが終了しました ("},
+             {"hang=open\n", "  理由: プラグインホストが 2 s 以内に応答しませんでした"},
+             {"garbage=open\n", "  理由: プラグインホストが種類 "}}) {
         const Result single = RunHosted({Song("opens.tst", song), dir / "opens.wav"}, limit);
         EXPECT_EQ(single.Status, 1);
         EXPECT_EQ(LineAfter(single, "エラー: ファイル " + dir / "opens.tst" + " を開けませんでした")
@@ -461,7 +462,7 @@ TEST(CliWithoutWine, AWindowsPluginIsListedAsFailedWithTheReason)
     EXPECT_EQ(WEXITSTATUS(status), 1); // nothing loaded
     EXPECT_EQ(testsupport::ReadFileBytes(dir / "stderr"),
               "  警告: " + dll.Path() + " のロードに失敗しました\n" +
-                  "    理由: Wine is needed for Windows plug-ins\n");
+                  "    理由: Windows のプラグインには Wine が必要です\n");
 }
 #endif
 #endif

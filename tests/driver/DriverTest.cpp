@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
+#include "texts/Texts.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -243,7 +244,8 @@ TEST(DriverLoad, FailuresAreReportedWithTheirPathAndTheScanGoesOn)
     EXPECT_EQ(failed[0].rfind(dir / "broken.kpi: ", 0), 0u) << failed[0];
     EXPECT_NE(failed[0].find("broken.kpi"), failed[0].rfind("broken.kpi")) << failed[0];
     EXPECT_EQ(failed[1], rejectedByOwner.Path() + ": handler failed");
-    EXPECT_EQ(failed[2], refused.Path() + ": interface version 99 (100 needed)");
+    EXPECT_EQ(failed[2],
+              refused.Path() + ": " + txt::Format(txt::Id::LoadBadVersion, {"99", "100"}));
     // The plug-in whose handler raised was loaded, so it is shut down again; its extension is
     // not registered.
     EXPECT_EQ(rejectedByOwner.Counts().Init, 1);

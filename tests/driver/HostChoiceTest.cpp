@@ -4,6 +4,7 @@
 #include "platform/LibraryFormat.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
+#include "texts/Texts.h"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +55,7 @@ TEST(HostChoice, WithoutWineAWindowsPluginFailsToLoadAndSaysWhy)
     };
     driver.LoadFolder(dir.Path());
     EXPECT_EQ(failed,
-              (std::vector<std::string>{dll.Path() + ": Wine is needed for Windows plug-ins"}));
+              (std::vector<std::string>{dll.Path() + ": " + txt::Text(txt::Id::HostNeedsWine)}));
     ASSERT_EQ(driver.Plugins().size(), 1u);
     EXPECT_EQ(driver.Plugins()[0]->FileName(), native.Path());
 }
@@ -74,5 +75,5 @@ TEST(HostChoice, AMissingHostProgramIsALoadFailureNamingIt)
     driver.OnPluginLoadFailed = [&](const std::string&, const std::string& why) { reason = why; };
     driver.AddPlugin(plugin.Path());
     EXPECT_TRUE(driver.Plugins().empty());
-    EXPECT_EQ(reason, "the plug-in host " + (dir / "hosts/pellan-kpi-host") + " is missing");
+    EXPECT_EQ(reason, txt::Format(txt::Id::HostProgramMissing, {dir / "hosts/pellan-kpi-host"}));
 }

@@ -10,6 +10,7 @@
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
+#include "texts/Texts.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -337,8 +338,8 @@ TEST_P(HostedDriver, APluginThatCrashesWhileLoadingIsALoadFailureAndTheScanGoesO
     driver->AddPlugin(crashes.Path());
     driver->AddPlugin(works.Path());
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].rfind("a-crashes.kpi: the plug-in host failed on it: the plug-in host "
-                                "ended",
+    EXPECT_EQ(failures[0].rfind("a-crashes.kpi: " + txt::Format(txt::Id::HostFailedOnPlugin,
+                                                                {txt::Text(txt::Id::HostEnded)}),
                                 0),
               0u)
         << failures[0];
@@ -384,6 +385,8 @@ TEST_P(HostedDriver, OneHostReadsTheFolderAndEachPluginKeepsItsHostForItsSongs)
     // The driver is gone: every serving host ran its plug-in's Deinit on the way out.
     const testkpi::PublishedCounts served = first.ServingProcess();
     EXPECT_EQ(served.Counts.Open, 3);
+    // The host placed each song at 0 as part of its open; that move is not made twice.
+    EXPECT_EQ(served.Counts.SetPosition, 3);
     EXPECT_EQ(served.Counts.Close, 3);
     EXPECT_EQ(served.Counts.Init, 1);
     EXPECT_EQ(served.Counts.Deinit, 1);
@@ -450,7 +453,7 @@ TEST_P(HostedDriver, ACrashInOpenCostsThatSongAndTheNextSongGetsAFreshHost)
     EXPECT_EQ(crashed->Handle, 0u);
     EXPECT_EQ(crashed->Format.SampleRate, 32000u) << "the format stays as it was asked";
     TZoKpi& plugin = crashed->Plugin;
-    EXPECT_NE(plugin.Hosted()->LastFailure().find("ended"), std::string::npos)
+    EXPECT_NE(plugin.Hosted()->LastFailure().find(txt::Text(txt::Id::HostEnded)), std::string::npos)
         << plugin.Hosted()->LastFailure();
     // The host's end is the reason the open failed.
     EXPECT_EQ(crashed->OpenFailure, plugin.Hosted()->LastFailure());
@@ -544,7 +547,8 @@ TEST_P(HostedDriver, ACallThatDoesNotAnswerIsCutOffAtTheTimeLimit)
         song->Render(block, sizeof block);
         ADD_FAILURE() << "a hung render returned";
     } catch (const EZoError& e) {
-        EXPECT_NE(e.Reason().find("did not answer within 1500 ms"), std::string::npos)
+        EXPECT_NE(e.Reason().find(txt::Format(txt::Id::HostNoAnswer, {"1500 ms"})),
+                  std::string::npos)
             << e.Reason();
     }
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1500));
@@ -566,7 +570,11 @@ TEST_P(HostedDriver, RepliesThatBreakTheProtocolFailTheCallAndNothingElse)
 
     const auto refused = driver->OpenSong(atOpen, nullptr);
     EXPECT_EQ(refused->Handle, 0u);
-    EXPECT_NE(refused->Plugin.Hosted()->LastFailure().find("message kind"), std::string::npos)
+    // Whatever kind the junk makes of it.
+    const std::string wrongKind = txt::Text(txt::Id::HostWrongMessage);
+    EXPECT_NE(
+        refused->Plugin.Hosted()->LastFailure().find(wrongKind.substr(0, wrongKind.find('%'))),
+        std::string::npos)
         << refused->Plugin.Hosted()->LastFailure();
 
     const auto song = driver->OpenSong(atRender, nullptr);

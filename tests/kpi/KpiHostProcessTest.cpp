@@ -4,6 +4,7 @@
 #include "kpi/KpiHostPool.h"
 #include "kpi/KpiWine.h"
 #include "tests/support/TempFolder.h"
+#include "texts/Texts.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -28,6 +29,12 @@ std::string StartFailure(const std::vector<std::string>& arguments, int timeLimi
     }
 }
 
+// Why the host called fake-host could not start.
+std::string CannotStart(const std::string& why)
+{
+    return txt::Format(txt::Id::HostCannotStart, {"fake-host", why});
+}
+
 std::string NativeHost()
 {
     return TZoKpiHostPool().HostProgramPath(KpiHostKind::Native);
@@ -39,19 +46,19 @@ TEST(HostProcess, ProgramsThatAreNoHostAreRefusedWithTheReason)
 {
     // cat sends the greeting back, which is a request, not its reply.
     EXPECT_EQ(StartFailure({"/bin/cat"}),
-              "fake-host could not start: the plug-in host answered with message kind 1");
-    EXPECT_EQ(StartFailure({"/bin/sh", "-c", "echo 'no such thing' >&2; exit 4"}),
-              "fake-host could not start: the plug-in host ended (exit code 4): no such thing");
+              CannotStart(txt::Format(txt::Id::HostWrongMessage, {"1"})));
+    EXPECT_EQ(
+        StartFailure({"/bin/sh", "-c", "echo 'no such thing' >&2; exit 4"}),
+        CannotStart(std::string(txt::Text(txt::Id::HostEnded)) + " (exit code 4): no such thing"));
     EXPECT_EQ(StartFailure({"/bin/sh", "-c", "exec sleep 30"}, 300),
-              "fake-host could not start: the plug-in host did not answer within 300 ms");
+              CannotStart(txt::Format(txt::Id::HostNoAnswer, {"300 ms"})));
     // A header that announces a reply larger than any the request can have.
     EXPECT_EQ(StartFailure({"/bin/sh", "-c",
                             "printf '\\377\\377\\377\\177\\001\\000\\000\\200'; "
                             "exec sleep 30"}),
-              "fake-host could not start: the plug-in host announced a reply of 2147483647 "
-              "bytes");
+              CannotStart(txt::Format(txt::Id::HostReplyTooLarge, {"2147483647"})));
     EXPECT_EQ(StartFailure({"/nonexistent/host"}),
-              "fake-host could not start: /nonexistent/host: No such file or directory");
+              CannotStart("/nonexistent/host: No such file or directory"));
 }
 
 TEST(HostProcess, AHostOfAnotherBuildIsRefusedWithBothVersions)
@@ -60,8 +67,8 @@ TEST(HostProcess, AHostOfAnotherBuildIsRefusedWithBothVersions)
     EXPECT_EQ(StartFailure({"/bin/sh", "-c",
                             "printf '\\014\\000\\000\\000\\001\\000\\000\\200HIPK"
                             "\\001\\000\\000\\000\\100\\000\\000\\000'; exec sleep 30"}),
-              "fake-host could not start: the plug-in host speaks protocol version 1, not 2 (a "
-              "host of another build of the program)");
+              CannotStart("the plug-in host speaks protocol version 1, not 2 (a host of another "
+                          "build of the program)"));
 
     // This build's host answers a greeting of another version with its own, so that a program
     // of another build can say the same.
@@ -92,7 +99,9 @@ TEST(HostProcess, AHostThatFailsARequestStaysDead)
                            kpihost::ReplyLimit(kpihost::kRender)),
                  EKpiHostFailed);
     EXPECT_FALSE(host.Alive());
-    EXPECT_EQ(host.DeathReason().rfind("the plug-in host failed: no such song", 0), 0u)
+    EXPECT_EQ(
+        host.DeathReason().rfind(txt::Format(txt::Id::HostReportedFailure, {"no such song"}), 0),
+        0u)
         << host.DeathReason();
     try {
         host.Call(kpihost::EncodeExit(), payload, kpihost::ReplyLimit(kpihost::kExit));

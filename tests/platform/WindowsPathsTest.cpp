@@ -2,12 +2,16 @@
 // drive table, and the cases a playlist decode does not reach.
 #include "platform/WindowsPaths.h"
 #include "platform/CodePages.h"
+#include "platform/Paths.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using testsupport::TempFolder;
 namespace fs = std::filesystem;
@@ -53,22 +57,82 @@ TEST(WineDrives, LettersMapThroughThePrefixTableAndWithoutOneOnlyZIsTheRoot)
     testsupport::ScopedEnvironment environment;
     environment.Set("WINEPREFIX", std::nullopt);
     environment.Set("HOME", dir.Path());
-    EXPECT_EQ(platform::DriveFolder('Z'), "/");
-    EXPECT_EQ(platform::DriveFolder('C'), std::nullopt);
+    const std::string prefix = platform::WinePrefixFolder();
+    EXPECT_EQ(prefix, dir / ".wine");
+    EXPECT_EQ(platform::DriveFolder(prefix, 'Z'), "/");
+    EXPECT_EQ(platform::DriveFolder(prefix, 'C'), std::nullopt);
 
-    // The default prefix ~/.wine, with Wine's relative link, an absolute one and a folder.
-    fs::create_directories(dir / ".wine/dosdevices/f:");
+    // Wine's relative link, an absolute one, a folder, and a link that leads nowhere.
+    const std::string table = platform::DriveTableFolder(prefix);
+    fs::create_directories(table + "/f:");
     fs::create_directories(dir / ".wine/drive_c");
     fs::create_directories(dir / "media");
-    fs::create_symlink("../drive_c", dir / ".wine/dosdevices/c:");
-    fs::create_symlink(dir / "media/", dir / ".wine/dosdevices/e:");
-    EXPECT_EQ(platform::DriveFolder('c'), dir / ".wine/drive_c");
-    EXPECT_EQ(platform::DriveFolder('E'), dir / "media");
-    EXPECT_EQ(platform::DriveFolder('F'), dir / ".wine/dosdevices/f:");
-    EXPECT_EQ(platform::DriveFolder('Z'), std::nullopt); // a table without Z:
+    fs::create_symlink("../drive_c", table + "/c:");
+    fs::create_symlink(dir / "media/", table + "/e:");
+    fs::create_symlink(dir / "unplugged", table + "/g:");
+    EXPECT_EQ(platform::DriveFolder(prefix, 'c'), dir / ".wine/drive_c");
+    EXPECT_EQ(platform::DriveFolder(prefix, 'E'), dir / "media");
+    EXPECT_EQ(platform::DriveFolder(prefix, 'F'), table + "/f:");
+    EXPECT_EQ(platform::DriveFolder(prefix, 'G'), std::nullopt);
+    EXPECT_EQ(platform::DriveFolder(prefix, 'Z'), std::nullopt); // a table without Z:
+
+    // A prefix whose table is a link: the relative target is taken from where it leads, not
+    // from beside the link.
+    fs::create_directories(dir / "linked/drive_c");
+    fs::create_directory_symlink(table, platform::DriveTableFolder(dir / "linked"));
+    EXPECT_EQ(platform::DriveFolder(dir / "linked", 'C'), dir / ".wine/drive_c");
 
     environment.Set("WINEPREFIX", dir / "elsewhere");
-    EXPECT_EQ(platform::DriveFolder('C'), std::nullopt);
+    EXPECT_EQ(platform::WinePrefixFolder(), dir / "elsewhere");
+    // Without $HOME Wine takes the home folder from the password database, and so does this.
+    environment.Set("WINEPREFIX", std::nullopt);
+    environment.Set("HOME", std::nullopt);
+    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir) {
+        EXPECT_EQ(platform::WinePrefixFolder(),
+                  platform::IncludeTrailingDelimiter(entry->pw_dir) + ".wine");
+    }
+}
+
+TEST(WineDrives, DrivePathsMatchNamesAsWindowsDoesWhoeverAsks)
+{
+    TempFolder dir;
+    const std::string prefix = dir / "prefix";
+    const std::string table = platform::DriveTableFolder(prefix);
+    fs::create_directories(table);
+    fs::create_directories(prefix + "/drive_c/Program Files/KbMedia Player/Plugins");
+    fs::create_directories(prefix + "/drive_c/Ｓｏｎｇｓ/Σοφια");
+    fs::create_directory_symlink("../drive_c", table + "/c:");
+    fs::create_directory_symlink(dir.Path(), table + "/d:");
+    const std::string drive = prefix + "/drive_c";
+    const auto map = [&prefix](const std::string& text) {
+        return platform::MapDrivePath(prefix, text);
+    };
+
+    auto found = map("c:\\PROGRAM FILES\\kbmedia player\\plugins");
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(found->Found);
+    EXPECT_EQ(found->Path, drive + "/Program Files/KbMedia Player/Plugins");
+    // Letters beyond ASCII fold as well, full-width Latin and Greek among them.
+    found = map("C:/ｓｏｎｇｓ\\ΣΟΦΙΑ");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->Path, drive + "/Ｓｏｎｇｓ/Σοφια");
+    // A name that matches nothing: the path as written, below the drive's folder.
+    found = map("C:\\Program Files\\New\\..\\Gone");
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(found->Found);
+    EXPECT_EQ(found->Path, drive + "/Program Files/Gone");
+    ASSERT_TRUE(map("D:\\prefix"));
+    EXPECT_EQ(map("D:\\prefix")->Path, prefix);
+    EXPECT_EQ(map("Q:\\nowhere"), std::nullopt);
+    EXPECT_EQ(map("\\\\server\\share"), std::nullopt);
+    EXPECT_EQ(map("1:\\x"), std::nullopt);
+
+    // A playlist entry reaches the same file as the host player's lookup.
+    testsupport::ScopedEnvironment environment;
+    environment.Set("WINEPREFIX", prefix);
+    const platform::ForeignPath entry = platform::ResolveWindowsPath("c:\\ＳＯＮＧＳ\\σοφια", "/");
+    EXPECT_TRUE(entry.Found);
+    EXPECT_EQ(entry.Path, drive + "/Ｓｏｎｇｓ/Σοφια");
 }
 
 TEST(CaseInsensitivePaths, TheExactSpellingWinsThenTheFirstThatLeadsToTheFile)
@@ -101,8 +165,8 @@ TEST(WindowsPlaylistPaths, NamesThatExistAsWrittenStayAndMissingOnesSayWhereThey
 
     testsupport::ScopedEnvironment environment;
     environment.Set("WINEPREFIX", dir / "prefix");
-    fs::create_directories(dir / "prefix/dosdevices");
-    fs::create_symlink(dir.Path(), dir / "prefix/dosdevices/c:");
+    fs::create_directories(platform::DriveTableFolder(dir / "prefix"));
+    fs::create_symlink(dir.Path(), platform::DriveTableFolder(dir / "prefix") + "/c:");
     // A drive that maps: the path that was looked for here.
     platform::ForeignPath missing =
         platform::ResolveWindowsPath("C:\\Music\\" + kGame + ".nsf", "/");
@@ -119,10 +183,10 @@ TEST(WindowsPlaylistPaths, DotDotStopsAtTheDrivesRoot)
     TempFolder dir;
     testsupport::ScopedEnvironment environment;
     environment.Set("WINEPREFIX", dir / "prefix");
-    fs::create_directories(dir / "prefix/dosdevices");
+    fs::create_directories(platform::DriveTableFolder(dir / "prefix"));
     fs::create_directories(dir / "drive_c/outside");
     fs::create_directories(dir / "outside");
-    fs::create_symlink("../../drive_c", dir / "prefix/dosdevices/c:");
+    fs::create_symlink("../../drive_c", platform::DriveTableFolder(dir / "prefix") + "/c:");
     // A file beside the drive's folder, which no name on drive C: reaches on Windows.
     testsupport::WriteFileBytes(dir / "outside/x.mid", "x");
     for (const std::string text :

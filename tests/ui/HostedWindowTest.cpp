@@ -112,7 +112,7 @@ TEST_P(HostedWindow, ACrashingPluginCostsOneSongAndTheWindowGoesOn)
     EXPECT_EQ(crashed[crashed.size() - 3],
               "エラー: プラグイン test.kpi のホストプロセスが失敗しました");
     // Why, under it: the host's end.
-    EXPECT_EQ(crashed[crashed.size() - 2].rfind("  理由: the plug-in host ended (", 0), 0u)
+    EXPECT_EQ(crashed[crashed.size() - 2].rfind("  理由: プラグインホストが終了しました (", 0), 0u)
         << crashed[crashed.size() - 2];
     EXPECT_EQ(crashed.back(), "デコードは完了しました");
     EXPECT_EQ(window->btnSingleDecode->text(), "開始(&S)");
