@@ -27,6 +27,6 @@ failed=0
 fail() { echo "FAILED: $*"; failed=1; }
 [ "$status" = 1 ] || fail "pellan-decode exited with $status, not 1"
 [ "$took" -lt 60 ] || fail "the run took $took s: the time limit did not end the call"
-grep -q "the plug-in host did not answer within 15 s: .*the plug-in opened a dialog box and waits for it: Pellan test plug-in: The test plug-in asks nothing\." "$work/said" ||
+grep -q "15 s.*: pellan-kpi-host: the plug-in opened a dialog box and waits for it: Pellan test plug-in: The test plug-in asks nothing\." "$work/said" ||
   fail "the reason does not name the message box"
 exit $failed
