@@ -2,8 +2,8 @@
 // the editors, all handed to the shared settings tab.
 #include "ui/MainWnd.h"
 
+#include "qtcore/QtText.h"
 #include "ui/QtControls.h"
-#include "ui/QtText.h"
 #include "ui/SpinEdit.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // The settings store on QSettings: files written by earlier releases keep every setting, and
 // what the program writes back keeps their layout.
-#include "ui/QtSettingsStore.h"
+#include "qtcore/QtSettingsStore.h"
 #include "app/DecodeSettings.h"
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
