@@ -9,7 +9,11 @@ set -euo pipefail
 locate="$1" bits="$2" exe="$3"
 eval "$("$locate")"
 loader="$wine64"
-[ "$bits" = 32 ] && loader="$wine32"
+if [ "$bits" = 32 ]; then
+  loader="$wine32"
+  source "$(dirname "$0")/../win32/under-wine.sh"
+  require_32bit_x86 "the 32-bit PellanDecode.exe"
+fi
 if [ -n "${DISPLAY:-}" ]; then
   # Whatever Wine program started the prefix's desktop gave it its display, if it had one:
   # the program could then open its window, and nothing here would close it.
