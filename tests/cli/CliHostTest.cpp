@@ -261,6 +261,13 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
 
 TEST_P(CliHost, NoHostOutlivesTheProgramHoweverItEnds)
 {
+#ifdef PELLAN_TEST_THREAD_SANITIZER
+    // ThreadSanitizer holds a signal back until the thread that received it calls into the
+    // runtime, and two signals pending at once stay blocked (google/sanitizers#1855): neither
+    // reaches the program, which waits out its host's time limit. A single signal does, as the
+    // next case shows; this one runs in the other builds.
+    GTEST_SKIP() << "two signals at once do not reach a program under ThreadSanitizer";
+#endif
     // Two signals of different kinds are never merged into one: the second finds the first
     // taken, and ends the program at once from its handler.
     for (const std::vector<int>& signals :
@@ -270,7 +277,8 @@ TEST_P(CliHost, NoHostOutlivesTheProgramHoweverItEnds)
         ASSERT_GT(spinning.Host, 0) << "the plug-in never reached Render";
         EXPECT_FALSE(spinning.Outlived) << "the host outlived the program";
         if (signals.size() > 1) { // an emergency exit takes its files and links along
-            EXPECT_FALSE(fs::exists(dir / "spin.wav"));
+            EXPECT_FALSE(fs::exists(dir / "spin.wav")) << "status " << spinning.Run.Status << "\n"
+                                                       << spinning.Run.Err;
             EXPECT_TRUE(fs::is_empty(dir / "runtime"));
         }
     }
