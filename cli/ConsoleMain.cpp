@@ -27,7 +27,7 @@
 
 #include <windows.h>
 #else
-#include "ui/QtSettingsStore.h"
+#include "qtcore/QtSettingsStore.h"
 #endif
 
 #include <cstdio>

@@ -2,10 +2,10 @@
 #include "ui/MainWnd.h"
 
 #include "app/DecodeSettings.h"
+#include "qtcore/QtMainThreadLoop.h"
+#include "qtcore/QtText.h"
 #include "ui/ProgressBar.h"
 #include "ui/QtControls.h"
-#include "ui/QtMainThreadLoop.h"
-#include "ui/QtText.h"
 #include "ui/SpinEdit.h"
 #include "ui/SplashWnd.h"
 

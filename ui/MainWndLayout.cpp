@@ -5,8 +5,8 @@
 
 #include "app/MainWndTexts.h"
 #include "app/SettingsLayout.h"
+#include "qtcore/QtText.h"
 #include "ui/ProgressBar.h"
-#include "ui/QtText.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>

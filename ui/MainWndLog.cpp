@@ -2,8 +2,8 @@
 #include "ui/MainWnd.h"
 
 #include "app/MainWndTexts.h"
+#include "qtcore/QtText.h"
 #include "ui/QtControls.h"
-#include "ui/QtText.h"
 
 #include <QAction>
 #include <QApplication>

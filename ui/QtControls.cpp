@@ -1,6 +1,6 @@
 #include "ui/QtControls.h"
 
-#include "ui/QtText.h"
+#include "qtcore/QtText.h"
 
 #include <QAction>
 #include <QApplication>

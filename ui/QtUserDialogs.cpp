@@ -1,7 +1,7 @@
 #include "ui/QtUserDialogs.h"
 #include "app/KbMD_Common.h"
+#include "qtcore/QtText.h"
 #include "texts/Texts.h"
-#include "ui/QtText.h"
 
 #include <QApplication>
 #include <QDesktopServices>

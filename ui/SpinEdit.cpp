@@ -1,7 +1,7 @@
 #include "ui/SpinEdit.h"
 
 #include "app/DecodeSettingsTab.h"
-#include "ui/QtText.h"
+#include "qtcore/QtText.h"
 
 #include <QLineEdit>
 

@@ -3,7 +3,7 @@
 
 #include "app/MainWndTexts.h"
 #include "app/Version.h"
-#include "ui/QtText.h"
+#include "qtcore/QtText.h"
 
 #include <QLabel>
 #include <QPixmap>

@@ -6,6 +6,7 @@
 #include "app/KbMPath.h"
 #include "platform/WindowsPaths.h"
 #include "tests/app/MemorySettingsStore.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -45,26 +46,6 @@ struct FakePrefix {
     }
 };
 
-class ScopedPrefix {
-public:
-    explicit ScopedPrefix(const std::string& prefix)
-    {
-        if (const char* old = std::getenv("WINEPREFIX"))
-            FOld = old;
-        ::setenv("WINEPREFIX", prefix.c_str(), 1);
-    }
-    ~ScopedPrefix()
-    {
-        if (FOld)
-            ::setenv("WINEPREFIX", FOld->c_str(), 1);
-        else
-            ::unsetenv("WINEPREFIX");
-    }
-
-private:
-    std::optional<std::string> FOld;
-};
-
 } // namespace
 
 TEST(WinePrefix, TheRegistryFileIsReadWithWinesEscapes)
@@ -94,7 +75,8 @@ TEST(WinePrefix, APlayerUnderWineGivesThePluginFolderWhenTheSettingsHoldNone)
     const std::string player = prefix.root + "/drive_c/Program Files/KbMedia Player";
     fs::create_directories(player + "/plugins");
     testsupport::WriteFileBytes(player + "/KbMplay.exe", "MZ");
-    ScopedPrefix scoped(prefix.root);
+    testsupport::ScopedEnvironment scoped;
+    scoped.Set("WINEPREFIX", prefix.root);
 
     TMemorySettingsStore store;
     TAppRegistry registry(store);
@@ -111,7 +93,8 @@ TEST(WinePrefix, APlayerUnderWineGivesThePluginFolderWhenTheSettingsHoldNone)
 
     // Without a registered player the prefix gives nothing and the bundled folder is next.
     registry.WriteString("SearchPath", "Plugins", "");
-    const ScopedPrefix empty(prefix.dir / "no-prefix");
+    testsupport::ScopedEnvironment empty;
+    empty.Set("WINEPREFIX", prefix.dir / "no-prefix");
     EXPECT_EQ(ResolvePluginFolderWithoutAsking("/bundled"), "/bundled");
     AppRegistry = nullptr;
 }

@@ -8,9 +8,9 @@
 #include "app/PlaylistDecoding.h"
 #include "kpi/kpiDriver.h"
 #include "platform/Paths.h"
+#include "qtcore/QtMainThreadLoop.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
-#include "ui/QtMainThreadLoop.h"
 
 #include <QCoreApplication>
 #include <QThread>

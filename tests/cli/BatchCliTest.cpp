@@ -3,7 +3,7 @@
 // failures in the middle, several jobs, and Ctrl+C while several songs run; what a failed or
 // stopped song leaves (nothing under its name), inputs that are outputs, named pipes, and files
 // that claim millions of songs.
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -14,13 +14,13 @@
 #include <map>
 #include <thread>
 
-using clitest::Result;
+using Result = testsupport::ProgramResult;
 using testkpi::TestSong;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct BatchCli : clitest::CliFixture {
+struct BatchCli : testsupport::CliFixture {
     void SetUp() override
     {
         plugin = &AddPlugin("test.kpi", {{"extensions", ".tst,.wav"}});
@@ -62,9 +62,9 @@ struct BatchCli : clitest::CliFixture {
 TEST_F(BatchCli, EveryNameIsAnInputAWavFileIncluded)
 {
     const std::string a = Song("a.tst"), b = Song("b.wav");
-    const Result result = Run({"--plugins", pluginFolder, "--out-dir", env.Dir / "out", a, b});
+    const Result result = Run({"--plugins", pluginFolder, "--out-dir", dir / "out", a, b});
     EXPECT_EQ(result.Status, 0) << result.Err;
-    EXPECT_EQ(Names(env.Dir / "out"), (std::vector<std::string>{"a.wav", "b.wav"}));
+    EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"a.wav", "b.wav"}));
     // b.wav was read, not written: it is the song file still.
     EXPECT_EQ(testsupport::ReadFileBytes(b).rfind("rate=", 0), 0u);
     // Every line names its song; the last one sums up.
@@ -74,7 +74,7 @@ TEST_F(BatchCli, EveryNameIsAnInputAWavFileIncluded)
 
     // Beside the inputs instead.
     EXPECT_EQ(Run({"--plugins", pluginFolder, "--beside", a}).Status, 0);
-    EXPECT_TRUE(fs::exists(env.Dir / "a.wav"));
+    EXPECT_TRUE(fs::exists(dir / "a.wav"));
 
     // Without --out-dir or --beside, two names are INPUT and OUTPUT, and more are refused.
     const Result three = Run({"--plugins", pluginFolder, a, b, Song("c.tst")});
@@ -84,37 +84,36 @@ TEST_F(BatchCli, EveryNameIsAnInputAWavFileIncluded)
 
 TEST_F(BatchCli, TwoInputsWritingOneOutputAreRefusedBeforeAnythingStarts)
 {
-    fs::create_directories(env.Dir / "x");
-    fs::create_directories(env.Dir / "y");
+    fs::create_directories(dir / "x");
+    fs::create_directories(dir / "y");
     const std::string first = Song("x/song.tst"), second = Song("y/song.wav");
-    const Result result =
-        Run({"--plugins", pluginFolder, "--out-dir", env.Dir / "out", first, second});
+    const Result result = Run({"--plugins", pluginFolder, "--out-dir", dir / "out", first, second});
     EXPECT_EQ(result.Status, 2);
     EXPECT_NE(result.Err.find("どちらも"), std::string::npos) << result.Err;
-    EXPECT_FALSE(fs::exists(env.Dir / "out/song.wav"));
+    EXPECT_FALSE(fs::exists(dir / "out/song.wav"));
     // The same file twice clashes with itself.
     EXPECT_EQ(Run({"--plugins", pluginFolder, "--beside", first, first}).Status, 2);
-    EXPECT_FALSE(fs::exists(env.Dir / "x/song.wav"));
+    EXPECT_FALSE(fs::exists(dir / "x/song.wav"));
 }
 
 TEST_F(BatchCli, FoldersAreWalkedWithRecursiveKeepingClaimedFiles)
 {
     for (const char* name : {"album/01.tst", "album/disc2/02.tst", "album/.hidden/03.tst",
                              "album/notes.txt", "album/.04.tst"}) {
-        fs::create_directories((env.Dir / ("in/" + std::string(name))).c_str());
-        fs::remove((env.Dir / ("in/" + std::string(name))).c_str());
+        fs::create_directories((dir / ("in/" + std::string(name))).c_str());
+        fs::remove((dir / ("in/" + std::string(name))).c_str());
         Song(std::string("in/") + name);
     }
     const Result refused =
-        Run({"--plugins", pluginFolder, "--out-dir", env.Dir / "out", env.Dir / "in/album"});
+        Run({"--plugins", pluginFolder, "--out-dir", dir / "out", dir / "in/album"});
     EXPECT_EQ(refused.Status, 2);
     EXPECT_NE(refused.Err.find("--recursive"), std::string::npos);
 
-    const Result result = Run({"--plugins", pluginFolder, "--recursive", "--out-dir",
-                               env.Dir / "out", env.Dir / "in/album"});
+    const Result result =
+        Run({"--plugins", pluginFolder, "--recursive", "--out-dir", dir / "out", dir / "in/album"});
     EXPECT_EQ(result.Status, 0) << result.Err;
     // The folders below the walked one are kept in DIR.
-    EXPECT_EQ(Names(env.Dir / "out"), (std::vector<std::string>{"01.wav", "disc2/02.wav"}));
+    EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"01.wav", "disc2/02.wav"}));
 }
 
 TEST_F(BatchCli, AllSongsRangesExistingOutputsAndAFailureInTheMiddle)
@@ -122,29 +121,29 @@ TEST_F(BatchCli, AllSongsRangesExistingOutputsAndAFailureInTheMiddle)
     TestSong multi;
     multi.Songs = 3;
     multi.Frames = "30000";
-    const std::string game = env.Dir / "game.tst";
+    const std::string game = dir / "game.tst";
     multi.WriteTo(game); // no length: a multi-song file's is its count of songs
     const Result all = Run({"--plugins", pluginFolder, "--length", "10", "--fade", "100",
-                            "--out-dir", env.Dir / "out", "--all-songs", game});
+                            "--out-dir", dir / "out", "--all-songs", game});
     EXPECT_EQ(all.Status, 0) << all.Err;
-    EXPECT_EQ(Names(env.Dir / "out"),
+    EXPECT_EQ(Names(dir / "out"),
               (std::vector<std::string>{"game[1].wav", "game[2].wav", "game[3].wav"}));
 
     // Existing outputs are skipped with a warning, and that is no failure.
     const Result again = Run({"--plugins", pluginFolder, "--length", "10", "--fade", "100",
-                              "--out-dir", env.Dir / "out", "--song", "2-5", game});
+                              "--out-dir", dir / "out", "--song", "2-5", game});
     EXPECT_EQ(again.Status, 0);
-    EXPECT_NE(again.Err.find("game[2].wav: 警告: 出力先 " + env.Dir / "out/game[2].wav" +
+    EXPECT_NE(again.Err.find("game[2].wav: 警告: 出力先 " + dir / "out/game[2].wav" +
                              " は既にあります。スキップします。"),
               std::string::npos);
     EXPECT_EQ(again.ErrLines().back().rfind("変換 0、失敗 0、スキップ 2", 0), 0u);
 
     // A file that fails in the middle: the others are converted, the status is 1.
-    testsupport::WriteFileBytes(env.Dir / "bad.tst", "open=refuse\n");
-    const Result mixed = Run({"--plugins", pluginFolder, "--out-dir", env.Dir / "mixed",
-                              Song("one.tst"), env.Dir / "bad.tst", Song("two.tst")});
+    testsupport::WriteFileBytes(dir / "bad.tst", "open=refuse\n");
+    const Result mixed = Run({"--plugins", pluginFolder, "--out-dir", dir / "mixed",
+                              Song("one.tst"), dir / "bad.tst", Song("two.tst")});
     EXPECT_EQ(mixed.Status, 1);
-    EXPECT_EQ(Names(env.Dir / "mixed"), (std::vector<std::string>{"one.wav", "two.wav"}));
+    EXPECT_EQ(Names(dir / "mixed"), (std::vector<std::string>{"one.wav", "two.wav"}));
     EXPECT_EQ(mixed.ErrLines().back().rfind("変換 2、失敗 1、スキップ 0", 0), 0u);
 }
 
@@ -157,15 +156,15 @@ TEST_F(BatchCli, CtrlCWithSeveralJobsKeepsTheFinishedAndTheOlderOutputsAndNoPart
     const std::string quick = Song("quick.tst");
     const std::string s1 = Song("slow1.tst", slow), s2 = Song("slow2.tst", slow);
     // Outputs of an earlier run: --overwrite replaces them with complete files only.
-    fs::create_directories(env.Dir / "out");
-    testsupport::WriteFileBytes(env.Dir / "out/slow1.wav", "older one");
-    testsupport::WriteFileBytes(env.Dir / "out/slow2.wav", "older two");
+    fs::create_directories(dir / "out");
+    testsupport::WriteFileBytes(dir / "out/slow1.wav", "older one");
+    testsupport::WriteFileBytes(dir / "out/slow2.wav", "older two");
     const pid_t pid = Start({"--plugins", pluginFolder, "--jobs", "3", "--overwrite", "--out-dir",
-                             env.Dir / "out", quick, s1, s2});
+                             dir / "out", quick, s1, s2});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     // The songs in progress are written under their hidden temporary names.
     const auto big = [&](const std::string& name) {
-        for (const auto& entry : fs::directory_iterator(env.Dir / "out")) {
+        for (const auto& entry : fs::directory_iterator(dir / "out")) {
             const std::string file = entry.path().filename().string();
             std::error_code error;
             if (file.rfind(".pellan-", 0) == 0 && file.find(name) != std::string::npos &&
@@ -175,17 +174,17 @@ TEST_F(BatchCli, CtrlCWithSeveralJobsKeepsTheFinishedAndTheOlderOutputsAndNoPart
         return false;
     };
     while (!(big("slow1.wav") && big("slow2.wav") &&
-             testsupport::ReadFileBytes(env.Dir / "stderr")
-                     .find("quick.wav: デコードは完了しました") != std::string::npos) &&
+             testsupport::ReadFileBytes(dir / "stderr").find("quick.wav: デコードは完了しました") !=
+                 std::string::npos) &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ::kill(pid, SIGINT);
     const Result result = Finish(pid);
     EXPECT_EQ(result.Status, 130) << result.Err;
-    EXPECT_EQ(Names(env.Dir / "out"),
+    EXPECT_EQ(Names(dir / "out"),
               (std::vector<std::string>{"quick.wav", "slow1.wav", "slow2.wav"}));
-    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "out/slow1.wav"), "older one");
-    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "out/slow2.wav"), "older two");
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "out/slow1.wav"), "older one");
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "out/slow2.wav"), "older two");
     for (const char* name : {"slow1.wav", "slow2.wav"})
         EXPECT_NE(result.Err.find(std::string(name) + ":   警告: ファイルは削除されました"),
                   std::string::npos);
@@ -204,26 +203,26 @@ TEST_F(BatchCli, AFailedSongLeavesNothingUnderItsNameAndTheNextRunConvertsIt)
     eightBit.Length = "none";
     eightBit.Frames = "inf";
     const std::string good = Song("good.tst"), bad = Song("bad.tst", eightBit);
-    const std::vector<std::string> command = {"--plugins", pluginFolder,    "--length", "10",
-                                              "--out-dir", env.Dir / "out", good,       bad};
+    const std::vector<std::string> command = {"--plugins", pluginFolder, "--length", "10",
+                                              "--out-dir", dir / "out",  good,       bad};
     const Result first = Run(command);
     EXPECT_EQ(first.Status, 1) << first.Err;
-    EXPECT_EQ(Names(env.Dir / "out"), std::vector<std::string>{"good.wav"});
+    EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"good.wav"});
 
     // Again, over a part file that a killed run left behind: it is removed, and the failed song
     // is tried again, not skipped. With --overwrite an older file stays whole.
-    testsupport::WriteFileBytes(env.Dir / "out/.pellan-1-1-bad.wav.part", "partial");
-    testsupport::WriteFileBytes(env.Dir / "out/bad.wav", "older");
+    testsupport::WriteFileBytes(dir / "out/.pellan-1-1-bad.wav.part", "partial");
+    testsupport::WriteFileBytes(dir / "out/bad.wav", "older");
     std::vector<std::string> overwrite = command;
     overwrite.insert(overwrite.begin() + 4, "--overwrite");
     const Result second = Run(overwrite);
     EXPECT_EQ(second.Status, 1);
-    EXPECT_EQ(Names(env.Dir / "out"), (std::vector<std::string>{"bad.wav", "good.wav"}));
-    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "out/bad.wav"), "older");
+    EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"bad.wav", "good.wav"}));
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "out/bad.wav"), "older");
     EXPECT_NE(second.Err.find("中断された変換の一時ファイル"), std::string::npos);
 
     // Once the song converts, the same command converts exactly that.
-    fs::remove(env.Dir / "out/bad.wav");
+    fs::remove(dir / "out/bad.wav");
     Song("bad.tst", TestSong{});
     const Result third = Run(command);
     EXPECT_EQ(third.Status, 0) << third.Err;
@@ -232,49 +231,49 @@ TEST_F(BatchCli, AFailedSongLeavesNothingUnderItsNameAndTheNextRunConvertsIt)
 
 TEST_F(BatchCli, NoInputIsAnotherInputsOutputAndTheWalkLeavesTheOutputFolderAlone)
 {
-    fs::create_directories(env.Dir / "ch/sub");
+    fs::create_directories(dir / "ch/sub");
     const std::string hst = Song("ch/x.tst");
     const std::string wav = Song("ch/sub/x.wav"); // a song file the plug-in claims too
     const std::string bytes = testsupport::ReadFileBytes(wav);
     const Result named =
         Run({"--plugins", pluginFolder, "--overwrite", "--beside", Song("ch/sub/x.tst"), wav});
     EXPECT_EQ(named.Status, 2);
-    EXPECT_NE(named.Err.find("エラー: " + wav + " は " + env.Dir / "ch/sub/x.tst" +
+    EXPECT_NE(named.Err.find("エラー: " + wav + " は " + dir / "ch/sub/x.tst" +
                              " の出力先でもあるため、入力にできません"),
               std::string::npos)
         << named.Err;
     EXPECT_EQ(testsupport::ReadFileBytes(wav), bytes);
-    fs::remove(env.Dir / "ch/sub/x.tst");
+    fs::remove(dir / "ch/sub/x.tst");
     // Song 2 of a multi-song file would be written to game[2].wav.
-    const Result song = Run({"--plugins", pluginFolder, "--all-songs", "--out-dir", env.Dir / "ch",
+    const Result song = Run({"--plugins", pluginFolder, "--all-songs", "--out-dir", dir / "ch",
                              Song("game.tst"), Song("ch/game[2].wav")});
     EXPECT_EQ(song.Status, 2);
     EXPECT_NE(song.Err.find("の出力先でもあるため"), std::string::npos) << song.Err;
-    fs::remove(env.Dir / "ch/game[2].wav");
+    fs::remove(dir / "ch/game[2].wav");
 
     // Walked, the output folder is not entered: x.wav there is an output, not an input, and
     // a second run finds no wav/wav.
     for (int run = 0; run < 2; ++run) {
         const Result walked = Run({"--plugins", pluginFolder, "--recursive", "--overwrite",
-                                   "--jobs", "2", "--out-dir", env.Dir / "ch/sub", env.Dir / "ch"});
+                                   "--jobs", "2", "--out-dir", dir / "ch/sub", dir / "ch"});
         EXPECT_EQ(walked.Status, 0) << walked.Err;
         EXPECT_EQ(walked.ErrLines().back().rfind("変換 1、失敗 0、スキップ 0", 0), 0u);
     }
-    EXPECT_EQ(Names(env.Dir / "ch"), (std::vector<std::string>{"sub/x.wav", "x.tst"}));
-    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "ch/sub/x.wav").rfind("RIFF", 0), 0u);
+    EXPECT_EQ(Names(dir / "ch"), (std::vector<std::string>{"sub/x.wav", "x.tst"}));
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "ch/sub/x.wav").rfind("RIFF", 0), 0u);
 }
 
 TEST_F(BatchCli, AFifoIsRefusedInEveryFormBeforeAnyPluginSeesIt)
 {
-    const std::string pipe = env.Dir / "pipe.tst";
+    const std::string pipe = dir / "pipe.tst";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    testsupport::WriteFileBytes(env.Dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + pipe);
+    testsupport::WriteFileBytes(dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + pipe);
     const std::string line = "エラー: " + pipe + " は通常のファイルではありません (名前付きパイプ)";
     for (const auto& [arguments, status] : std::vector<std::pair<std::vector<std::string>, int>>{
-             {{pipe, env.Dir / "single.wav"}, 1},
-             {{"--out-dir", env.Dir / "out", pipe}, 2},
-             {{"--playlist", env.Dir / "list.kbm"}, 1},
-             {{"--jobs", "2", "--playlist", env.Dir / "list.kbm"}, 1}}) {
+             {{pipe, dir / "single.wav"}, 1},
+             {{"--out-dir", dir / "out", pipe}, 2},
+             {{"--playlist", dir / "list.kbm"}, 1},
+             {{"--jobs", "2", "--playlist", dir / "list.kbm"}, 1}}) {
         std::vector<std::string> command = {"--plugins", pluginFolder};
         command.insert(command.end(), arguments.begin(), arguments.end());
         // A plug-in blocked on the pipe would hold the program for ever; SIGTERM could not end it.
@@ -289,25 +288,24 @@ TEST_F(BatchCli, MillionsOfSongsAreRefusedWithoutARangeAndPlannedAsTheyStartWith
     TestSong huge;
     huge.Songs = 4000000;
     huge.Frames = "10";
-    huge.WriteTo(env.Dir / "huge.tst");
-    const Result all = RunWithin({"--plugins", pluginFolder, "--all-songs", "--out-dir",
-                                  env.Dir / "all", env.Dir / "huge.tst"},
-                                 30);
+    huge.WriteTo(dir / "huge.tst");
+    const Result all = RunWithin(
+        {"--plugins", pluginFolder, "--all-songs", "--out-dir", dir / "all", dir / "huge.tst"}, 30);
     EXPECT_EQ(all.Status, 1);
-    EXPECT_NE(all.Err.find("エラー: ファイル " + env.Dir / "huge.tst" +
-                           " は 4000000 曲を含むと答えました。"),
-              std::string::npos)
+    EXPECT_NE(
+        all.Err.find("エラー: ファイル " + dir / "huge.tst" + " は 4000000 曲を含むと答えました。"),
+        std::string::npos)
         << all.Err;
-    EXPECT_TRUE(Names(env.Dir / "all").empty());
+    EXPECT_TRUE(Names(dir / "all").empty());
 
     // A range of them may be asked for; the songs are planned one at a time, so the memory the
     // program needs does not grow with the count (planning them all took about 900 MB).
     const pid_t pid = Start({"--plugins", pluginFolder, "--song", "1-4000000", "--jobs", "2",
-                             "--out-dir", env.Dir / "range", env.Dir / "huge.tst"});
+                             "--out-dir", dir / "range", dir / "huge.tst"});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::error_code error;
-    while (std::distance(fs::directory_iterator(env.Dir / "range", error),
-                         fs::directory_iterator()) < 50 &&
+    while (std::distance(fs::directory_iterator(dir / "range", error), fs::directory_iterator()) <
+               50 &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ::kill(pid, SIGINT);
@@ -316,7 +314,7 @@ TEST_F(BatchCli, MillionsOfSongsAreRefusedWithoutARangeAndPlannedAsTheyStartWith
     ASSERT_EQ(::wait4(pid, &status, 0, &usage), pid);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130);
     EXPECT_LT(usage.ru_maxrss, 100 * 1024); // kilobytes
-    EXPECT_TRUE(fs::exists(env.Dir / "range/huge[1].wav"));
+    EXPECT_TRUE(fs::exists(dir / "range/huge[1].wav"));
 }
 
 TEST_F(BatchCli, APlaylistWithSeveralJobsWritesWhatOneJobWrites)
@@ -325,24 +323,23 @@ TEST_F(BatchCli, APlaylistWithSeveralJobsWritesWhatOneJobWrites)
     TestSong multi;
     multi.Songs = 2;
     multi.Frames = "30000";
-    multi.WriteTo(env.Dir / "m.tst");
-    testsupport::WriteFileBytes(env.Dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + a +
-                                                          "\r\n2=Title\r\n-\r\n0=" + b +
-                                                          "\r\n-\r\n0=" + env.Dir / "m.tst::2" +
-                                                          "\r\n-\r\n0=" + a + "\r\n");
+    multi.WriteTo(dir / "m.tst");
+    testsupport::WriteFileBytes(dir / "list.kbm",
+                                "KbMIDI Player Play List\r\n0=" + a + "\r\n2=Title\r\n-\r\n0=" + b +
+                                    "\r\n-\r\n0=" + dir / "m.tst::2" + "\r\n-\r\n0=" + a + "\r\n");
     const auto outputs = [&] {
         std::map<std::string, std::string> files;
         for (const char* name : {"a.wav", "b.wav", "m[2].wav"})
-            files[name] = testsupport::ReadFileBytes(env.Dir / name);
+            files[name] = testsupport::ReadFileBytes(dir / name);
         return files;
     };
-    const Result one = Run({"--plugins", pluginFolder, "--playlist", env.Dir / "list.kbm"});
+    const Result one = Run({"--plugins", pluginFolder, "--playlist", dir / "list.kbm"});
     EXPECT_EQ(one.Status, 0) << one.Err;
     const auto expected = outputs();
     for (const char* name : {"a.wav", "b.wav", "m[2].wav"})
-        fs::remove(env.Dir / name);
+        fs::remove(dir / name);
     const Result four =
-        Run({"--plugins", pluginFolder, "--jobs", "4", "--playlist", env.Dir / "list.kbm"});
+        Run({"--plugins", pluginFolder, "--jobs", "4", "--playlist", dir / "list.kbm"});
     EXPECT_EQ(four.Status, 0) << four.Err;
     EXPECT_EQ(outputs(), expected);
     EXPECT_EQ(four.ErrLines().back(), "一括デコードが完了しました。");

@@ -3,6 +3,7 @@
 // error line; Windows plug-ins under Wine convert with their native twin's bytes, Japanese file
 // names included; without Wine they are listed as failed, with the reason.
 #include "tests/support/Hosting.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
 
@@ -28,25 +29,11 @@ using testsupport::TempFolder;
 
 namespace {
 
-struct Result {
-    int Status = -1;
-    std::string Err;
-    std::vector<std::string> Lines() const
-    {
-        std::vector<std::string> lines;
-        std::istringstream in(Err);
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
-    }
-    bool HasLineStartingWith(const std::string& start) const
-    {
-        for (const auto& line : Lines())
-            if (line.rfind(start, 0) == 0)
-                return true;
-        return false;
-    }
-};
+using Result = testsupport::ProgramResult;
+
+// The time a host is given to answer in the cases of hanging plug-ins: short, but long enough
+// for a host to start and load its plug-in on a loaded machine, under a sanitizer too.
+const std::string kTimeLimit = std::to_string(PELLAN_TEST_HOST_TIME_LIMIT_S);
 
 // Whether a process with that id runs (a zombie has ended).
 bool Runs(long pid)
@@ -85,42 +72,19 @@ protected:
     }
 
     // Starts pellan-decode with its own settings store, with variables set on top.
-    pid_t Start(std::vector<std::string> arguments,
+    pid_t Start(const std::vector<std::string>& arguments,
                 const std::vector<std::pair<std::string, std::string>>& env = {})
     {
-        const std::string err = dir / "stderr";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::setenv("HOME", home.c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-            for (const auto& [name, value] : env)
-                ::setenv(name.c_str(), value.c_str(), 1);
-            const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(errFd, 2);
-            std::vector<char*> argv;
-            static std::string program = PELLAN_DECODE_PROGRAM;
-            argv.push_back(program.data());
-            for (auto& a : arguments)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
-        }
-        return pid;
+        testsupport::ProgramRun run(home, dir.Path());
+        for (const auto& [name, value] : env)
+            run.Environment[name] = value;
+        return run.Start(PELLAN_DECODE_PROGRAM, arguments);
     }
-    Result Finish(pid_t pid)
-    {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        Result result;
-        result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.Err = testsupport::ReadFileBytes(dir / "stderr");
-        return result;
-    }
-    Result Run(std::vector<std::string> arguments,
+    Result Finish(pid_t pid) { return testsupport::ProgramRun(home, dir.Path()).Finish(pid); }
+    Result Run(const std::vector<std::string>& arguments,
                const std::vector<std::pair<std::string, std::string>>& env = {})
     {
-        return Finish(Start(std::move(arguments), env));
+        return Finish(Start(arguments, env));
     }
     // The hosted plug-ins' arguments: the native build with --isolate-plugins, or a Windows
     // build.
@@ -155,7 +119,7 @@ protected:
     static std::vector<std::string> Comparable(const Result& result)
     {
         std::vector<std::string> lines;
-        for (const auto& line : result.Lines())
+        for (const auto& line : result.ErrLines())
             if (line.find(" からロードします") == std::string::npos)
                 lines.push_back(line);
         return lines;
@@ -239,7 +203,7 @@ TEST_P(CliHost, FilesAndPlaylistsComeOutWithTheBytesOfTheNativePlugin)
 // The line after the first that starts with start; "" when there is none.
 std::string LineAfter(const Result& result, const std::string& start)
 {
-    const std::vector<std::string> lines = result.Lines();
+    const std::vector<std::string> lines = result.ErrLines();
     for (size_t i = 0; i + 1 < lines.size(); ++i)
         if (lines[i].rfind(start, 0) == 0)
             return lines[i + 1];
@@ -256,20 +220,21 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
                                 "KbMIDI Player Play List\r\n0=" + crash + "\r\n-\r\n0=" + hang +
                                     "\r\n-\r\n0=" + scribble + "\r\n-\r\n0=" + good + "\r\n");
     const std::vector<std::pair<std::string, std::string>> limit = {
-        {"PELLAN_PLUGIN_TIME_LIMIT", "2"}};
+        {"PELLAN_PLUGIN_TIME_LIMIT", kTimeLimit}};
     const Result run = RunHosted({"--playlist", dir / "list.kbm"}, limit);
     EXPECT_EQ(run.Status, 1) << run.Err;
     // Each failure's line, and under it the host's end.
     const std::string error = "エラー: プラグイン test.kpi のホストプロセスが失敗しました";
-    const std::vector<std::string> lines = run.Lines();
+    const std::vector<std::string> lines = run.ErrLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), error), 3) << run.Err;
     EXPECT_NE(run.Err.find(error + "\n  理由: プラグインホストが終了しました ("),
               std::string::npos);
-    EXPECT_NE(run.Err.find(error + "\n  理由: プラグインホストが 2 s 以内に応答しませんでした\n"),
+    EXPECT_NE(run.Err.find(error + "\n  理由: プラグインホストが " + kTimeLimit +
+                           " s 以内に応答しませんでした\n"),
               std::string::npos);
     EXPECT_NE(run.Err.find(error + "\n  理由: プラグインホストの応答がプロトコルに反しています"),
               std::string::npos);
-    EXPECT_EQ(run.Lines().back(), "一括デコードが完了しました。");
+    EXPECT_EQ(run.ErrLines().back(), "一括デコードが完了しました。");
     // Each failed entry's file is completed with what it had, as after any error in a run; the
     // entry after them converts in full.
     for (const char* name : {"crash.wav", "hang.wav", "scribble.wav"}) {
@@ -284,7 +249,7 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
     // A failure in Open is a file that could not be opened, and says why just the same.
     for (const auto& [song, reason] : std::vector<std::pair<std::string, std::string>>{
              {"crash=open\n", "  理由: プラグインホストが終了しました ("},
-             {"hang=open\n", "  理由: プラグインホストが 2 s 以内に応答しませんでした"},
+             {"hang=open\n", "  理由: プラグインホストが " + kTimeLimit + " s 以内に応答しませんでした"},
              {"garbage=open\n", "  理由: プラグインホストが種類 "}}) {
         const Result single = RunHosted({Song("opens.tst", song), dir / "opens.wav"}, limit);
         EXPECT_EQ(single.Status, 1);
@@ -297,6 +262,13 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
 
 TEST_P(CliHost, NoHostOutlivesTheProgramHoweverItEnds)
 {
+#ifdef PELLAN_TEST_THREAD_SANITIZER
+    // ThreadSanitizer holds a signal back until the thread that received it calls into the
+    // runtime, and two signals pending at once stay blocked (google/sanitizers#1855): neither
+    // reaches the program, which waits out its host's time limit. A single signal does, as the
+    // next case shows; this one runs in the other builds.
+    GTEST_SKIP() << "two signals at once do not reach a program under ThreadSanitizer";
+#endif
     // Two signals of different kinds are never merged into one: the second finds the first
     // taken, and ends the program at once from its handler.
     for (const std::vector<int>& signals :
@@ -306,7 +278,8 @@ TEST_P(CliHost, NoHostOutlivesTheProgramHoweverItEnds)
         ASSERT_GT(spinning.Host, 0) << "the plug-in never reached Render";
         EXPECT_FALSE(spinning.Outlived) << "the host outlived the program";
         if (signals.size() > 1) { // an emergency exit takes its files and links along
-            EXPECT_FALSE(fs::exists(dir / "spin.wav"));
+            EXPECT_FALSE(fs::exists(dir / "spin.wav")) << "status " << spinning.Run.Status << "\n"
+                                                       << spinning.Run.Err;
             EXPECT_TRUE(fs::is_empty(dir / "runtime"));
         }
     }
@@ -322,7 +295,7 @@ TEST_P(CliHost, OneStopSignalEndsARunWhosePluginSpinsWithoutWaitingForTheTimeLim
     EXPECT_FALSE(spinning.Outlived);
     EXPECT_FALSE(fs::exists(dir / "spin.wav"));
     // Stopped as by the user, with no error for the call that the stop ended.
-    const std::vector<std::string> lines = spinning.Run.Lines();
+    const std::vector<std::string> lines = spinning.Run.ErrLines();
     ASSERT_GE(lines.size(), 3u) << spinning.Run.Err;
     EXPECT_EQ(
         std::vector<std::string>(lines.end() - 3, lines.end()),
@@ -344,14 +317,14 @@ TEST_P(CliHost, ACrashOrAHangBesideAGoodSongCostsOnlyItsOwnSong)
         fs::remove_all(dir / "out");
         fs::create_directories(dir / "out");
         const Result run = RunHosted({"--jobs", "2", "--out-dir", dir / "out", good, bad},
-                                     {{"PELLAN_PLUGIN_TIME_LIMIT", "2"}});
+                                     {{"PELLAN_PLUGIN_TIME_LIMIT", kTimeLimit}});
         EXPECT_EQ(run.Status, 1) << run.Err;
         EXPECT_TRUE(testsupport::ReadFileBytes(dir / "out/good.wav") ==
                     testsupport::ReadFileBytes(dir / "reference.wav"))
             << run.Err;
         // The bad song's error names its own end, and only it fails.
         int errors = 0;
-        for (const auto& line : run.Lines())
+        for (const auto& line : run.ErrLines())
             errors += line.find("のホストプロセスが失敗しました") != std::string::npos ? 1 : 0;
         EXPECT_EQ(errors, 1) << run.Err;
     }
@@ -445,24 +418,13 @@ TEST(CliWithoutWine, AWindowsPluginIsListedAsFailedWithTheReason)
     fs::create_directories(dir / "plugins");
     fs::create_directories(dir / "empty");
     TestPlugin dll(dir / "plugins/windows.kpi", {}, testkpi::kWindows64Variant);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("HOME", dir.Path().c_str(), 1);
-        ::setenv("PATH", (dir / "empty").c_str(), 1);
-        const int errFd = ::open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(errFd, 2);
-        const int outFd = ::open("/dev/null", O_WRONLY);
-        ::dup2(outFd, 1);
-        ::execl(PELLAN_DECODE_PROGRAM, PELLAN_DECODE_PROGRAM, "--plugins",
-                (dir / "plugins").c_str(), "--list-plugins", nullptr);
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 1); // nothing loaded
-    EXPECT_EQ(testsupport::ReadFileBytes(dir / "stderr"),
-              "  警告: " + dll.Path() + " のロードに失敗しました\n" +
-                  "    理由: Windows のプラグインには Wine が必要です\n");
+    testsupport::ProgramRun run(dir.Path(), dir.Path());
+    run.Environment["PATH"] = dir / "empty";
+    const Result result =
+        run.Run(PELLAN_DECODE_PROGRAM, {"--plugins", dir / "plugins", "--list-plugins"});
+    EXPECT_EQ(result.Status, 1); // nothing loaded
+    EXPECT_EQ(result.Err, "  警告: " + dll.Path() + " のロードに失敗しました\n" +
+                              "    理由: Windows のプラグインには Wine が必要です\n");
 }
 #endif
 #endif

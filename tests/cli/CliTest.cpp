@@ -1,13 +1,7 @@
 // pellan-decode driven as a process, as scripts use it: files and playlists with the same
 // bytes as the window writes, failures with their lines and status, Ctrl+C, bad arguments.
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
 #include "tests/support/ScopedEnvironment.h"
-
-#include <QComboBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QSpinBox>
 
 #include <signal.h>
 
@@ -15,40 +9,18 @@
 #include <chrono>
 #include <thread>
 
-using clitest::CliFixture;
-using clitest::Result;
+using testsupport::CliFixture;
+using Result = testsupport::ProgramResult;
 using testkpi::TestSong;
 namespace fs = std::filesystem;
-
-TEST_F(CliFixture, OneFileComesOutWithTheWindowsBytes)
-{
-    TestSong endless;
-    endless.Length = "none";
-    endless.Frames = "inf";
-    const std::string source = Song("song.tst", endless);
-    const Result result = Run({"--plugins", pluginFolder, "--setting", "cd", "--length", "10",
-                               "--fade", "300", source, env.Dir / "cli.wav"});
-    EXPECT_EQ(result.Status, 0) << result.Err;
-    std::vector<std::string> expected = StartLines();
-    for (const auto& line : EntryLines(source))
-        expected.push_back(line);
-    EXPECT_EQ(result.ErrLines(), expected);
-    EXPECT_TRUE(result.Out.empty());
-
-    // The window with the same setting: CD with a 10 s default length and a 300 ms fade.
-    StoreSetting("CD", 44100, 16, 2, 10, 300);
-    const std::string window = DecodeInWindow(source, env.Dir / "window.wav", "CD");
-    EXPECT_TRUE(testsupport::ReadFileBytes(env.Dir / "cli.wav") == window);
-    EXPECT_GT(window.size(), 46u + 10u * 176400u);
-}
 
 TEST_F(CliFixture, PlaylistLikeThePlaylistTab)
 {
     const std::string a = Song("a.tst"), b = Song("b.tst");
-    testsupport::WriteFileBytes(env.Dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + a +
-                                                          "\r\n2=Title A\r\n-\r\n0=" + b +
-                                                          "\r\n3=Artist B\r\n");
-    const Result result = Run({"--plugins", pluginFolder, "--playlist", env.Dir / "list.kbm"});
+    testsupport::WriteFileBytes(dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + a +
+                                                      "\r\n2=Title A\r\n-\r\n0=" + b +
+                                                      "\r\n3=Artist B\r\n");
+    const Result result = Run({"--plugins", pluginFolder, "--playlist", dir / "list.kbm"});
     EXPECT_EQ(result.Status, 0) << result.Err;
     std::vector<std::string> expected = StartLines();
     expected.push_back("一括デコードを開始します");
@@ -57,33 +29,33 @@ TEST_F(CliFixture, PlaylistLikeThePlaylistTab)
             expected.push_back(line);
     expected.push_back("一括デコードが完了しました。");
     EXPECT_EQ(result.ErrLines(), expected);
-    EXPECT_NE(testsupport::ReadFileBytes(env.Dir / "a.wav")
-                  .find(std::string("INAM\x07\0\0\0Title A", 15)),
-              std::string::npos);
-    EXPECT_NE(testsupport::ReadFileBytes(env.Dir / "b.wav").find("IART"), std::string::npos);
+    EXPECT_NE(
+        testsupport::ReadFileBytes(dir / "a.wav").find(std::string("INAM\x07\0\0\0Title A", 15)),
+        std::string::npos);
+    EXPECT_NE(testsupport::ReadFileBytes(dir / "b.wav").find("IART"), std::string::npos);
 }
 
 TEST_F(CliFixture, FailuresGiveTheirLinesAndStatusOne)
 {
-    const Result unknown = Run({"--plugins", pluginFolder, env.Dir / "x.xyz", env.Dir / "x.wav"});
+    const Result unknown = Run({"--plugins", pluginFolder, dir / "x.xyz", dir / "x.wav"});
     EXPECT_EQ(unknown.Status, 1);
     const auto lines = unknown.ErrLines();
     ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[4], "エラー: ファイル " + (env.Dir / "x.xyz") +
-                            " に適したプラグインが見つかりませんでした");
+    EXPECT_EQ(lines[4],
+              "エラー: ファイル " + (dir / "x.xyz") + " に適したプラグインが見つかりませんでした");
     EXPECT_EQ(lines[5], "警告: デコードは失敗しました");
 
-    testsupport::WriteFileBytes(env.Dir / "list.kbm",
-                                "KbMIDI Player Play List\r\n0=" + (env.Dir / "x.xyz") + "\r\n");
+    testsupport::WriteFileBytes(dir / "list.kbm",
+                                "KbMIDI Player Play List\r\n0=" + (dir / "x.xyz") + "\r\n");
     const Result batch =
-        Run({"--plugins", pluginFolder, "--playlist", env.Dir / "list.kbm", "--quiet"});
+        Run({"--plugins", pluginFolder, "--playlist", dir / "list.kbm", "--quiet"});
     EXPECT_EQ(batch.Status, 1);
     EXPECT_EQ(batch.ErrLines(),
-              (std::vector<std::string>{"エラー: ファイル " + (env.Dir / "x.xyz") +
+              (std::vector<std::string>{"エラー: ファイル " + (dir / "x.xyz") +
                                             " に適したプラグインが見つかりませんでした",
                                         "警告: デコードは失敗しました"}));
 
-    const Result noFolder = Run({"--plugins", env.Dir / "none", Song("a.tst"), env.Dir / "a.wav"});
+    const Result noFolder = Run({"--plugins", dir / "none", Song("a.tst"), dir / "a.wav"});
     EXPECT_EQ(noFolder.Status, 2); // a bad argument
     EXPECT_NE(noFolder.Err.find("--plugins"), std::string::npos);
 }
@@ -94,7 +66,7 @@ TEST_F(CliFixture, CtrlCStopsLikeTheStopButtonAndLeavesNoFile)
     slow.Length = "none";
     slow.Frames = "inf";
     slow.DelayMs = 2;
-    const std::string output = env.Dir / "slow.wav";
+    const std::string output = dir / "slow.wav";
     const pid_t pid = Start({"--plugins", pluginFolder, Song("slow.tst", slow), output});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while ((!fs::exists(output) || fs::file_size(output) < 100000) &&
@@ -136,13 +108,13 @@ TEST_F(CliFixture, SigtermStopsLikeCtrlCAndASecondSignalEndsABlockedRenderAtOnce
     for (const Case c :
          {Case{SIGTERM, SIGTERM, 143}, Case{SIGINT, SIGTERM, 143}, Case{SIGTERM, SIGINT, 130}}) {
         SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
-        const std::string output = env.Dir / "blocked.wav";
+        const std::string output = dir / "blocked.wav";
         const pid_t pid = Start({"--plugins", pluginFolder, source, output});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         const auto stderrHas = [&](const std::string& text) {
             std::error_code error; // the program may not have opened it yet
-            return fs::exists(env.Dir / "stderr", error) &&
-                   testsupport::ReadFileBytes(env.Dir / "stderr").find(text) != std::string::npos;
+            return fs::exists(dir / "stderr", error) &&
+                   testsupport::ReadFileBytes(dir / "stderr").find(text) != std::string::npos;
         };
         while ((!stderrHas("のデコードを開始します") || !fs::exists(output) || !rendering(pid)) &&
                std::chrono::steady_clock::now() < deadline)
@@ -172,15 +144,15 @@ TEST_F(CliFixture, APluginThatMovesTheCurrentFolderMovesNoFile)
 {
     // The plug-in makes another folder the current one in every Open; every name the program
     // was given is relative to the folder it was started in.
-    fs::create_directories(env.Dir / "elsewhere");
-    fs::create_directories(env.Dir / "work/songs");
+    fs::create_directories(dir / "elsewhere");
+    fs::create_directories(dir / "work/songs");
     TestSong song;
-    song.Extra = "chdir=" + (env.Dir / "elsewhere") + "\n";
+    song.Extra = "chdir=" + (dir / "elsewhere") + "\n";
     for (const char* name : {"work/a.tst", "work/b.tst", "work/songs/c.tst"})
         Song(name, song);
-    testsupport::WriteFileBytes(env.Dir / "work/list.kbm",
+    testsupport::WriteFileBytes(dir / "work/list.kbm",
                                 "KbMIDI Player Play List\r\n0=a.tst\r\n-\r\n0=songs/c.tst\r\n");
-    workingFolder = env.Dir / "work";
+    run.WorkingFolder = dir / "work";
     const std::vector<std::vector<std::string>> runs = {
         {"a.tst", "one.wav"},
         {"--out-dir", "out", "--jobs", "1", "a.tst", "b.tst", "songs/c.tst"},
@@ -195,11 +167,11 @@ TEST_F(CliFixture, APluginThatMovesTheCurrentFolderMovesNoFile)
     }
     for (const char* made :
          {"one.wav", "out/a.wav", "out/b.wav", "out/c.wav", "a.wav", "b.wav", "songs/c.wav"})
-        EXPECT_TRUE(fs::exists(env.Dir / "work" + "/" + made) &&
-                    fs::file_size(env.Dir / "work" + "/" + made) > 1000u)
+        EXPECT_TRUE(fs::exists(dir / "work" + "/" + made) &&
+                    fs::file_size(dir / "work" + "/" + made) > 1000u)
             << made;
     std::vector<std::string> strays;
-    for (const auto& entry : fs::recursive_directory_iterator(env.Dir / "elsewhere"))
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "elsewhere"))
         strays.push_back(entry.path().string());
     EXPECT_TRUE(strays.empty()) << testing::PrintToString(strays);
 }
@@ -210,7 +182,7 @@ TEST_F(CliFixture, ATimeLimitThatIsNoNumberOfSecondsIsReportedAndTheDefaultUsed)
     testsupport::ScopedEnvironment environment;
     for (const std::string value : {"0", "-1", "abc", "1e3", "86401", "2.5", ""}) {
         environment.Set("PELLAN_PLUGIN_TIME_LIMIT", value);
-        const Result result = Run({"--plugins", pluginFolder, song, env.Dir / "a.wav"});
+        const Result result = Run({"--plugins", pluginFolder, song, dir / "a.wav"});
         EXPECT_EQ(result.Status, 0) << result.Err;
         // A number from 0.1 to 86400 is taken; an empty variable is as good as none.
         const bool usable = value == "2.5" || value.empty();
@@ -252,7 +224,7 @@ TEST_F(CliFixture, BadArgumentsGiveStatusTwoAndTwoLines)
     const Result setting = Run({"--setting", "nonexistent", "a", "b.wav"});
     EXPECT_EQ(setting.Status, 2);
     EXPECT_EQ(setting.ErrLines().size(), 1u);
-    EXPECT_FALSE(fs::exists(env.Dir / "b.wav"));
+    EXPECT_FALSE(fs::exists(dir / "b.wav"));
 }
 
 TEST_F(CliFixture, HelpVersionAndThePluginList)
@@ -283,22 +255,22 @@ TEST_F(CliFixture, StoredFolderAndRelativePathsWork)
                                 "[SearchPath]\nPlugins=" + pluginFolder + "\n");
     Song("rel.tst");
     const std::string startFolder = fs::current_path().string();
-    fs::current_path(env.Dir.Path());
+    fs::current_path(dir.Path());
     const Result result = Run({"rel.tst", "rel.wav"});
     fs::current_path(startFolder);
     EXPECT_EQ(result.Status, 0) << result.Err;
-    EXPECT_TRUE(fs::exists(env.Dir / "rel.wav"));
+    EXPECT_TRUE(fs::exists(dir / "rel.wav"));
 }
 
 TEST_F(CliFixture, ConversionLeavesItsRunLogAndThePluginCacheBesideTheProgram)
 {
     // A copy of the program in a folder of its own.
-    const std::string bin = env.Dir / "bin";
+    const std::string bin = dir / "bin";
     fs::create_directories(bin);
     fs::copy_file(PELLAN_DECODE_PROGRAM, bin + "/pellan-decode");
     const std::string source = Song("a.tst");
-    const Result result = Run({"--quiet", "--plugins", pluginFolder, source, env.Dir / "a.wav"},
-                              bin + "/pellan-decode");
+    const Result result =
+        Run({"--quiet", "--plugins", pluginFolder, source, dir / "a.wav"}, bin + "/pellan-decode");
     EXPECT_EQ(result.Status, 0) << result.Err;
     EXPECT_EQ(result.Err, ""); // quiet
 

@@ -1,15 +1,15 @@
 // pellan-decode in the language of its locale, with no PELLAN_LANG to tell it: English lines,
 // help and run log in an English locale, errors included; the Japanese ones in a Japanese locale.
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
 
-using clitest::CliFixture;
-using clitest::Result;
+using testsupport::CliFixture;
+using Result = testsupport::ProgramResult;
 namespace fs = std::filesystem;
 
 namespace {
 
 struct LocaleCli : CliFixture {
-    std::string bin = env.Dir / "bin";
+    std::string bin = dir / "bin";
 
     void SetUp() override
     {
@@ -20,10 +20,10 @@ struct LocaleCli : CliFixture {
     }
     Result RunIn(const std::string& locale, const std::vector<std::string>& arguments)
     {
-        environment = {{"PELLAN_LANG", std::nullopt},
-                       {"LC_ALL", std::nullopt},
-                       {"LC_MESSAGES", std::nullopt},
-                       {"LANG", locale}};
+        run.Environment = {{"PELLAN_LANG", std::nullopt},
+                           {"LC_ALL", std::nullopt},
+                           {"LC_MESSAGES", std::nullopt},
+                           {"LANG", locale}};
         return Run(arguments, bin + "/pellan-decode");
     }
     std::string RunLog() { return testsupport::ReadFileBytes(bin + "/pellan-decode.log"); }
@@ -43,7 +43,7 @@ bool HoldsJapanese(const std::string& text)
 TEST_F(LocaleCli, AnEnglishLocaleGivesEnglishLinesAnErrorIncluded)
 {
     const std::string source = Song("a.tst");
-    const Result ok = RunIn("C.UTF-8", {"--plugins", pluginFolder, source, env.Dir / "a.wav"});
+    const Result ok = RunIn("C.UTF-8", {"--plugins", pluginFolder, source, dir / "a.wav"});
     EXPECT_EQ(ok.Status, 0) << ok.Err;
     EXPECT_EQ(ok.ErrLines(), (std::vector<std::string>{
                                  "Pellan Decoder version 1.0.0.79, debug build",
@@ -57,11 +57,11 @@ TEST_F(LocaleCli, AnEnglishLocaleGivesEnglishLinesAnErrorIncluded)
                              }));
 
     const Result failed =
-        RunIn("C.UTF-8", {"--plugins", pluginFolder, env.Dir / "x.xyz", env.Dir / "x.wav"});
+        RunIn("C.UTF-8", {"--plugins", pluginFolder, dir / "x.xyz", dir / "x.wav"});
     EXPECT_EQ(failed.Status, 1);
     const auto lines = failed.ErrLines();
     ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[4], "Error: no plug-in decodes the file " + (env.Dir / "x.xyz"));
+    EXPECT_EQ(lines[4], "Error: no plug-in decodes the file " + (dir / "x.xyz"));
     EXPECT_EQ(lines[5], "Warning: decoding failed");
     EXPECT_FALSE(HoldsJapanese(failed.Err)) << failed.Err;
     // The run log holds the same lines.
@@ -70,13 +70,13 @@ TEST_F(LocaleCli, AnEnglishLocaleGivesEnglishLinesAnErrorIncluded)
     EXPECT_FALSE(HoldsJapanese(log)) << log;
 
     // --quiet keeps the error and the warning by their severity.
-    const Result quiet = RunIn(
-        "C.UTF-8", {"--quiet", "--plugins", pluginFolder, env.Dir / "x.xyz", env.Dir / "x.wav"});
+    const Result quiet =
+        RunIn("C.UTF-8", {"--quiet", "--plugins", pluginFolder, dir / "x.xyz", dir / "x.wav"});
     EXPECT_EQ(quiet.ErrLines(), std::vector<std::string>(lines.end() - 2, lines.end()));
 
     // A script that names a built-in setting in Japanese runs under this locale too.
     EXPECT_EQ(RunIn("C.UTF-8", {"--plugins", pluginFolder, "--setting", "プラグインのデフォルト",
-                                source, env.Dir / "b.wav"})
+                                source, dir / "b.wav"})
                   .Status,
               0);
 
@@ -93,7 +93,7 @@ TEST_F(LocaleCli, AnEnglishLocaleGivesEnglishLinesAnErrorIncluded)
 TEST_F(LocaleCli, AJapaneseLocaleGivesTheJapaneseLines)
 {
     const std::string source = Song("a.tst");
-    const Result ok = RunIn("ja_JP.UTF-8", {"--plugins", pluginFolder, source, env.Dir / "a.wav"});
+    const Result ok = RunIn("ja_JP.UTF-8", {"--plugins", pluginFolder, source, dir / "a.wav"});
     EXPECT_EQ(ok.Status, 0) << ok.Err;
     std::vector<std::string> expected = StartLines();
     for (const auto& line : EntryLines(source))
@@ -101,11 +101,11 @@ TEST_F(LocaleCli, AJapaneseLocaleGivesTheJapaneseLines)
     EXPECT_EQ(ok.ErrLines(), expected);
 
     const Result failed =
-        RunIn("ja_JP.UTF-8", {"--plugins", pluginFolder, env.Dir / "x.xyz", env.Dir / "x.wav"});
+        RunIn("ja_JP.UTF-8", {"--plugins", pluginFolder, dir / "x.xyz", dir / "x.wav"});
     const auto lines = failed.ErrLines();
     ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[4], "エラー: ファイル " + (env.Dir / "x.xyz") +
-                            " に適したプラグインが見つかりませんでした");
+    EXPECT_EQ(lines[4],
+              "エラー: ファイル " + (dir / "x.xyz") + " に適したプラグインが見つかりませんでした");
     EXPECT_EQ(lines[5], "警告: デコードは失敗しました");
     EXPECT_NE(RunLog().find("警告: デコードは失敗しました\r\n"), std::string::npos);
 
@@ -115,11 +115,11 @@ TEST_F(LocaleCli, AJapaneseLocaleGivesTheJapaneseLines)
 
 TEST_F(LocaleCli, AnUnknownPellanLangIsSaidOnceAndTheLocaleDecides)
 {
-    environment = {{"PELLAN_LANG", "fr"},
-                   {"LC_ALL", std::nullopt},
-                   {"LC_MESSAGES", std::nullopt},
-                   {"LANG", "ja_JP.UTF-8"}};
-    const Result result = Run({"--plugins", pluginFolder, Song("a.tst"), env.Dir / "a.wav"});
+    run.Environment = {{"PELLAN_LANG", "fr"},
+                       {"LC_ALL", std::nullopt},
+                       {"LC_MESSAGES", std::nullopt},
+                       {"LANG", "ja_JP.UTF-8"}};
+    const Result result = Run({"--plugins", pluginFolder, Song("a.tst"), dir / "a.wav"});
     EXPECT_EQ(result.Status, 0) << result.Err;
     const auto lines = result.ErrLines();
     ASSERT_GE(lines.size(), 2u);

@@ -1,6 +1,6 @@
 // pellan-decode's WAV on standard output, read by sox through a pipe and kept by a shell's
 // redirection; a stop that cuts it short; and the dry run, which writes and renders nothing.
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
 
 #include <signal.h>
 
@@ -8,13 +8,13 @@
 #include <cstring>
 #include <thread>
 
-using clitest::Result;
+using Result = testsupport::ProgramResult;
 using testkpi::TestSong;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct OutputForms : clitest::CliFixture {
+struct OutputForms : testsupport::CliFixture {
     // Starts pellan-decode with its standard output a pipe into reader, a shell command that
     // runs beside it; the process id returned is the program's.
     pid_t StartPipedInto(const std::vector<std::string>& arguments, const std::string& reader)
@@ -22,9 +22,9 @@ struct OutputForms : clitest::CliFixture {
         std::string command = "exec '" PELLAN_DECODE_PROGRAM "'";
         for (const std::string& argument : arguments)
             command += " '" + argument + "'";
-        fs::remove(env.Dir / "reader-done");
+        fs::remove(dir / "reader-done");
         return Start(
-            {"-c", command + " > >(" + reader + "; echo $? > '" + env.Dir / "reader-done" + "')"},
+            {"-c", command + " > >(" + reader + "; echo $? > '" + dir / "reader-done" + "')"},
             "/bin/bash");
     }
     // The reader's exit status, once it has ended.
@@ -33,8 +33,8 @@ struct OutputForms : clitest::CliFixture {
         std::string status;
         for (int i = 0; i < 2000 && (status.empty() || status.back() != '\n'); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            status = fs::exists(env.Dir / "reader-done")
-                         ? testsupport::ReadFileBytes(env.Dir / "reader-done")
+            status = fs::exists(dir / "reader-done")
+                         ? testsupport::ReadFileBytes(dir / "reader-done")
                          : "";
         }
         return status;
@@ -50,15 +50,15 @@ TEST_F(OutputForms, SoxReadsFromThePipeTheSamplesOfTheFile)
     endless.Frames = "inf";
     std::vector<std::string> arguments = {"--plugins=" + pluginFolder, "--setting=cd",
                                           "--length=10", "--fade=500", Song("song.tst", endless)};
-    arguments.push_back(env.Dir / "file.wav");
+    arguments.push_back(dir / "file.wav");
     ASSERT_EQ(Run(arguments).Status, 0);
-    const std::string file = testsupport::ReadFileBytes(env.Dir / "file.wav");
+    const std::string file = testsupport::ReadFileBytes(dir / "file.wav");
     uint32_t dataSize = 0;
     std::memcpy(&dataSize, file.data() + 42, 4);
     ASSERT_GT(dataSize, 10u * 176400u);
 
     arguments.back() = "-";
-    const std::string raw = env.Dir / "sox.raw", soxErrors = env.Dir / "sox.err";
+    const std::string raw = dir / "sox.raw", soxErrors = dir / "sox.err";
     const Result piped = Finish(StartPipedInto(arguments, "sox -t wav - -t raw -e signed -b 16 '" +
                                                               raw + "' 2> '" + soxErrors + "'"));
     EXPECT_EQ(piped.Status, 0) << piped.Err;
@@ -80,7 +80,7 @@ TEST_F(OutputForms, AStopSaysTheStreamIsCutShortAndCutsItInAFrame)
     slow.Length = "none";
     slow.Frames = "inf";
     slow.DelayMs = 2;
-    const std::string kept = env.Dir / "kept.wav";
+    const std::string kept = dir / "kept.wav";
     const pid_t pid = StartPipedInto({"--plugins", pluginFolder, Song("slow.tst", slow), "-"},
                                      "cat > '" + kept + "'");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -103,7 +103,7 @@ TEST_F(OutputForms, AStopSaysTheStreamIsCutShortAndCutsItInAFrame)
 TEST_F(OutputForms, ADryRunListsEveryOutputAndWritesAndRendersNothing)
 {
     // A copy of the program, so that a run log would show beside it; a plug-in that tells.
-    const std::string bin = env.Dir / "bin", out = env.Dir / "out", game = env.Dir / "game.tst";
+    const std::string bin = dir / "bin", out = dir / "out", game = dir / "game.tst";
     fs::create_directories(bin);
     fs::copy_file(PELLAN_DECODE_PROGRAM, bin + "/pellan-decode");
     testsupport::WriteFileBytes(plugin->Path() + ".conf", "extensions=.tst\npublish=1\n");
@@ -125,18 +125,18 @@ TEST_F(OutputForms, ADryRunListsEveryOutputAndWritesAndRendersNothing)
     EXPECT_FALSE(fs::exists(bin + "/pellan-decode.log"));
 
     // A playlist's entries beside their sources; an existing output would be replaced.
-    testsupport::WriteFileBytes(env.Dir / "a.wav", "older");
-    testsupport::WriteFileBytes(env.Dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + a +
-                                                          "\r\n-\r\n0=" + game + "::2\r\n");
+    testsupport::WriteFileBytes(dir / "a.wav", "older");
+    testsupport::WriteFileBytes(dir / "list.kbm", "KbMIDI Player Play List\r\n0=" + a +
+                                                      "\r\n-\r\n0=" + game + "::2\r\n");
     const Result playlist =
-        Run({"--dry-run", "--plugins", pluginFolder, "--playlist", env.Dir / "list.kbm"});
+        Run({"--dry-run", "--plugins", pluginFolder, "--playlist", dir / "list.kbm"});
     EXPECT_EQ(playlist.Status, 0) << playlist.Err;
     const auto lines = playlist.ErrLines();
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end() - 2),
-              (std::vector<std::string>{a + " を " + env.Dir / "a.wav" + " に変換します",
-                                        game + " の曲 2 を " + env.Dir / "game[2].wav" +
-                                            " に変換します"}));
-    EXPECT_EQ(testsupport::ReadFileBytes(env.Dir / "a.wav"), "older");
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - 4, lines.end() - 2),
+        (std::vector<std::string>{a + " を " + dir / "a.wav" + " に変換します",
+                                  game + " の曲 2 を " + dir / "game[2].wav" + " に変換します"}));
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "a.wav"), "older");
     ASSERT_FALSE(plugin->Published().empty()); // the multi-song file was opened, to count
     for (const testkpi::PublishedCounts& p : plugin->Published())
         EXPECT_EQ(p.Counts.Render, 0);

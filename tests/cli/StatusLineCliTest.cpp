@@ -2,10 +2,10 @@
 // again when the terminal is resized, showing the songs done of all and the time left. Widths
 // are the C library's (wcswidth), not the program's own table; the lines are Japanese, whose
 // characters take two columns.
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
+#include "texts/Texts.h"
 
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 
 #include <clocale>
@@ -39,7 +39,7 @@ std::vector<std::string> StatusLines(const std::string& output)
     return lines;
 }
 
-using StatusLineCli = clitest::CliFixture;
+using StatusLineCli = testsupport::CliFixture;
 
 } // namespace
 
@@ -50,25 +50,13 @@ TEST_F(StatusLineCli, LinesFitAFortyColumnTerminalAndItsNewWidthOnceResized)
     slow.Frames = "44100";
     slow.Length = "1000";
     slow.DelayMs = 20;
-    std::vector<std::string> arguments = {
-        PELLAN_DECODE_PROGRAM, "--plugins", pluginFolder, "-j2", "--out-dir", env.Dir / "out"};
+    std::vector<std::string> arguments = {"--plugins", pluginFolder, "-j2", "--out-dir",
+                                          dir / "out"};
     for (int i = 1; i <= 12; ++i)
         arguments.push_back(Song("song" + std::to_string(i) + ".tst", slow));
-    struct termios raw {};
-    ::cfmakeraw(&raw); // "\n" stays "\n"
     struct winsize size = {24, 40, 0, 0};
     int terminal = -1;
-    const pid_t pid = ::forkpty(&terminal, nullptr, &raw, &size);
-    if (pid == 0) {
-        ::setenv("HOME", home.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-        std::vector<char*> argv;
-        for (auto& a : arguments)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(PELLAN_DECODE_PROGRAM, argv.data());
-        ::_exit(127);
-    }
+    const pid_t pid = run.StartOnTerminal(PELLAN_DECODE_PROGRAM, arguments, size, &terminal);
 
     // Once the time left is shown (the line then takes 30 columns and more), the terminal
     // shrinks to 24 columns; what the program drew before the signal has come through 300 ms
@@ -96,10 +84,8 @@ TEST_F(StatusLineCli, LinesFitAFortyColumnTerminalAndItsNewWidthOnceResized)
             settledAt = output.size();
         }
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    EXPECT_EQ(Finish(pid).Status, 0) << output;
     ::close(terminal);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
 
     ASSERT_NE(settledAt, 0u) << output;
     for (const std::string& line : StatusLines(output)) {

@@ -4,6 +4,7 @@
 #include "kpi/KpiHostedPlugin.h"
 #include "kpi/kpiDriver.h"
 #include "tests/support/Hosting.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/testplugin/TestPluginHost.h"
 
@@ -23,28 +24,6 @@ using testsupport::Hosting;
 using testsupport::TempFolder;
 
 namespace {
-
-// Sets an environment variable for the life of the object; the hosts started meanwhile get it.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string& value) : FName(name)
-    {
-        if (const char* old = std::getenv(name))
-            FOld = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedVariable()
-    {
-        if (FOld)
-            ::setenv(FName, FOld->c_str(), 1);
-        else
-            ::unsetenv(FName);
-    }
-
-private:
-    const char* FName;
-    std::optional<std::string> FOld;
-};
 
 std::string ToShiftJis(const std::string& utf8)
 {
@@ -120,9 +99,11 @@ TEST_P(WineNames, AJapaneseNameGoesInShiftJisWhereTheCodePageIsJapanese)
     ASSERT_EQ(
         std::system(("localedef -i ja_JP -f UTF-8 '" + locales + "/ja_JP.UTF-8' 2>&1").c_str()), 0)
         << "localedef (Debian's locales package) makes the Japanese locale for this test";
-    ScopedVariable localePath("LOCPATH", locales);
-    ScopedVariable language("LANG", "ja_JP.UTF-8");
-    ScopedVariable all("LC_ALL", "ja_JP.UTF-8");
+    // The hosts started meanwhile get them.
+    testsupport::ScopedEnvironment environment;
+    environment.Set("LOCPATH", locales);
+    environment.Set("LANG", "ja_JP.UTF-8");
+    environment.Set("LC_ALL", "ja_JP.UTF-8");
     std::string dosName = "Z:" + songPath;
     std::replace(dosName.begin(), dosName.end(), '/', '\\');
     EXPECT_EQ(Convert(), ToShiftJis(dosName));
@@ -130,8 +111,9 @@ TEST_P(WineNames, AJapaneseNameGoesInShiftJisWhereTheCodePageIsJapanese)
 
 TEST_P(WineNames, ANameTheCodePageCannotHoldGoesAsItsShortName)
 {
-    ScopedVariable language("LANG", "C.UTF-8");
-    ScopedVariable all("LC_ALL", "C.UTF-8");
+    testsupport::ScopedEnvironment environment;
+    environment.Set("LANG", "C.UTF-8");
+    environment.Set("LC_ALL", "C.UTF-8");
     const std::string name = Convert();
     // Western code page: the Japanese folder and file go by their 8.3 names, which the plug-in
     // opened (Convert checked the bytes).

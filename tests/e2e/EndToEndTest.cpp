@@ -4,6 +4,7 @@
 #include "tests/plugins/GameMusicFiles.h"
 #include "tests/plugins/MidiFiles.h"
 #include "tests/plugins/PluginHarness.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/WavReader.h"
 #include "tests/ui/WindowFixture.h"
 
@@ -225,17 +226,14 @@ TEST_F(EndToEnd, TheSongsOwnTextsFillTheInfoChunkUnlessThePlaylistEntryNamesThem
 
 TEST_F(EndToEnd, AMissingSoundFontIsNamedUnderTheFailedOpen)
 {
-    const char* old = std::getenv("PELLAN_SOUNDFONT");
-    const std::string saved = old != nullptr ? old : "";
-    ::setenv("PELLAN_SOUNDFONT", "/nonexistent/gm.sf2", 1);
     plugintest::MidiTrack track;
     track.NoteOn(0, 0, 60).NoteOff(480, 0, 60).End(0);
     testsupport::WriteFileBytes(env.Dir / "a.mid", plugintest::MakeSmf(0, 480, {track}));
-    Decode(env.Dir / "a.mid", env.Dir / "a.wav", "CD");
-    if (old != nullptr)
-        ::setenv("PELLAN_SOUNDFONT", saved.c_str(), 1);
-    else
-        ::unsetenv("PELLAN_SOUNDFONT");
+    {
+        testsupport::ScopedEnvironment environment;
+        environment.Set("PELLAN_SOUNDFONT", "/nonexistent/gm.sf2");
+        Decode(env.Dir / "a.mid", env.Dir / "a.wav", "CD");
+    }
     const auto lines = LogLines(*window);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),

@@ -3,6 +3,7 @@
 #include "kpi/KpiHostProcess.h"
 #include "kpi/KpiHostPool.h"
 #include "kpi/KpiWine.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "texts/Texts.h"
 
@@ -166,15 +167,10 @@ TEST(WineLocation, AWineThatIsItselfA64BitProgramRunsBothKinds)
 
 TEST(WineLocation, WineDebugIsSilencedUnlessTheUserSetIt)
 {
-    const char* old = std::getenv("WINEDEBUG");
-    const std::string saved = old ? old : "";
-    ::unsetenv("WINEDEBUG");
+    testsupport::ScopedEnvironment environment;
+    environment.Set("WINEDEBUG", std::nullopt);
     EXPECT_EQ(kpihost::WineEnvironment(),
               (std::vector<std::pair<std::string, std::string>>{{"WINEDEBUG", "-all"}}));
-    ::setenv("WINEDEBUG", "+loaddll", 1);
+    environment.Set("WINEDEBUG", "+loaddll");
     EXPECT_TRUE(kpihost::WineEnvironment().empty());
-    if (old)
-        ::setenv("WINEDEBUG", saved.c_str(), 1);
-    else
-        ::unsetenv("WINEDEBUG");
 }

@@ -1,6 +1,7 @@
 // Child processes as the plug-in hosts use them: their streams, their end (also while others
 // hold their pipes), deadlines, what they say on standard error, and programs on PATH.
 #include "platform/ChildProcess.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -180,16 +181,15 @@ TEST(ChildProcess, WritingToAChildThatEndedFailsAndRaisesNoSignal)
 
 TEST(ChildProcess, GetsThisProcesssEnvironmentWithTheVariablesGiven)
 {
-    ::setenv("PELLAN_TEST_KEPT", "kept", 1);
-    ::setenv("PELLAN_TEST_REPLACED", "old", 1);
+    testsupport::ScopedEnvironment environment;
+    environment.Set("PELLAN_TEST_KEPT", "kept");
+    environment.Set("PELLAN_TEST_REPLACED", "old");
     auto child = Shell("printf '%s|%s|%s' \"$PELLAN_TEST_KEPT\" \"$PELLAN_TEST_REPLACED\" "
                        "\"$PELLAN_TEST_ADDED\"",
                        {{"PELLAN_TEST_REPLACED", "new"}, {"PELLAN_TEST_ADDED", "added"}});
     std::string said(14, '\0');
     EXPECT_EQ(child->Read(said.data(), said.size(), In(5000)), ChildProcess::IoResult::Done);
     EXPECT_EQ(said, "kept|new|added");
-    ::unsetenv("PELLAN_TEST_KEPT");
-    ::unsetenv("PELLAN_TEST_REPLACED");
 }
 
 TEST(ChildProcess, ProgramsAreFoundOnPathFirstFolderFirst)

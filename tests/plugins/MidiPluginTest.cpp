@@ -6,6 +6,7 @@
 #include "kpi/KpiSong.h"
 #include "tests/plugins/MidiFiles.h"
 #include "tests/plugins/PluginHarness.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WavReader.h"
 
@@ -33,24 +34,8 @@ constexpr uint32_t kFrame = 4; // 16-bit stereo
 constexpr uint32_t kSecond = 44100 * kFrame;
 
 // Keeps PELLAN_SOUNDFONT at a value for one test and puts it back afterwards.
-class SoundFontVariable {
-public:
-    explicit SoundFontVariable(const std::string& value)
-    {
-        const char* old = std::getenv("PELLAN_SOUNDFONT");
-        FOld = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-        ::setenv("PELLAN_SOUNDFONT", value.c_str(), 1);
-    }
-    ~SoundFontVariable()
-    {
-        if (FOld)
-            ::setenv("PELLAN_SOUNDFONT", FOld->c_str(), 1);
-        else
-            ::unsetenv("PELLAN_SOUNDFONT");
-    }
-
-private:
-    std::optional<std::string> FOld;
+struct SoundFontVariable : testsupport::ScopedEnvironment {
+    explicit SoundFontVariable(const std::string& value) { Set("PELLAN_SOUNDFONT", value); }
 };
 
 // At 120 bpm and 480 ticks a quarter note, then 60 bpm from 1 s:

@@ -40,10 +40,10 @@ const char* NameOf(Hosting hosting)
 
 namespace {
 
-// The 32-bit loader: `wine` itself, or the loader that the `wine` script starts. `named` is
-// set to the loader the script names even when that file is not there: Debian's script then
-// runs everything with its 64-bit loader, which cannot start a 32-bit program.
-std::string Wine32Loader(std::string& named)
+// The 32-bit loader: `wine` itself, or the loader that the `wine` script starts. A loader the
+// script names that is not installed (Debian's wine32:i386, which an i386 package index that
+// could not be fetched leaves out) goes to missing: the script then runs 64-bit Wine instead.
+std::string Wine32Loader(std::string& missing)
 {
     const char* path = std::getenv("PATH");
     const std::string wine = kpihost::FindWine(path != nullptr ? path : "").Wine32;
@@ -60,14 +60,13 @@ std::string Wine32Loader(std::string& named)
             continue;
         const size_t start = text.find_last_of(" \t\n=\"'", at) + 1;
         const std::string candidate = text.substr(start, at + 5 - start);
-        if (candidate.empty() || candidate[0] != '/')
-            continue;
-        if (std::filesystem::exists(candidate))
-            return candidate;
-        if (named.empty())
-            named = candidate;
+        if (!candidate.empty() && candidate[0] == '/') {
+            if (std::filesystem::exists(candidate))
+                return candidate;
+            missing = candidate;
+        }
     }
-    return named.empty() ? wine : "";
+    return wine;
 }
 
 } // namespace
@@ -77,13 +76,14 @@ bool Runs32BitX86Code(std::string& why)
     static int known = -1;
     static std::string reason;
     if (known < 0) {
-        std::string named;
-        const std::string loader = Wine32Loader(named);
+        std::string missing;
+        const std::string loader = Wine32Loader(missing);
         // Without Wine there is nothing to tell: the tests run and fail on the missing Wine.
         known = 1;
-        if (!named.empty()) {
+        if (!missing.empty()) {
             known = 0;
-            reason = "Wine's 32-bit loader " + named + " is not installed (Debian: wine32:i386)";
+            reason =
+                "the 32-bit Wine loader " + missing + " is not installed (Debian: wine32:i386)";
         } else if (!loader.empty()) {
             std::string error;
             auto child = platform::ChildProcess::Start({{loader, "--version"}, {}}, error);

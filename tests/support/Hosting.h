@@ -18,8 +18,9 @@ const char* VariantOf(Hosting hosting);
 // For test names.
 const char* NameOf(Hosting hosting);
 
-// Whether this machine can run 32-bit x86 code under Wine: the machine runs it at all and
-// Wine's 32-bit loader is installed; when not, why. Found by starting that loader once.
+// Whether this machine runs 32-bit Windows programs under Wine: its 32-bit Wine loader is
+// installed and the machine can run 32-bit x86 code (the loader is such code); when not, why.
+// Found by starting that loader once.
 bool Runs32BitX86Code(std::string& why);
 
 // The private Wine prefix that CTest boots for the Wine tests: "" and a failed test when the
@@ -28,12 +29,12 @@ std::string RequireWinePrefix();
 
 } // namespace testsupport
 
-// Skips the rest of a test of the 32-bit hosting where 32-bit code cannot run under Wine, and
-// says so loudly. Anywhere else the test runs.
+// Skips the rest of a test of the 32-bit hosting on a machine that cannot run 32-bit Windows
+// programs, and says so loudly. Anywhere else the test runs.
 #define PELLAN_SKIP_UNLESS_HOSTING_RUNS(hosting)                                                   \
     do {                                                                                           \
         std::string why_;                                                                          \
         if ((hosting) == testsupport::Hosting::Windows32 && !testsupport::Runs32BitX86Code(why_))  \
-            GTEST_SKIP() << "\n*** SKIPPED: 32-bit x86 code cannot run under Wine here (" << why_  \
-                         << "), so neither can the 32-bit Windows plug-in. ***\n";                 \
+            GTEST_SKIP() << "\n*** SKIPPED: 32-bit Windows programs cannot run here (" << why_     \
+                         << "), so the 32-bit Windows plug-in cannot run under Wine. ***\n";       \
     } while (false)

@@ -4,6 +4,7 @@
 // the window goes on.
 #include "kpi/kpiDriver.h"
 #include "tests/support/Hosting.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/ui/WindowFixture.h"
 
 #include <QComboBox>
@@ -36,16 +37,14 @@ protected:
             pluginFolder + "/test.kpi", std::map<std::string, std::string>{},
             testsupport::VariantOf(GetParam())));
     }
-    void TearDown() override { ::unsetenv("PELLAN_ISOLATE_PLUGINS"); }
 
     // A window over the native plug-in in the program, or over the hosted one.
     std::unique_ptr<TfrmMain> OpenOver(bool hosted)
     {
         UsePluginFolder(hosted ? pluginFolder : env.Dir / "native");
-        if (hosted && GetParam() == Hosting::Isolated)
-            ::setenv("PELLAN_ISOLATE_PLUGINS", "1", 1);
-        else
-            ::unsetenv("PELLAN_ISOLATE_PLUGINS");
+        isolation.Set("PELLAN_ISOLATE_PLUGINS", hosted && GetParam() == Hosting::Isolated
+                                                    ? std::optional<std::string>("1")
+                                                    : std::nullopt);
         auto window = Open();
         window->lstLog->clear();
         return window;
@@ -74,6 +73,8 @@ protected:
         }));
         return LogLines(window);
     }
+    // Whether the window runs native plug-ins in hosts too, as a user would ask.
+    testsupport::ScopedEnvironment isolation;
 };
 
 std::string HostingName(const ::testing::TestParamInfo<Hosting>& info)

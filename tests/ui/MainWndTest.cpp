@@ -5,6 +5,7 @@
 #include "app/KbMPath.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/testplugin/TestPluginHost.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/WindowFixture.h"
@@ -356,7 +357,8 @@ bool CatchesSignal(pid_t pid, int sig)
 
 // The window program copied into bin/ of the test's folder, so that what it writes beside
 // itself stays there, and started with settings of its own and the given arguments. Sends
-// SIGTERM once the program handles it and returns how the program ended (-1: by a signal).
+// SIGTERM once the program handles it and returns how the program ended (its exit status, or
+// 128 and the signal that ended it).
 int RunCopyUntilTerminated(const std::string& folder, const std::string& storedPluginFolder,
                            const std::vector<std::string>& arguments)
 {
@@ -369,27 +371,14 @@ int RunCopyUntilTerminated(const std::string& folder, const std::string& storedP
         testsupport::WriteFileBytes(config + "/PellanDecoder.conf",
                                     "[SearchPath]\nPlugins=" + storedPluginFolder + "\n");
 
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("HOME", (folder + "/home").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (folder + "/home/.config").c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        const std::string program = bin + "/PellanDecode";
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
+    testsupport::ProgramRun run(folder + "/home", folder);
+    run.Environment["QT_QPA_PLATFORM"] = "offscreen";
+    const pid_t pid = run.Start(bin + "/PellanDecode", arguments);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!CatchesSignal(pid, SIGTERM) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ::kill(pid, SIGTERM);
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return run.Finish(pid).Status;
 }
 
 } // namespace

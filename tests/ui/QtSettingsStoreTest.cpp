@@ -1,6 +1,6 @@
 // The settings store on QSettings: files written by earlier releases keep every setting, and
 // what the program writes back keeps their layout.
-#include "ui/QtSettingsStore.h"
+#include "qtcore/QtSettingsStore.h"
 #include "app/DecodeSettings.h"
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
@@ -12,20 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 struct StoreFixture : ::testing::Test {
     uitest::AppEnvironment env; // points QSettings at a temporary folder
@@ -45,7 +35,7 @@ struct StoreFixture : ::testing::Test {
 TEST_F(StoreFixture, ReleaseFileKeepsEverySettingAndIsWrittenBackAsItWas)
 {
     PlaceReleaseFile();
-    const std::string before = ReadText(file);
+    const std::string before = testsupport::ReadFileBytes(file);
     TQtSettingsStore store;
     EXPECT_EQ(store.ReadString(settings::kSearchPathKey, settings::kPluginsValue),
               "/home/me/KbMedia Player/Plugins");
@@ -66,7 +56,7 @@ TEST_F(StoreFixture, ReleaseFileKeepsEverySettingAndIsWrittenBackAsItWas)
     store.WriteString(settings::kSearchPathKey, settings::kPluginsValue,
                       "/home/me/KbMedia Player/Plugins");
     SaveDecodeSettingRows(store, *rows);
-    EXPECT_EQ(ReadText(file), before);
+    EXPECT_EQ(testsupport::ReadFileBytes(file), before);
 }
 
 TEST_F(StoreFixture, KeysValuesAndTheHostPlayersKey)

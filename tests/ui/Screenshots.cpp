@@ -3,16 +3,16 @@
 // command line. Run under a display server (Xvfb).
 #include "app/KbMD_Common.h"
 #include "app/LogLines.h"
+#include "qtcore/QtMainThreadLoop.h"
 #include "tests/testplugin/TestPluginHost.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Fonts.h"
 #include "ui/MainWnd.h"
-#include "ui/QtMainThreadLoop.h"
 #include "ui/QtUserDialogs.h"
 #include "ui/SplashFrame.h"
 #include "ui/SplashWnd.h"
 
-#include "ui/QtText.h"
+#include "qtcore/QtText.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The window tests run without a display, in one Qt application for the whole program.
+#include "qtcore/QtMainThreadLoop.h"
 #include "ui/Fonts.h"
-#include "ui/QtMainThreadLoop.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -3,9 +3,9 @@
 #include "app/KbMD_Common.h"
 #include "app/KbMPath.h"
 #include "platform/MainThreadQueue.h"
+#include "qtcore/QtSettingsStore.h"
+#include "qtcore/QtText.h"
 #include "ui/MainWnd.h"
-#include "ui/QtSettingsStore.h"
-#include "ui/QtText.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,12 +2,12 @@
 // window with the Linux build of the test plug-in, and leaves the WAV files in the folder given
 // on the command line, for the Windows window's test to compare its own with.
 #include "app/KbMD_Common.h"
+#include "qtcore/QtMainThreadLoop.h"
 #include "tests/support/ReferenceDecodes.h"
 #include "tests/testplugin/TestPluginHost.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Fonts.h"
 #include "ui/MainWnd.h"
-#include "ui/QtMainThreadLoop.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,8 +1,8 @@
 # Shared by the scripts that run the Windows build under Wine (sourced): finds Wine as the
 # program does, checks that the test run's private prefix is there, and picks the loader for
-# a bitness. A machine that cannot run 32-bit x86 code at all, or whose Wine lacks its 32-bit
-# half, makes the 32-bit cases skipped, loudly, with exit status 77 (CTest's SKIP_RETURN_CODE);
-# anywhere else they run.
+# a bitness. A machine that cannot run 32-bit x86 code at all, or whose 32-bit Wine loader is
+# not installed, makes the 32-bit cases skipped, loudly, with exit status 77 (CTest's
+# SKIP_RETURN_CODE); anywhere else they run.
 # Usage: wine_loader_for BITS WINE_LOCATE  (sets $loader)
 wine_loader_for() {
   local bits="$1" locate="$2"
@@ -30,27 +30,32 @@ wine_loader_for() {
   fi
 }
 
-# Skips (exit 77) with a loud reason where the 32-bit Wine loader cannot run: what, a text
-# naming what needed it. Needs wine_loader_for's assignments.
+# Skips (exit 77) with a loud reason where the 32-bit Wine loader is missing or cannot run:
+# what, a text naming what needed it. Needs wine_loader_for's assignments.
 require_32bit_x86() {
   local what="$1" said
   if [ -z "$wine32" ]; then
     echo "*** Wine for 32-bit programs was not found on PATH." >&2
     exit 1
   fi
-  # Debian's wrapper says when its 32-bit half is missing, unless WINEDEBUG silences
-  # everything; it then runs nothing and ends with 0, so that a test would pass unrun.
-  said="$(WINEDEBUG=fixme-all "$wine32" --version 2>&1 </dev/null || true)"
+  # Debian's wine script starts the 32-bit loader it names, or 64-bit Wine when that loader is
+  # not installed (wine32:i386, left out where the i386 package index could not be fetched).
+  local script named
+  script="$(readlink -f "$wine32")"
+  if [ "$(head -c 2 "$script")" = "#!" ]; then
+    named="$(sed -n 's/^wine32=//p' "$script" | head -n 1)"
+    if [ -n "$named" ] && [ ! -e "$named" ]; then
+      echo "*** SKIPPED: the 32-bit Wine loader $named is not installed (Debian: wine32:i386)," >&2
+      echo "*** so $what cannot run under Wine here. ***" >&2
+      exit 77
+    fi
+  fi
+  said="$("$wine32" --version 2>&1 </dev/null || true)"
   case "$said" in
   *"Exec format error"*)
     echo "*** SKIPPED: this machine cannot run 32-bit x86 code ($wine32: Exec format error)," >&2
     echo "*** so $what cannot run under Wine here. It runs on any machine whose kernel" >&2
     echo "*** runs 32-bit programs. ***" >&2
-    exit 77
-    ;;
-  *"wine32 is missing"*)
-    echo "*** SKIPPED: Wine for 32-bit programs is not installed ($wine32: wine32 is missing)," >&2
-    echo "*** so $what cannot run under Wine here. ***" >&2
     exit 77
     ;;
   esac

@@ -11,7 +11,11 @@ run="$1" session="$2" locate="$3" bits="$4" exe="$5" plugin="$6"
 eval "$("$locate")"
 export WINEPREFIX="$session/prefix"
 loader="$wine64"
-[ "$bits" = 32 ] && loader="$wine32"
+if [ "$bits" = 32 ]; then
+  loader="$wine32"
+  source "$(dirname "$0")/../win32/under-wine.sh"
+  require_32bit_x86 "the 32-bit PellanDecode.exe"
+fi
 export WINEDEBUG=-all
 # The registry calls and the close requests on the session's display too: whichever Wine
 # program starts the prefix's desktop gives it its display.

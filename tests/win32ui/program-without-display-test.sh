@@ -9,26 +9,17 @@ set -euo pipefail
 locate="$1" bits="$2" exe="$3"
 eval "$("$locate")"
 loader="$wine64"
-[ "$bits" = 32 ] && loader="$wine32"
+if [ "$bits" = 32 ]; then
+  loader="$wine32"
+  source "$(dirname "$0")/../win32/under-wine.sh"
+  require_32bit_x86 "the 32-bit PellanDecode.exe"
+fi
 if [ -n "${DISPLAY:-}" ]; then
   # Whatever Wine program started the prefix's desktop gave it its display, if it had one:
   # the program could then open its window, and nothing here would close it.
   echo "*** SKIPPED: the tests run with DISPLAY=$DISPLAY, so the prefix's desktop may have" \
     "a window system; run them without one to test the program without it. ***" >&2
   exit 77
-fi
-if [ "$bits" = 32 ]; then
-  said="$("$loader" --version 2>&1 </dev/null || true)"
-  case "$said" in
-  *"Exec format error"*)
-    echo "*** SKIPPED: this machine cannot run 32-bit x86 code ($loader: Exec format error). ***" >&2
-    exit 77
-    ;;
-  *"wine32 is missing"*)
-    echo "*** SKIPPED: Wine for 32-bit programs is not installed ($loader: wine32 is missing). ***" >&2
-    exit 77
-    ;;
-  esac
 fi
 unset WAYLAND_DISPLAY
 export WINEDEBUG=-all

@@ -4,8 +4,8 @@
 # names.
 #   run-window-test.sh SESSION_DIR 32|64 WINE_LOCATE EXE [ARGS...]
 # EXE runs with the Wine loader of that bitness. A machine that cannot run 32-bit x86 code at
-# all, or whose Wine lacks its 32-bit half, cannot run the 32-bit window: that is reported as a
-# skip (exit 77).
+# all, or has no 32-bit Wine loader, cannot run the 32-bit window: that is reported as a skip
+# (exit 77).
 # PELLAN_TEST_PLUGIN_DLL and PELLAN_REFERENCE_WAVS, when set, are passed on as DOS names, and so
 # is each argument that is an absolute path.
 set -euo pipefail
@@ -29,24 +29,10 @@ case "$bits" in
 esac
 [ -n "$loader" ] || { echo "*** No $bits-bit Wine loader was found on PATH." >&2; exit 1; }
 if [ "$bits" = 32 ]; then
-  # The 32-bit loader is itself 32-bit x86 code: where the kernel refuses it, nothing 32-bit
-  # can run here, and the 32-bit window's tests are skipped, loudly.
-  said="$(WINEDEBUG=fixme-all "$loader" --version 2>&1 </dev/null || true)"
-  case "$said" in
-  *"Exec format error"*)
-    echo "*** SKIPPED: this machine cannot run 32-bit x86 code ($loader: Exec format error)," >&2
-    echo "*** so the 32-bit PellanDecode.exe and its tests cannot run under Wine here. ***" >&2
-    exit 77
-    ;;
-  *"wine32 is missing"*)
-    # Debian's wrapper without its 32-bit half says so (unless WINEDEBUG silences everything,
-    # hence the setting above), then runs nothing and ends with 0: the tests would pass
-    # without having run.
-    echo "*** SKIPPED: Wine for 32-bit programs is not installed ($loader: wine32 is missing)," >&2
-    echo "*** so the 32-bit PellanDecode.exe and its tests cannot run under Wine here. ***" >&2
-    exit 77
-    ;;
-  esac
+  # Where the 32-bit loader is not installed, or the kernel refuses it (it is itself 32-bit x86
+  # code), nothing 32-bit can run here, and the 32-bit window's tests are skipped, loudly.
+  source "$(dirname "$0")/../win32/under-wine.sh"
+  require_32bit_x86 "the 32-bit PellanDecode.exe and its tests"
 fi
 if [ ! -s "$session/display" ]; then
   echo "*** No window test session in $session: run the tests through ctest" \

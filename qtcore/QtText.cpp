@@ -1,4 +1,4 @@
-#include "ui/QtText.h"
+#include "qtcore/QtText.h"
 
 QString ToQString(const std::string& text)
 {

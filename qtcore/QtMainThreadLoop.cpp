@@ -1,4 +1,4 @@
-#include "ui/QtMainThreadLoop.h"
+#include "qtcore/QtMainThreadLoop.h"
 
 #include "platform/MainThreadQueue.h"
 

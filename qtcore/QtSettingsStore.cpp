@@ -1,7 +1,7 @@
-#include "ui/QtSettingsStore.h"
+#include "qtcore/QtSettingsStore.h"
 
 #include "app/SettingsLayout.h"
-#include "ui/QtText.h"
+#include "qtcore/QtText.h"
 
 #include <QStringList>
 
