@@ -50,7 +50,7 @@ fi
 for try in 1 2 3; do
   if $sudo apt-get update -q; then break; fi
   echo "apt-get update failed (try $try of 3)" >&2
-  sleep $((try * 10))
+  [ "$try" -eq 3 ] || sleep $((try * 10))
 done
 if ! $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"; then
   # Without a current i386 index the 32-bit loader cannot be installed beside the 64-bit
