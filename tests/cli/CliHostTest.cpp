@@ -243,6 +243,7 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
         EXPECT_EQ(wav.compare(0, 4, "RIFF"), 0) << name;
     }
     const Result reference = RunNative({good, dir / "reference.wav"});
+    ASSERT_TRUE(fs::exists(dir / "good.wav")) << run.Err;
     EXPECT_TRUE(testsupport::ReadFileBytes(dir / "good.wav") ==
                 testsupport::ReadFileBytes(dir / "reference.wav"));
 
