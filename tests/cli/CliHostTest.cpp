@@ -250,7 +250,8 @@ TEST_P(CliHost, APluginThatCrashesOrHangsCostsOneFileAndAnErrorLineThatSaysWhy)
     // A failure in Open is a file that could not be opened, and says why just the same.
     for (const auto& [song, reason] : std::vector<std::pair<std::string, std::string>>{
              {"crash=open\n", "  理由: プラグインホストが終了しました ("},
-             {"hang=open\n", "  理由: プラグインホストが " + kTimeLimit + " s 以内に応答しませんでした"},
+             {"hang=open\n",
+              "  理由: プラグインホストが " + kTimeLimit + " s 以内に応答しませんでした"},
              {"garbage=open\n", "  理由: プラグインホストが種類 "}}) {
         const Result single = RunHosted({Song("opens.tst", song), dir / "opens.wav"}, limit);
         EXPECT_EQ(single.Status, 1);
