@@ -177,4 +177,14 @@ std::string TestPlugin::LastOpenName() const
     return name;
 }
 
+TestPlugin& AddTestPlugin(std::vector<std::unique_ptr<TestPlugin>>& plugins,
+                          const std::string& folder, const std::string& relativePath,
+                          const std::map<std::string, std::string>& conf)
+{
+    const std::filesystem::path path(folder + "/" + relativePath);
+    std::filesystem::create_directories(path.parent_path());
+    plugins.push_back(std::make_unique<TestPlugin>(path.string(), conf));
+    return *plugins.back();
+}
+
 } // namespace testkpi

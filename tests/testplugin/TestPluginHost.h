@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,11 @@ private:
     std::string FPath;
     void* FHandle = nullptr;
 };
+
+// A copy of the test plug-in at folder/relativePath, its folders made, kept alive in plugins.
+TestPlugin& AddTestPlugin(std::vector<std::unique_ptr<TestPlugin>>& plugins,
+                          const std::string& folder, const std::string& relativePath,
+                          const std::map<std::string, std::string>& conf = {});
 
 // A song file that the test plug-in reads at Open.
 struct TestSong {

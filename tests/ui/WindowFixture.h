@@ -33,10 +33,7 @@ struct WindowFixture : ::testing::Test {
     testkpi::TestPlugin& AddPlugin(const std::string& relativePath,
                                    const std::map<std::string, std::string>& conf = {})
     {
-        const std::filesystem::path path(pluginFolder + "/" + relativePath);
-        std::filesystem::create_directories(path.parent_path());
-        plugins.push_back(std::make_unique<testkpi::TestPlugin>(path.string(), conf));
-        return *plugins.back();
+        return testkpi::AddTestPlugin(plugins, pluginFolder, relativePath, conf);
     }
     std::unique_ptr<TfrmMain> Open()
     {

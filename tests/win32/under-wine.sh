@@ -65,3 +65,16 @@ require_32bit_x86() {
 dos_path() {
   printf 'Z:%s' "${1//\//\\}"
 }
+
+# For the scripts that compare the Windows build with the Linux one check by check: a scratch
+# folder in $work, removed when the script ends, and fail, which records a failed check in
+# $status and lets the script go on to the next.
+begin_checks() {
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+  status=0
+}
+fail() {
+  echo "FAILED: $*" >&2
+  status=1
+}

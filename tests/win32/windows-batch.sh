@@ -11,13 +11,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/under-wine.sh"
 wine_loader_for "$bits" "$locate"
 
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-status=0
-fail() {
-  echo "FAILED: $*" >&2
-  status=1
-}
+begin_checks
 
 mkdir -p "$work/program" "$work/plugins"
 cp "$windows_bin/pellan-decode.exe" "$work/program/"

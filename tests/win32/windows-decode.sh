@@ -20,13 +20,7 @@ if [ "$plugin_bits" = 32 ]; then
 fi
 wine64_loader="$wine64"
 
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-status=0
-fail() {
-  echo "FAILED: $*" >&2
-  status=1
-}
+begin_checks
 
 # The programs, as a Windows user unpacks them: one folder, writable, so that the run log and
 # the cache go beside the program.

@@ -19,13 +19,7 @@ if [ "$plugin_bits" = 32 ]; then
   require_32bit_x86 "a 32-bit plug-in in pellan-kpi-host32.exe"
 fi
 
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-status=0
-fail() {
-  echo "FAILED: $*" >&2
-  status=1
-}
+begin_checks
 
 mkdir -p "$work/program" "$work/plugins" "$work/native-plugins" "$work/home" \
   "$work/linux" "$work/windows"
